@@ -1,0 +1,11 @@
+#!/bin/sh
+# Installs everything the build, the tests and the cross-build need on a
+# fresh Debian 12 machine (run as root).
+set -eu
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends \
+    build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev \
+    qpdf poppler-utils mupdf-tools python3 \
+    g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine64 \
+    clang-14 libclang-rt-14-dev >/dev/null

@@ -1,0 +1,16 @@
+// inflate: our own decoder for zlib-format (RFC 1950/1951) Flate data.
+#ifndef INFLATE_H
+#define INFLATE_H
+
+#include <cstdint>
+
+constexpr uint64_t INFLATE_MAX_OUTPUT = 1073741824;  // 2^30
+
+// Decodes src (zlib header included) into dst, at most dst_cap bytes; never
+// allocates. Returns 0 when decoding ended (at the final block, or early at
+// damaged data) with *produced bytes valid; -1 on failure (bad header, input
+// cut short, output does not fit) with *produced 0. Thread-safe.
+int inflate_decompress(const unsigned char *src, uint64_t src_len, unsigned char *dst,
+                       uint64_t dst_cap, uint64_t *produced);
+
+#endif

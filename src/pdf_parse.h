@@ -1,0 +1,243 @@
+// pdf_parse: the document reader, the page model, the byte buffer and
+// stream decoding. Everything works on raw bytes of the file image; nothing
+// is tokenised into a tree. Offsets and lengths are signed 32-bit with an
+// exclusive end; -1 means absent.
+#ifndef PDF_PARSE_H
+#define PDF_PARSE_H
+
+#include <cstddef>
+#include <cstdint>
+
+// ---------------------------------------------------------------------------
+// Byte buffer and number formatting (buf.cpp)
+// ---------------------------------------------------------------------------
+
+// Growable byte buffer: 1 MiB first storage, doubling, a NUL always kept
+// after the content. Owned by whoever declares it; released by pdfp_buf_free.
+struct pdfp_buf {
+    unsigned char *data;
+    uint64_t len;
+    uint64_t cap;
+};
+
+constexpr uint64_t PDFP_BUF_INITIAL = 1048576;
+
+// Fresh 1 MiB storage holding the empty string; returns data (null on failure).
+unsigned char *pdfp_buf_init(pdfp_buf *b);
+// Ensures cap >= len + extra + 1. Non-zero on success; on a failed resize the
+// buffer loses its content (data null, len 0, cap 0).
+int pdfp_buf_reserve(pdfp_buf *b, uint64_t extra);
+// Appends n bytes; returns data after the append, or null on failure.
+unsigned char *pdfp_buf_bytes(pdfp_buf *b, const void *src, uint64_t n);
+// Appends a NUL-terminated string (without its NUL).
+unsigned char *pdfp_buf_str(pdfp_buf *b, const char *s);
+// Appends the decimal text of v.
+void pdfp_buf_int(pdfp_buf *b, int32_t v);
+// Releases the storage and zeroes the record; safe on a zeroed record.
+void pdfp_buf_free(pdfp_buf *b);
+// Short text of x: a plain integer when x is integral and fits 32 bits,
+// else exactly four decimals with a full stop. Returns the full length.
+int pdfp_fmt_f(char *out, size_t size, double x);
+
+// ---------------------------------------------------------------------------
+// Scanners (scan.cpp)
+// ---------------------------------------------------------------------------
+
+inline bool is_pdf_ws(unsigned char c) {
+    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+inline bool is_word(unsigned char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+inline bool is_name_cont(unsigned char c) {
+    return is_word(c) || c == '+' || c == '-' || c == '_';
+}
+// The classic isspace set: SP HT LF VT FF CR (no NUL).
+inline bool is_wide_ws(unsigned char c) {
+    return c == 32 || (c >= 9 && c <= 13);
+}
+
+struct pdfp_obj;
+
+int32_t skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
+int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char *kw);
+int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
+int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
+int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
+// 1 for a top-level /Type /Page, 2 for /Pages, else 0.
+int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj);
+// Offset of the "stream" keyword after the dictionary opened at pos, or -1.
+int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
+int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
+int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
+// Malloc'd NUL-terminated copy of the dictionary at pos; the caller frees it.
+char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
+int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out);
+
+int32_t pdfp_skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
+int pdfp_kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
+int32_t pdfp_parse_long(const unsigned char *buf, int32_t end, int32_t *pos);
+char *pdfp_dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
+
+// ---------------------------------------------------------------------------
+// Document model (load.cpp, trailer.cpp, objstm.cpp, extent.cpp)
+// ---------------------------------------------------------------------------
+
+struct pdfp_obj {
+    int32_t num;
+    int32_t gen;
+    int32_t hdr_pos;
+    int32_t dict_pos;
+    int32_t stream_pos;
+    int32_t data_start;
+    int32_t data_end;
+    int32_t endobj_pos;
+    int32_t obj_end;
+    int32_t data_len;
+    int32_t has_stream;
+    int32_t no_endstream;
+    int32_t in_objstm;
+    const unsigned char *text;
+    int32_t text_len;
+};
+
+struct pdfp_pageinfo {
+    int32_t obj_num;
+    int32_t parent_num;
+    int32_t rotate;
+    double box_llx;
+    double box_lly;
+    double box_urx;
+    double box_ury;
+};
+
+struct pdfp_objvec {
+    pdfp_obj *items;
+    int32_t count;
+    int32_t cap;
+    // Position of each object number's entry, built once the table is
+    // final (index_len = max_num + 1); null means plain linear search.
+    int32_t *index;
+    int32_t index_len;
+};
+
+struct pdfp_arena {
+    unsigned char **blocks;
+    int32_t count;
+    int32_t cap;
+};
+
+struct pdfp_pagevec {
+    pdfp_pageinfo *items;
+    int32_t count;
+    int32_t cap;
+};
+
+struct pdfp_doc {
+    unsigned char *data;
+    int32_t size;
+    int32_t root;
+    int32_t encrypted;
+    pdfp_objvec objs;
+    pdfp_arena arena;
+    pdfp_pagevec pages;
+    int32_t catalog;
+    int32_t max_num;
+};
+
+constexpr int32_t PDFP_MAX_OBJ_NUM = 8388607;
+
+typedef void (*pdfp_report_fn)(const char *fmt, ...);
+
+// 0 on success (doc loaded; release with pdfp_doc_free), -1 on failure
+// (report called once, doc holds no storage).
+int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report);
+// Loads from bytes already in memory (the buffer is copied). Same results;
+// "%s" in messages receives name.
+int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name,
+                      pdfp_doc *doc, pdfp_report_fn report);
+void pdfp_doc_free(pdfp_doc *doc);
+// The entry with this number (the first in table order), or null.
+const pdfp_obj *pdfp_obj_find(const pdfp_objvec *objs, int32_t num);
+int pdfp_obj_has_stream(const pdfp_obj *obj);
+int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry);
+int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry);
+unsigned char *arena_alloc(pdfp_arena *arena, size_t n);
+void arena_release_last(pdfp_arena *arena, unsigned char *block);
+
+// The text region of an entry: sets *buf and *end (the bound for the
+// scanners) and returns the region's start, or -1 when it has none.
+int32_t obj_text_region(const unsigned char *data, int32_t size, const pdfp_obj *obj,
+                        const unsigned char **buf, int32_t *end);
+
+// Trailer chain: sets doc->root and doc->encrypted.
+void read_trailer_chain(pdfp_doc *doc);
+// Appends the objects of every object stream to doc->objs.
+void load_objstms(pdfp_doc *doc);
+
+// /Length of the dictionary in [from, to): direct value or indirect object number.
+void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int32_t to,
+                  int32_t *direct, int32_t *indirect);
+// Offset of the first data byte for a "stream" keyword at k.
+int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
+
+// ---------------------------------------------------------------------------
+// Page model (pages.cpp, content.cpp, refs.cpp)
+// ---------------------------------------------------------------------------
+
+constexpr int PDFP_MAX_TREE_DEPTH = 1024;
+
+int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                      int32_t node, int32_t max_num, pdfp_pagevec *pages,
+                      unsigned char *visited, int32_t inherited_rot);
+int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                 const pdfp_obj *obj, double *llx, double *lly, double *urx, double *ury,
+                 int depth);
+int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *obj);
+int32_t pdfp_pageinfo_own_rot(const unsigned char *data, int32_t len, const pdfp_obj *obj,
+                              int32_t *rot);
+char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                          const unsigned char *text, int32_t text_len);
+char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                               const unsigned char *text, int32_t text_len);
+char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len,
+                                    const pdfp_objvec *objs, const unsigned char *text,
+                                    int32_t text_len, int depth);
+
+// Joined decoded content of a page: 1 on success (*out malloc'd, caller
+// frees), 0 on failure (*out null, *out_len 0).
+int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                          const pdfp_obj *page, unsigned char **out, int32_t *out_len);
+
+int32_t pdfp_collect_text_refs(const char *text, int32_t text_len, int32_t *out, int32_t cap);
+int32_t pdfp_collect_resources(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                               const int32_t *nums, int32_t count, int32_t *out, int32_t cap,
+                               unsigned char *flags, int32_t highest);
+// Malloc'd copy of text with every reference to old_nums[k] rewritten to
+// "new_nums[k] 0 R" (first match, new number > 0); null on allocation failure.
+char *pdfp_remap_res_text(const char *text, const int32_t *old_nums, const int32_t *new_nums,
+                          int32_t count);
+// The same rewrite with a direct map: new_by_old[n] > 0 is n's new number
+// (n < map_len). Linear in the text for any number of mapped objects.
+char *pdfp_remap_res_text_map(const char *text, int32_t text_len, const int32_t *new_by_old,
+                              int32_t map_len);
+
+// ---------------------------------------------------------------------------
+// Stream decoding (decode.cpp, filters.cpp)
+// ---------------------------------------------------------------------------
+
+// The bytes of a stream entry after decoding, or null. Decoded bytes are
+// appended to buf; raw bytes point into file.
+const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned char *file,
+                                         int32_t file_len, pdfp_buf *buf, int32_t *byte_count);
+
+// Decodes raw stream data through the /Filter chain (and /DecodeParms)
+// named in the dictionary bytes buf[from, to). Returns 1 with the decoded
+// bytes appended to out, 0 when the dictionary names no filter (out
+// untouched), -1 when a filter is unknown or refuses the data (out's len
+// unchanged).
+int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
+                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out);
+
+#endif
