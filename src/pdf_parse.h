@@ -116,10 +116,14 @@ struct pdfp_objvec {
     pdfp_obj *items;
     int32_t count;
     int32_t cap;
-    // Position of each object number's entry, built once the table is
-    // final (index_len = max_num + 1); null means plain linear search.
+    // Lookup index built once the table is final; null means a plain
+    // linear search. Dense: index[num] is the entry's position or -1
+    // (index_len = max_num + 1). Sparse (index_sparse set): the positions of
+    // all entries sorted by number (index_len = count), for tables whose
+    // numbers are few and far apart.
     int32_t *index;
     int32_t index_len;
+    int32_t index_sparse;
 };
 
 struct pdfp_arena {
@@ -164,7 +168,14 @@ int pdfp_obj_has_stream(const pdfp_obj *obj);
 int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry);
 int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry);
 unsigned char *arena_alloc(pdfp_arena *arena, size_t n);
+// Records a block allocated elsewhere (malloc) in the arena; on failure the
+// block is released and 0 returned.
+int arena_adopt(pdfp_arena *arena, unsigned char *block);
+// Releases a block that was the last one recorded (a failed decode attempt).
 void arena_release_last(pdfp_arena *arena, unsigned char *block);
+// Builds the lookup index of a finished table (falls back to linear search
+// when memory is short).
+void objvec_build_index(pdfp_objvec *objs);
 
 // The text region of an entry: sets *buf and *end (the bound for the
 // scanners) and returns the region's start, or -1 when it has none.
@@ -239,5 +250,42 @@ const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned cha
 // unchanged).
 int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
                         const unsigned char *raw, int32_t raw_len, pdfp_buf *out);
+
+// No stream, and no stage of a filter chain, decodes to more than this.
+constexpr uint64_t PDFP_MAX_DECODED = 1073741824;  // 2^30
+constexpr int PDFP_MAX_FILTERS = 16;
+
+enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL };
+
+// One filter of a chain with its parameters (defaults when none given).
+struct pdfp_filter {
+    int kind;              // pdfp_filter_kind
+    int32_t predictor;     // 1 none, 2 TIFF, 10..15 PNG
+    int32_t colors;
+    int32_t bpc;           // /BitsPerComponent
+    int32_t columns;
+    int32_t early_change;  // LZW only
+};
+
+struct pdfp_filter_chain {
+    pdfp_filter f[PDFP_MAX_FILTERS];
+    int32_t count;
+};
+
+// Reads the top-level /Filter and /DecodeParms of the dictionary that opens
+// at buf[from] (bound to): the number of filters (> 0), 0 when none is
+// named, -1 for an unknown, indirect or malformed filter or parameter.
+int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filter_chain *chain);
+
+// Byte filters (filters.cpp). Each appends its output to out (growing it by
+// doubling) and returns 1, or -1 when it refuses the data; out->len may then
+// have advanced and the caller restores it.
+int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out);
+int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
+int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
+int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
+// Undoes f's predictor in place on out's bytes from start on: 1, or -1 for
+// a row the predictor cannot have written.
+int undo_predictor(pdfp_buf *out, uint64_t start, const pdfp_filter *f);
 
 #endif

@@ -1,10 +1,356 @@
-// placeholder until the loader lands
+// Loading a PDF file into the object table by scanning it for object
+// headers, then settling streams, dropping false and duplicate entries,
+// locating the catalog and building the page list.
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include "pdf_parse.h"
-int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
-    std::memset(doc, 0, sizeof *doc);
-    if (!path) { report("NULL path argument"); return -1; }
-    report("cannot open %s", path);
+#include <vector>
+
+#include "load_steps.h"
+
+namespace {
+
+constexpr int64_t MAX_INPUT = 2147483647;  // offsets are 32-bit
+
+// Caches the last keyword search: the first match at or after `from` is the
+// same for every later start up to that match, so a run of false headers
+// does not rescan the same bytes again and again.
+struct kw_cache {
+    const char *kw;
+    int32_t from = -1;
+    int32_t hit = -1;
+    int32_t find(const unsigned char *data, int32_t size, int32_t start) {
+        if (from >= 0 && start >= from && (hit < 0 || start <= hit)) return hit;
+        from = start;
+        hit = find_kw(data, size, start, kw);
+        return hit;
+    }
+};
+
+bool is_header_ws(unsigned char c) { return is_wide_ws(c); }
+
+// Reads "NUM GEN" backwards from the "obj" keyword at k. False when there
+// is no valid header there.
+bool header_before(const unsigned char *data, int32_t k, int32_t *num, int32_t *gen, int32_t *hdr) {
+    int32_t p = k - 1;
+    while (p >= 0 && is_header_ws(data[p])) --p;
+    if (p < 0 || !is_digit(data[p])) return false;
+    int32_t gen_end = p + 1;
+    while (p >= 0 && is_digit(data[p])) --p;
+    int32_t gen_start = p + 1;
+    while (p >= 0 && is_header_ws(data[p])) --p;
+    if (p < 0 || !is_digit(data[p])) return false;
+    int32_t num_end = p + 1;
+    while (p >= 0 && is_digit(data[p])) --p;
+    int32_t num_start = p + 1;
+    if (num_start > 0 && is_word(data[num_start - 1])) return false;
+    uint32_t n = 0, g = 0;  // wrap modulo 2^32, then range-checked
+    for (int32_t i = num_start; i < num_end; ++i) n = n * 10u + static_cast<uint32_t>(data[i] - '0');
+    for (int32_t i = gen_start; i < gen_end; ++i) g = g * 10u + static_cast<uint32_t>(data[i] - '0');
+    if (static_cast<int32_t>(n) <= 0) return false;
+    *num = static_cast<int32_t>(n);
+    *gen = static_cast<int32_t>(g);
+    *hdr = num_start;
+    return true;
+}
+
+pdfp_obj blank_entry() {
+    pdfp_obj o{};
+    o.hdr_pos = o.dict_pos = o.stream_pos = o.data_start = o.data_end = -1;
+    o.endobj_pos = o.obj_end = o.data_len = -1;
+    return o;
+}
+
+// Every "obj" keyword of the file, in file order; headers inside stream
+// data are found too and dropped later.
+void scan_objects(pdfp_doc *doc) {
+    const unsigned char *data = doc->data;
+    const int32_t size = doc->size;
+    kw_cache endobj{"endobj"};
+    for (int32_t k = 0; k <= size - 4; ++k) {
+        const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
+        if (!hit) break;
+        k = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - data);
+        if (!kw_at(data, k, size, "obj")) continue;
+        pdfp_obj o = blank_entry();
+        if (!header_before(data, k, &o.num, &o.gen, &o.hdr_pos)) continue;
+        int32_t p = skip_ws(data, k + 3, size);
+        int32_t from = k + 3;
+        if (p < size && data[p] == '<') {
+            o.dict_pos = p;
+            int32_t s = dict_stream_kw(data, size, p);
+            if (s >= 0) {
+                o.stream_pos = s;
+                o.has_stream = 1;
+                o.data_start = stream_data_start(data, size, s);
+                objvec_push(&doc->objs, &o);
+                continue;
+            }
+            from = p;
+        }
+        o.endobj_pos = endobj.find(data, size, from);
+        if (o.endobj_pos < 0) continue;
+        o.obj_end = o.endobj_pos + 6;
+        objvec_push(&doc->objs, &o);
+    }
+}
+
+// First entry (file order) of each number, for the length pass.
+std::vector<int32_t> first_positions(const pdfp_objvec *objs, int32_t *map_len) {
+    int32_t m = 0;
+    for (int32_t i = 0; i < objs->count; ++i) m = std::max(m, objs->items[i].num);
+    std::vector<int32_t> first;
+    *map_len = 0;
+    if (static_cast<int64_t>(m) > 4 * static_cast<int64_t>(objs->count) + 4096) return first;
+    first.assign(static_cast<size_t>(m) + 1, -1);
+    for (int32_t i = objs->count - 1; i >= 0; --i) first[objs->items[i].num] = i;
+    *map_len = m + 1;
+    return first;
+}
+
+struct range {
+    int32_t start, end;
+};
+
+// Drops incomplete streams and headers that lie inside some stream's data.
+void remove_false_entries(pdfp_doc *doc) {
+    std::vector<range> ranges;
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        const pdfp_obj &o = doc->objs.items[i];
+        if (o.has_stream && o.data_start >= 0 && o.data_start < o.data_end)
+            ranges.push_back({o.data_start, o.data_end});
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const range &a, const range &b) { return a.start < b.start; });
+    std::vector<int32_t> max_end(ranges.size());
+    int32_t m = -1;
+    for (size_t i = 0; i < ranges.size(); ++i) max_end[i] = m = std::max(m, ranges[i].end);
+    auto inside = [&](int32_t off) {
+        auto it = std::upper_bound(ranges.begin(), ranges.end(), off,
+                                   [](int32_t v, const range &r) { return v < r.start; });
+        if (it == ranges.begin()) return false;
+        return off < max_end[static_cast<size_t>(it - ranges.begin()) - 1];
+    };
+    int32_t w = 0;
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        const pdfp_obj &o = doc->objs.items[i];
+        if (o.has_stream && o.endobj_pos < 0) continue;
+        if (inside(o.hdr_pos)) continue;
+        doc->objs.items[w++] = o;
+    }
+    doc->objs.count = w;
+}
+
+bool is_container(const pdfp_doc *doc, const pdfp_obj &o) {
+    if (o.in_objstm || !o.has_stream || o.dict_pos < 0) return false;
+    int32_t end = o.stream_pos > 0 ? o.stream_pos : doc->size;
+    return find_name(doc->data, doc->size, o.dict_pos, end, "ObjStm") >= 0;
+}
+
+// One entry per number: the last definition in the file wins, and an
+// object-stream definition only counts where the file has none.
+void select_definitions(pdfp_doc *doc) {
+    pdfp_objvec *objs = &doc->objs;
+    int32_t m = 0;
+    for (int32_t i = 0; i < objs->count; ++i)
+        if (objs->items[i].num <= PDFP_MAX_OBJ_NUM) m = std::max(m, objs->items[i].num);
+    std::vector<char> keep(static_cast<size_t>(objs->count), 0);
+    std::vector<char> container(static_cast<size_t>(objs->count), 0);
+    for (int32_t i = 0; i < objs->count; ++i) container[i] = is_container(doc, objs->items[i]);
+    if (static_cast<int64_t>(m) <= 4 * static_cast<int64_t>(objs->count) + 4096) {
+        std::vector<int32_t> last_file(static_cast<size_t>(m) + 1, -1), last_stm(static_cast<size_t>(m) + 1, -1);
+        for (int32_t i = 0; i < objs->count; ++i) {
+            const pdfp_obj &o = objs->items[i];
+            if (o.num > PDFP_MAX_OBJ_NUM || container[i]) continue;
+            (o.in_objstm ? last_stm : last_file)[o.num] = i;
+        }
+        for (int32_t i = 0; i < objs->count; ++i) {
+            const pdfp_obj &o = objs->items[i];
+            if (o.num > PDFP_MAX_OBJ_NUM || container[i]) continue;
+            keep[i] = o.in_objstm ? (last_file[o.num] < 0 && last_stm[o.num] == i) : last_file[o.num] == i;
+        }
+    } else {
+        // Sparse numbers: the same rules over entries sorted by number.
+        std::vector<int32_t> order;
+        for (int32_t i = 0; i < objs->count; ++i)
+            if (objs->items[i].num <= PDFP_MAX_OBJ_NUM && !container[i]) order.push_back(i);
+        std::stable_sort(order.begin(), order.end(),
+                         [objs](int32_t a, int32_t b) { return objs->items[a].num < objs->items[b].num; });
+        for (size_t a = 0; a < order.size();) {
+            size_t b = a;
+            int32_t lf = -1, ls = -1;
+            for (; b < order.size() && objs->items[order[b]].num == objs->items[order[a]].num; ++b)
+                (objs->items[order[b]].in_objstm ? ls : lf) = order[b];
+            int32_t winner = lf >= 0 ? lf : ls;
+            if (winner >= 0) keep[static_cast<size_t>(winner)] = 1;
+            a = b;
+        }
+    }
+    int32_t w = 0;
+    doc->max_num = 0;
+    // File entries precede object-stream entries in the table already.
+    for (int32_t i = 0; i < objs->count; ++i) {
+        if (!keep[i]) continue;
+        objs->items[w++] = objs->items[i];
+        doc->max_num = std::max(doc->max_num, objs->items[w - 1].num);
+    }
+    objs->count = w;
+}
+
+// The catalog's number: the trailer's /Root when it exists, else the first
+// object that mentions /Catalog, else 1.
+int32_t find_catalog(const pdfp_doc *doc) {
+    if (doc->root >= 0 && pdfp_obj_find(&doc->objs, doc->root)) return doc->root;
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        const pdfp_obj &o = doc->objs.items[i];
+        if (o.in_objstm) {
+            if (o.text_len > 7 && find_name(o.text, o.text_len, 0, o.text_len, "Catalog") >= 0) return o.num;
+        } else if (o.dict_pos >= 0) {
+            int32_t end = o.endobj_pos > 0 ? o.endobj_pos : doc->size;
+            if (find_name(doc->data, doc->size, o.dict_pos, end, "Catalog") >= 0) return o.num;
+        }
+    }
+    return 1;
+}
+
+// The page-tree root named by the catalog, or -1.
+int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
+    const pdfp_obj *c = pdfp_obj_find(&doc->objs, catalog);
+    if (!c) return -1;
+    int t = obj_type(doc->data, doc->size, c);
+    if (t == 1 || t == 2) return catalog;  // the catalog is itself the tree
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(doc->data, doc->size, c, &buf, &end);
+    if (start < 0) return -1;
+    for (int32_t k = find_name(buf, end, start, end, "Pages"); k >= 0; k = find_name(buf, end, k + 1, end, "Pages")) {
+        int32_t p = skip_ws(buf, k + 6, end);
+        int32_t v = parse_int_at(buf, end, &p);
+        if (v > 0) return v;
+    }
     return -1;
 }
-void pdfp_doc_free(pdfp_doc *doc) { std::memset(doc, 0, sizeof *doc); }
+
+int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path) {
+    pdfp_doc_free(doc);
+    report(msg, path);
+    return -1;
+}
+
+// Steps after the file image is in place.
+int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
+    read_trailer_chain(doc);
+    scan_objects(doc);
+    int32_t map_len = 0;
+    {
+        std::vector<int32_t> first = first_positions(&doc->objs, &map_len);
+        settle_stream_extents(doc, first.empty() ? nullptr : first.data(), map_len);
+    }
+    remove_false_entries(doc);
+    load_objstms(doc);
+    select_definitions(doc);
+    if (doc->objs.count == 0)
+        return fail(doc, report, "no PDF objects found \xE2\x80\x94 not a PDF: %s", path);
+    if (doc->encrypted) return fail(doc, report, "encrypted PDFs are not supported: %s", path);
+    objvec_build_index(&doc->objs);
+    doc->catalog = find_catalog(doc);
+    int32_t root = find_tree_root(doc, doc->catalog);
+    if (root < 0) return fail(doc, report, "cannot locate the page tree", path);
+    std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
+    int32_t r = resolve_pages(doc->data, doc->size, &doc->objs, root, doc->max_num, &doc->pages,
+                              visited.data(), 0);
+    if (r == -2)
+        return fail(doc, report,
+                    "page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects",
+                    path);
+    if (r < 0) return fail(doc, report, "broken page tree", path);
+    if (doc->pages.count < 1) return fail(doc, report, "document has no pages", path);
+    return 0;
+}
+
+void clear_doc(pdfp_doc *doc) {
+    std::memset(doc, 0, sizeof *doc);
+    doc->root = -1;
+    doc->catalog = -1;
+}
+
+int64_t file_size(FILE *f) {
+#if defined(_WIN32)
+    if (_fseeki64(f, 0, SEEK_END) != 0) return -1;
+    int64_t n = _ftelli64(f);
+    if (_fseeki64(f, 0, SEEK_SET) != 0) return -1;
+#else
+    if (fseeko(f, 0, SEEK_END) != 0) return -1;
+    int64_t n = ftello(f);
+    if (fseeko(f, 0, SEEK_SET) != 0) return -1;
+#endif
+    return n;
+}
+
+}  // namespace
+
+int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
+    clear_doc(doc);
+    if (!path) {
+        report("NULL path argument");
+        return -1;
+    }
+    FILE *f = std::fopen(path, "rb");
+    if (!f) {
+        report("cannot open %s", path);
+        return -1;
+    }
+    int64_t n = file_size(f);
+    if (n < 1) {
+        std::fclose(f);
+        report("empty input file: %s", path);
+        return -1;
+    }
+    if (n > MAX_INPUT) {
+        std::fclose(f);
+        report("input file too large: %s", path);
+        return -1;
+    }
+    doc->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(n)));
+    size_t got = doc->data ? std::fread(doc->data, 1, static_cast<size_t>(n), f) : 0;
+    std::fclose(f);
+    if (got != static_cast<size_t>(n)) {
+        std::free(doc->data);
+        doc->data = nullptr;
+        report("read error on %s", path);
+        return -1;
+    }
+    doc->size = static_cast<int32_t>(n);
+    return load_image(doc, path, report);
+}
+
+int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name, pdfp_doc *doc,
+                      pdfp_report_fn report) {
+    clear_doc(doc);
+    if (size < 1) {
+        report("empty input file: %s", name);
+        return -1;
+    }
+    if (size > static_cast<size_t>(MAX_INPUT)) {
+        report("input file too large: %s", name);
+        return -1;
+    }
+    doc->data = static_cast<unsigned char *>(std::malloc(size));
+    if (!doc->data) {
+        report("read error on %s", name);
+        return -1;
+    }
+    std::memcpy(doc->data, bytes, size);
+    doc->size = static_cast<int32_t>(size);
+    return load_image(doc, name, report);
+}
+
+void pdfp_doc_free(pdfp_doc *doc) {
+    std::free(doc->data);
+    for (int32_t i = 0; i < doc->arena.count; ++i) std::free(doc->arena.blocks[i]);
+    std::free(doc->arena.blocks);
+    std::free(doc->objs.items);
+    std::free(doc->objs.index);
+    std::free(doc->pages.items);
+    std::memset(doc, 0, sizeof *doc);
+}

@@ -1,0 +1,136 @@
+// Where each stream's data begins and ends: a correct /Length is taken at
+// once, an indirect one from the object it names, and a wrong one falls
+// back to a search for "endstream".
+#include <cstring>
+
+#include "load_steps.h"
+
+int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k) {
+    int32_t p = k + 6;
+    if (p >= size) return p;
+    int32_t q = p;
+    while (q < size && (data[q] == ' ' || data[q] == '\t')) ++q;
+    int32_t e = (q < size && (data[q] == '\r' || data[q] == '\n')) ? q : p;
+    // One line end is consumed; without one, exactly the byte after the keyword.
+    if (data[e] == '\r' && e + 1 < size && data[e + 1] == '\n') return e + 2;
+    return e + 1;
+}
+
+void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int32_t to,
+                  int32_t *direct, int32_t *indirect) {
+    *direct = -1;
+    *indirect = -1;
+    if (to > text_len) to = text_len;
+    for (int32_t n = find_name(text, text_len, from, to, "Length"); n >= 0;
+         n = find_name(text, text_len, n + 1, to, "Length")) {
+        // The byte right after the name is passed over unseen.
+        int32_t p = n + 8;
+        if (p >= to) return;
+        p = skip_ws(text, p, to);
+        if (p >= to) return;
+        unsigned char c = text[p];
+        if (c < 33) continue;
+        if (c == '[') {
+            int32_t last = -1;
+            int32_t q = p + 1;
+            while (q < to && text[q] != ']') {
+                int32_t r = q;
+                int32_t v = parse_int_at(text, to, &r);
+                if (r == q) {
+                    ++q;
+                    continue;
+                }
+                if (v >= 0) last = v;
+                q = r;
+            }
+            if (last >= 0) {
+                *direct = last;
+                return;
+            }
+            continue;
+        }
+        if (!is_digit(c) && c != '-') continue;
+        int32_t q = p;
+        int32_t v = parse_int_at(text, to, &q);
+        if (v < 0) continue;
+        int32_t r = skip_ws(text, q, to);
+        if (r < to && is_digit(text[r])) {
+            int32_t g = r;
+            parse_int_at(text, to, &g);
+            r = skip_ws(text, g, to);
+            if (r < to && text[r] == 'R' && (r + 1 >= to || !is_word(text[r + 1]))) {
+                *indirect = v;
+                return;
+            }
+        }
+        *direct = v;
+        return;
+    }
+}
+
+// The integer value of an object written "N G obj VALUE" at hdr.
+int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr) {
+    int32_t p = hdr;
+    if (parse_int_at(data, size, &p) < 0) return -1;
+    p = skip_ws(data, p, size);
+    if (p < size && is_digit(data[p])) {
+        parse_int_at(data, size, &p);
+        p = skip_ws(data, p, size);
+    }
+    if (kw_at(data, p, size, "obj")) p = skip_ws(data, p + 3, size);
+    return parse_int_at(data, size, &p);
+}
+
+// Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a
+// stream entry whose length is L.
+static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, int32_t L) {
+    int64_t E = static_cast<int64_t>(o->data_start) + L;
+    int32_t end = -1;
+    if (E < size) {
+        int32_t p = static_cast<int32_t>(E);
+        while (p < size && is_wide_ws(data[p])) ++p;
+        if (p + 9 <= size && std::memcmp(data + p, "endstream", 9) == 0) end = static_cast<int32_t>(E);
+    }
+    if (end < 0) {
+        int32_t k = find_kw(data, size, o->data_start + 1, "endstream");
+        if (k >= 0) {
+            end = k;
+            if (k - 2 >= o->data_start && data[k - 2] == '\r' && data[k - 1] == '\n')
+                end = k - 2;
+            else if (k - 1 >= 0 && (data[k - 1] == '\n' || data[k - 1] == '\r'))
+                end = k - 1;
+        } else {
+            end = size;
+            o->no_endstream = 1;
+        }
+    }
+    if (end < o->data_start) end = o->data_start;
+    o->data_end = end;
+    o->data_len = end - o->data_start;
+    o->endobj_pos = find_kw(data, size, end, "endobj");
+    if (o->endobj_pos >= 0) o->obj_end = o->endobj_pos + 6;
+}
+
+void settle_stream_extents(pdfp_doc *doc, const int32_t *first_by_num, int32_t map_len) {
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        pdfp_obj *o = &doc->objs.items[i];
+        if (!o->has_stream) continue;
+        int32_t direct, indirect;
+        parse_length(doc->data, doc->size, o->dict_pos, o->stream_pos, &direct, &indirect);
+        int32_t L = direct;
+        if (L < 0 && indirect >= 0) {
+            // Only objects found by the file scan can hold a length here.
+            const pdfp_obj *r = nullptr;
+            if (first_by_num) {
+                if (indirect < map_len && first_by_num[indirect] >= 0)
+                    r = &doc->objs.items[first_by_num[indirect]];
+            } else {
+                for (int32_t j = 0; j < doc->objs.count && !r; ++j)
+                    if (doc->objs.items[j].num == indirect) r = &doc->objs.items[j];
+            }
+            if (r && !r->has_stream) L = indirect_int_value(doc->data, doc->size, r->hdr_pos);
+        }
+        if (L < 0) continue;  // unresolved: removed by the caller
+        settle_extent(doc->data, doc->size, o, L);
+    }
+}

@@ -1,0 +1,141 @@
+// Object streams: each container is decoded once and its objects are added
+// to the table as texts pointing into the decoded data, which the
+// document's arena keeps until the document is freed.
+#include <cstdlib>
+#include <cstring>
+
+#include "inflate.h"
+#include "pdf_parse.h"
+
+namespace {
+
+constexpr int64_t MAX_ENCODED = 268435456;      // longer containers are skipped
+constexpr uint64_t LAST_CAPACITY = 0x0FFFFFFF;  // a failure above this is final
+constexpr int32_t MAX_OBJECTS = 100000;
+constexpr int32_t MAX_TEXT = 1048576;
+
+// Names of filters other than Flate: their presence sends a container
+// through the general filter chain.
+const char *const OTHER_FILTERS[] = {"LZWDecode", "LZW", "ASCII85Decode", "A85", "ASCIIHexDecode",
+                                     "AHx", "RunLengthDecode", "RL", "DecodeParms", "DP"};
+
+bool plain_flate(const unsigned char *data, int32_t from, int32_t to) {
+    if (find_name(data, to, from, to, "FlateDecode") < 0) return false;
+    for (const char *name : OTHER_FILTERS)
+        if (find_name(data, to, from, to, name) >= 0) return false;
+    return true;
+}
+
+// Inflates with growing capacity; blocks of failed attempts are released at
+// once so a damaged container cannot pin a gigabyte of dead memory.
+unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, int32_t L, int32_t *out_len) {
+    if (L < 2) return nullptr;  // not even a zlib header: no capacity can help
+    uint64_t cap = 8 * static_cast<uint64_t>(L) + 64;
+    for (;;) {
+        unsigned char *block = arena_alloc(arena, static_cast<size_t>(cap));
+        if (!block) return nullptr;
+        uint64_t produced = 0;
+        if (inflate_decompress(src, static_cast<uint64_t>(L), block, cap, &produced) == 0) {
+            // Give back what the generous first guess did not need.
+            void *p = std::realloc(block, produced ? static_cast<size_t>(produced) : 1);
+            if (p) {
+                block = static_cast<unsigned char *>(p);
+                arena->blocks[arena->count - 1] = block;
+            }
+            *out_len = static_cast<int32_t>(produced);
+            return block;
+        }
+        arena_release_last(arena, block);
+        if (cap > LAST_CAPACITY) return nullptr;
+        cap *= 4;
+    }
+}
+
+// Decoded data of a container, kept in the arena; null to skip it.
+unsigned char *container_data(pdfp_doc *doc, const pdfp_obj &o, int32_t dict_end, int32_t *out_len) {
+    const int32_t L = o.data_end - o.data_start;
+    const unsigned char *src = doc->data + o.data_start;
+    if (plain_flate(doc->data, o.dict_pos, dict_end)) return inflate_container(&doc->arena, src, L, out_len);
+    pdfp_buf out{};
+    int r = pdfp_decode_filters(doc->data, o.dict_pos, dict_end, src, L, &out);
+    if (r < 0) {
+        pdfp_buf_free(&out);
+        return nullptr;
+    }
+    if (r == 0) {
+        // No filter: the bytes are used as they stand.
+        unsigned char *block = arena_alloc(&doc->arena, static_cast<size_t>(L) + 1);
+        if (block) std::memcpy(block, src, static_cast<size_t>(L));
+        *out_len = L;
+        return block;
+    }
+    if (out.len > static_cast<uint64_t>(INT32_MAX) || !arena_adopt(&doc->arena, out.data)) {
+        pdfp_buf_free(&out);
+        return nullptr;
+    }
+    *out_len = static_cast<int32_t>(out.len);
+    return out.data;
+}
+
+// First value after a name key that passes `ok`, or -1.
+template <typename Ok>
+int32_t dict_int(const pdfp_doc *doc, int32_t from, int32_t to, const char *name, Ok ok) {
+    const int32_t skip = 1 + static_cast<int32_t>(std::strlen(name));
+    for (int32_t k = find_name(doc->data, doc->size, from, to, name); k >= 0;
+         k = find_name(doc->data, doc->size, k + 1, to, name)) {
+        int32_t p = skip_ws(doc->data, k + skip, to);
+        int32_t v = parse_int_at(doc->data, doc->size, &p);
+        if (ok(v)) return v;
+    }
+    return -1;
+}
+
+void add_objects(pdfp_doc *doc, const unsigned char *dec, int32_t dec_len, int32_t n, int32_t first) {
+    // The header of number pairs; one bad number spoils the whole container.
+    int32_t *hdr = static_cast<int32_t *>(std::malloc(static_cast<size_t>(n) * 2 * sizeof(int32_t)));
+    if (!hdr) return;
+    int32_t pos = 0;
+    for (int32_t i = 0; i < 2 * n; ++i) {
+        hdr[i] = read_int_adv(dec, dec_len, &pos);
+        if (hdr[i] < 0) {
+            std::free(hdr);
+            return;
+        }
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t num = hdr[2 * i], off = hdr[2 * i + 1];
+        int64_t start = static_cast<int64_t>(first) + off;
+        int64_t len = i + 1 < n ? static_cast<int64_t>(hdr[2 * i + 3]) - off
+                                : static_cast<int64_t>(dec_len) - first - off;
+        if (num <= 0 || len < 1 || len > MAX_TEXT || start < 0 || start + len > dec_len) continue;
+        pdfp_obj e{};
+        e.num = num;
+        e.hdr_pos = e.dict_pos = e.stream_pos = e.data_start = e.data_end = -1;
+        e.endobj_pos = e.obj_end = e.data_len = -1;
+        e.in_objstm = 1;
+        e.text = dec + start;
+        e.text_len = static_cast<int32_t>(len);
+        objvec_push(&doc->objs, &e);
+    }
+    std::free(hdr);
+}
+
+}  // namespace
+
+void load_objstms(pdfp_doc *doc) {
+    const int32_t count = doc->objs.count;  // appended entries are not visited
+    for (int32_t i = 0; i < count; ++i) {
+        const pdfp_obj o = doc->objs.items[i];  // a copy: pushes may move the table
+        if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
+        const int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : doc->size;
+        if (find_name(doc->data, doc->size, o.dict_pos, dict_end, "ObjStm") < 0) continue;
+        if (static_cast<int64_t>(o.data_end) - o.data_start > MAX_ENCODED) continue;
+        int32_t dec_len = 0;
+        const unsigned char *dec = container_data(doc, o, dict_end, &dec_len);
+        if (!dec) continue;
+        int32_t n = dict_int(doc, o.dict_pos, dict_end, "N", [](int32_t v) { return v > 0; });
+        int32_t first = dict_int(doc, o.dict_pos, dict_end, "First", [](int32_t v) { return v >= 0; });
+        if (n < 1 || n > MAX_OBJECTS || first < 0 || first > dec_len) continue;
+        add_objects(doc, dec, dec_len, n, first);
+    }
+}

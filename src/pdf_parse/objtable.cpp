@@ -1,0 +1,110 @@
+// The document's vectors (object table, arena of decoded blocks, page list)
+// and object lookup by number.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "pdf_parse.h"
+
+namespace {
+
+// Doubles a vector's room (first room `initial`); false leaves it as it was.
+template <typename T>
+bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
+    if (count < *cap) return true;
+    if (*cap > INT32_MAX / 2) return false;
+    int32_t ncap = *cap ? *cap * 2 : initial;
+    void *p = std::realloc(*items, static_cast<size_t>(ncap) * sizeof(T));
+    if (!p) return false;
+    *items = static_cast<T *>(p);
+    *cap = ncap;
+    return true;
+}
+
+}  // namespace
+
+int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry) {
+    if (!grow(&objs->items, objs->count, &objs->cap, 128)) return 0;
+    objs->items[objs->count++] = *entry;
+    return 1;
+}
+
+int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry) {
+    if (!grow(&pages->items, pages->count, &pages->cap, 64)) return 0;
+    pages->items[pages->count++] = *entry;
+    return 1;
+}
+
+int arena_adopt(pdfp_arena *arena, unsigned char *block) {
+    if (!grow(&arena->blocks, arena->count, &arena->cap, 4)) {
+        std::free(block);
+        return 0;
+    }
+    arena->blocks[arena->count++] = block;
+    return 1;
+}
+
+unsigned char *arena_alloc(pdfp_arena *arena, size_t n) {
+    unsigned char *block = static_cast<unsigned char *>(std::malloc(n ? n : 1));
+    if (!block || !arena_adopt(arena, block)) return nullptr;
+    return block;
+}
+
+void arena_release_last(pdfp_arena *arena, unsigned char *block) {
+    if (arena->count > 0 && arena->blocks[arena->count - 1] == block) {
+        std::free(block);
+        --arena->count;
+    }
+}
+
+int pdfp_obj_has_stream(const pdfp_obj *obj) { return obj->has_stream; }
+
+void objvec_build_index(pdfp_objvec *objs) {
+    std::free(objs->index);
+    objs->index = nullptr;
+    objs->index_len = 0;
+    objs->index_sparse = 0;
+    int32_t max_num = 0;
+    for (int32_t i = 0; i < objs->count; ++i) max_num = std::max(max_num, objs->items[i].num);
+    // A direct array when numbers are reasonably dense, else a sorted list:
+    // a tiny file naming object 8388607 must not cost 32 MB.
+    if (static_cast<int64_t>(max_num) <= 4 * static_cast<int64_t>(objs->count) + 4096) {
+        int32_t *idx = static_cast<int32_t *>(std::malloc((static_cast<size_t>(max_num) + 1) * sizeof(int32_t)));
+        if (!idx) return;
+        std::fill(idx, idx + max_num + 1, -1);
+        // Walk backwards so that the first entry of a number wins, as the
+        // linear search would have it.
+        for (int32_t i = objs->count - 1; i >= 0; --i)
+            if (objs->items[i].num >= 0) idx[objs->items[i].num] = i;
+        objs->index = idx;
+        objs->index_len = max_num + 1;
+        return;
+    }
+    int32_t *idx = static_cast<int32_t *>(std::malloc(static_cast<size_t>(objs->count) * sizeof(int32_t)));
+    if (!idx) return;
+    for (int32_t i = 0; i < objs->count; ++i) idx[i] = i;
+    const pdfp_obj *items = objs->items;
+    std::stable_sort(idx, idx + objs->count,
+                     [items](int32_t a, int32_t b) { return items[a].num < items[b].num; });
+    objs->index = idx;
+    objs->index_len = objs->count;
+    objs->index_sparse = 1;
+}
+
+const pdfp_obj *pdfp_obj_find(const pdfp_objvec *objs, int32_t num) {
+    if (objs->index && !objs->index_sparse) {
+        if (num < 0 || num >= objs->index_len) return nullptr;
+        int32_t i = objs->index[num];
+        return i >= 0 ? &objs->items[i] : nullptr;
+    }
+    if (objs->index) {
+        const pdfp_obj *items = objs->items;
+        const int32_t *it = std::lower_bound(objs->index, objs->index + objs->index_len, num,
+                                             [items](int32_t pos, int32_t n) { return items[pos].num < n; });
+        if (it != objs->index + objs->index_len && items[*it].num == num) return &items[*it];
+        return nullptr;
+    }
+    for (int32_t i = 0; i < objs->count; ++i)
+        if (objs->items[i].num == num) return &objs->items[i];
+    return nullptr;
+}

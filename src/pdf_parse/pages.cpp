@@ -1,0 +1,272 @@
+// The page tree: walking it into the page list, and what a page inherits
+// (box and resources through /Parent, rotation down the walk).
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "pdf_parse.h"
+
+namespace {
+
+constexpr int BOX_DEPTH = 32;
+constexpr int32_t EXTRA_CHILD_ROOM = 4096;
+
+int32_t reduce_rotation(int32_t v) { return ((v % 360) + 360) % 360; }
+
+// Number written after the first /Parent of [start, end), or -1.
+int32_t parent_number(const unsigned char *buf, int32_t start, int32_t end) {
+    int32_t k = find_name(buf, end, start, end, "Parent");
+    if (k < 0) return -1;
+    int32_t p = skip_ws(buf, k + 7, end);
+    int32_t v = parse_int_at(buf, end, &p);
+    return v > 0 ? v : -1;
+}
+
+// A box number: optional sign, digits, optional fraction, built in doubles.
+double read_box_number(const unsigned char *buf, int32_t end, int32_t *pos) {
+    int32_t p = *pos;
+    bool neg = false;
+    if (buf[p] == '+' || buf[p] == '-') neg = buf[p++] == '-';
+    double v = 0;
+    while (p < end && is_digit(buf[p])) v = v * 10 + (buf[p++] - '0');
+    if (p < end && buf[p] == '.') {
+        ++p;
+        double s = 0.1;
+        for (; p < end && is_digit(buf[p]); ++p, s *= 0.1) v += (buf[p] - '0') * s;
+    }
+    *pos = p;
+    return neg ? -v : v;
+}
+
+// Reads four numbers of the array at "[" p; true when they form a usable box.
+bool read_box(const unsigned char *buf, int32_t end, int32_t p, double out[4]) {
+    int n = 0;
+    p = skip_ws(buf, p + 1, end);
+    while (p < end && n < 4) {
+        unsigned char c = buf[p];
+        if (c == ']') return false;
+        if (c == '+' || c == '-' || c == '.' || is_digit(c)) {
+            out[n++] = read_box_number(buf, end, &p);
+            p = skip_ws(buf, p, end);
+        } else {
+            ++p;
+        }
+    }
+    return n == 4 && out[2] > 0 && out[3] > 0;
+}
+
+// Child references of the /Kids array whose "[" is at p.
+int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int32_t> *kids, size_t room) {
+    for (++p; p < end && buf[p] != ']';) {
+        unsigned char c = buf[p];
+        if (c == '<' && p + 1 < end && buf[p + 1] == '<') return -2;
+        if (!is_digit(c)) {
+            ++p;
+            continue;
+        }
+        int32_t v = parse_int_at(buf, end, &p);
+        if (v > 0 && kids->size() < room) kids->push_back(v);
+        p = skip_ws(buf, p, end);
+        if (p < end && is_digit(buf[p])) {
+            parse_int_at(buf, end, &p);
+            p = skip_ws(buf, p, end);
+        }
+        if (p < end && buf[p] == 'R') p = skip_ws(buf, p + 1, end);
+    }
+    return 0;
+}
+
+// Offset of the "[" of the node's /Kids array, or -1.
+int32_t kids_array(const unsigned char *buf, int32_t start, int32_t end) {
+    for (int32_t k = find_name(buf, end, start, end, "Kids"); k >= 0; k = find_name(buf, end, k + 1, end, "Kids")) {
+        int32_t p = skip_ws(buf, k + 5, end);
+        if (p < end && buf[p] == '[') return p;
+    }
+    return -1;
+}
+
+size_t child_room(const pdfp_obj *node) {
+    if (node->in_objstm) return static_cast<size_t>(node->text_len / 4) + EXTRA_CHILD_ROOM;
+    if (node->endobj_pos > node->hdr_pos)
+        return static_cast<size_t>((node->endobj_pos - node->hdr_pos) / 4) + EXTRA_CHILD_ROOM;
+    return EXTRA_CHILD_ROOM;
+}
+
+void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
+                 int32_t parent, int32_t rot, pdfp_pagevec *pages) {
+    pdfp_pageinfo info{};
+    info.obj_num = page->num;
+    info.parent_num = parent;
+    info.rotate = reduce_rotation(rot);
+    obj_box_deep(data, len, objs, page, &info.box_llx, &info.box_lly, &info.box_urx, &info.box_ury, BOX_DEPTH);
+    pagevec_push(pages, &info);
+}
+
+int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node_num,
+             int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth) {
+    const pdfp_obj *node = pdfp_obj_find(objs, node_num);
+    if (!node) return -1;
+    int t = obj_type(data, len, node);
+    if (t == 1) {
+        append_page(data, len, objs, node, -1, rot, pages);
+        return 1;
+    }
+    if (t != 2) return -1;
+    // A tree this deep is hostile; recursing further could exhaust the stack.
+    if (depth > PDFP_MAX_TREE_DEPTH) return -1;
+    if (max_num >= 0 && node_num >= 0 && node_num <= max_num) {
+        if (visited[node_num]) return -1;
+        visited[node_num] = 1;
+    }
+    std::vector<int32_t> kids;
+    size_t room = child_room(node);
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, node, &buf, &end);
+    if (start < 0 || end <= start) return 0;
+    int32_t p = kids_array(buf, start, end);
+    if (p < 0) return 0;
+    if (skip_ws(buf, p + 1, end) >= end) return 0;
+    if (read_kids(buf, end, p, &kids, room) == -2) return -2;
+    if (kids.empty()) return 0;
+    int32_t own = obj_rotate_own(data, len, node);
+    int32_t node_rot = own >= 0 ? own : rot;
+    for (int32_t kid : kids) {
+        const pdfp_obj *child = pdfp_obj_find(objs, kid);
+        if (!child) return -1;
+        int ct = obj_type(data, len, child);
+        if (ct == 1) {
+            append_page(data, len, objs, child, node_num, node_rot, pages);
+        } else if (ct == 2) {
+            if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1) < 0) return -1;
+        } else {
+            return -1;
+        }
+    }
+    return pages->count;
+}
+
+// Text region of the entry with this number, or false.
+bool entry_region(const unsigned char *data, int32_t len, const pdfp_obj *o, const unsigned char **buf,
+                  int32_t *start, int32_t *end) {
+    *start = obj_text_region(data, len, o, buf, end);
+    return *start >= 0;
+}
+
+// Where a resource search starts: after the last "endobj" of the text, so
+// that for a file-body object only its own header and dictionary are seen.
+int32_t resource_window(const unsigned char *text, int32_t text_len) {
+    for (int32_t i = text_len - 6; i >= 0; --i)
+        if (text[i] == 'e' && std::memcmp(text + i, "endobj", 6) == 0) return i + 6;
+    return 0;
+}
+
+}  // namespace
+
+int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node,
+                      int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t inherited_rot) {
+    return walk(data, len, objs, node, max_num, pages, visited, inherited_rot, 1);
+}
+
+int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
+                 double *llx, double *lly, double *urx, double *ury, int depth) {
+    for (; obj; --depth) {
+        const unsigned char *buf;
+        int32_t start, end;
+        if (entry_region(data, len, obj, &buf, &start, &end)) {
+            for (const char *name : {"CropBox", "MediaBox"}) {
+                for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
+                    int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
+                    double v[4];
+                    if (p < end && buf[p] == '[' && read_box(buf, end, p, v)) {
+                        *llx = v[0];
+                        *lly = v[1];
+                        *urx = v[2];
+                        *ury = v[3];
+                        return 1;
+                    }
+                }
+            }
+        }
+        if (depth <= 0 || start < 0) return 0;
+        int32_t parent = parent_number(buf, start, end);
+        if (parent < 0) return 0;
+        obj = pdfp_obj_find(objs, parent);
+    }
+    return 0;
+}
+
+int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, obj, &buf, &end);
+    if (start < 0 || end <= start) return -1;
+    int32_t k = find_name(buf, end, start, end, "Rotate");
+    if (k < 0) return -1;
+    int32_t p = skip_ws(buf, k + 7, end);
+    int32_t before = p;
+    int32_t v = parse_int_at(buf, end, &p);
+    if (p == before) return -1;  // no integer (a "-1" reads fine)
+    return reduce_rotation(v);
+}
+
+int32_t pdfp_pageinfo_own_rot(const unsigned char *data, int32_t len, const pdfp_obj *obj, int32_t *rot) {
+    *rot = obj_rotate_own(data, len, obj);
+    return *rot;
+}
+
+char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                          const unsigned char *text, int32_t text_len) {
+    if (!text || text_len <= 0) return nullptr;
+    int32_t win = resource_window(text, text_len);
+    int32_t k = find_name(text, text_len, win, text_len, "Resources");
+    if (k < 0) return nullptr;
+    int32_t p = skip_ws(text, k + 10, text_len);
+    if (p >= text_len) return nullptr;
+    if (text[p] == '<' && p + 1 < text_len && text[p + 1] == '<') return dict_text_at(text, text_len, p);
+    if (!is_digit(text[p])) return nullptr;
+    int32_t v = parse_int_at(text, text_len, &p);
+    if (v <= 0) return nullptr;
+    const pdfp_obj *r = pdfp_obj_find(objs, v);
+    if (!r) return nullptr;
+    if (r->in_objstm) {
+        if (!r->text) return nullptr;
+        for (int32_t i = 0; i < r->text_len; ++i)
+            if (r->text[i] == '<') return dict_text_at(r->text, r->text_len, i);
+        return nullptr;
+    }
+    if (r->dict_pos < 0) return nullptr;
+    const unsigned char *buf;
+    int32_t end;
+    obj_text_region(data, len, r, &buf, &end);
+    return dict_text_at(data, end, r->dict_pos);
+}
+
+char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                               const unsigned char *text, int32_t text_len) {
+    return page_resources_dict(data, len, objs, text, text_len);
+}
+
+char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                                    const unsigned char *text, int32_t text_len, int depth) {
+    for (;;) {
+        char *r = page_resources_dict(data, len, objs, text, text_len);
+        if (r || depth <= 0 || !text) return r;
+        int32_t parent = parent_number(text, resource_window(text, text_len), text_len);
+        if (parent < 0) return nullptr;
+        const pdfp_obj *o = pdfp_obj_find(objs, parent);
+        if (!o) return nullptr;
+        if (o->in_objstm) {
+            text = o->text;
+            text_len = o->text_len;
+        } else {
+            if (o->dict_pos < 0) return nullptr;
+            const unsigned char *buf;
+            int32_t end;
+            obj_text_region(data, len, o, &buf, &end);
+            text = data;
+            text_len = end;
+        }
+        --depth;
+    }
+}

@@ -1,0 +1,108 @@
+// The trailer chain: the catalog's number and the encryption flag, read
+// from the classic trailers that "startxref" and /Prev lead to. The
+// cross-reference entries themselves are never read: the scan finds objects.
+#include "pdf_parse.h"
+
+namespace {
+
+constexpr int MAX_SECTIONS = 32;  // also ends /Prev loops
+
+// Integer after a name key that ends at name_end, bounded by range_end.
+int32_t int_after(const pdfp_doc *doc, int32_t name_end, int32_t range_end) {
+    int32_t p = skip_ws(doc->data, name_end, range_end);
+    return parse_int_at(doc->data, doc->size, &p);
+}
+
+void read_trailer_keys(pdfp_doc *doc, int32_t d, int32_t e) {
+    for (int32_t r = find_name(doc->data, doc->size, d, e, "Root"); r >= 0;
+         r = find_name(doc->data, doc->size, r + 1, e, "Root")) {
+        // The byte that ends the name is passed over unseen.
+        int32_t v = int_after(doc, r + 6, e);
+        if (v >= 0) {
+            doc->root = v;
+            break;
+        }
+    }
+    if (find_name(doc->data, doc->size, d, e, "Encrypt") >= 0) doc->encrypted = 1;
+}
+
+// Start and end of the dictionary after the "trailer" keyword at t.
+void trailer_range(const pdfp_doc *doc, int32_t t, int32_t *d, int32_t *e) {
+    *d = skip_ws(doc->data, t + 7, doc->size);
+    *e = find_kw(doc->data, doc->size, *d, "startxref");
+    if (*e <= 0) *e = doc->size;
+}
+
+// Next section offset from the /Prev of [d, e), or -1.
+int32_t prev_offset(const pdfp_doc *doc, int32_t d, int32_t e) {
+    int32_t k = find_name(doc->data, doc->size, d, e, "Prev");
+    if (k < 0) return -1;
+    int32_t v = int_after(doc, k + 5, e);
+    return (v >= 0 && v < doc->size) ? v : -1;
+}
+
+// A classic "xref" section at p; returns the next section's offset or -1.
+int32_t classic_section(pdfp_doc *doc, int32_t p) {
+    const int32_t q = p + 4;
+    // Every trailer after this section's keyword is read, later ones
+    // included, so the last readable /Root in the file wins.
+    for (int32_t t = find_kw(doc->data, doc->size, q, "trailer"); t >= 0;
+         t = find_kw(doc->data, doc->size, t + 1, "trailer")) {
+        int32_t d, e;
+        trailer_range(doc, t, &d, &e);
+        if (d < e && doc->data[d] == '<') read_trailer_keys(doc, d, e);
+    }
+    int32_t t = find_kw(doc->data, doc->size, q, "trailer");
+    if (t < 0) return -1;
+    int32_t d, e;
+    trailer_range(doc, t, &d, &e);
+    return prev_offset(doc, d, e);
+}
+
+// A bare trailer dictionary at p; returns the next section's offset or -1.
+int32_t dict_section(pdfp_doc *doc, int32_t p) {
+    int depth = 0;
+    int32_t i = p, e = -1;
+    while (i < doc->size - 1) {
+        unsigned char c = doc->data[i];
+        if ((c == '<' || c == '>') && doc->data[i + 1] == c) {
+            depth += c == '<' ? 1 : -1;
+            i += 2;
+            if (c == '>' && depth == 0) {
+                e = i;
+                break;
+            }
+        } else {
+            ++i;
+        }
+    }
+    if (e < 0) return -1;
+    read_trailer_keys(doc, p, e);
+    return prev_offset(doc, p, e);
+}
+
+}  // namespace
+
+void read_trailer_chain(pdfp_doc *doc) {
+    int32_t h = -1;
+    for (int32_t k = find_kw(doc->data, doc->size, 0, "startxref"); k >= 0;
+         k = find_kw(doc->data, doc->size, k + 9, "startxref"))
+        h = k;
+    if (h < 0) return;
+    int32_t pos = h + 9;
+    int32_t p = parse_int_at(doc->data, doc->size, &pos);
+    if (p < 0 || p >= doc->size) return;
+    for (int sections = 0; p >= 0;) {
+        p = skip_ws(doc->data, p, doc->size);
+        if (p >= doc->size) return;
+        int32_t next;
+        if (kw_at(doc->data, p, doc->size, "xref"))
+            next = classic_section(doc, p);
+        else if (kw_at(doc->data, p, doc->size, "<<"))
+            next = dict_section(doc, p);
+        else
+            return;
+        if (next < 0 || ++sections >= MAX_SECTIONS) return;
+        p = next;
+    }
+}

@@ -1,0 +1,271 @@
+// Loading: the failure messages, the object scan, stream extents, one
+// definition per number, the trailer chain and the catalog search.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "pdf_parse.h"
+#include "support.h"
+
+namespace {
+
+const std::string CATALOG = "<< /Type /Catalog /Pages 2 0 R >>";
+const std::string PAGES1 = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>";
+const std::string PAGE = "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] >>";
+
+struct doc_holder {
+    pdfp_doc doc{};
+    ~doc_holder() { pdfp_doc_free(&doc); }
+};
+
+struct fail_case {
+    const char *name;
+    std::string bytes;
+    std::string message;  // "%s" stands for the path
+};
+
+class LoadFailure : public ::testing::TestWithParam<fail_case> {};
+
+TEST_P(LoadFailure, ReportsOneMessageAndHoldsNoStorage) {
+    const fail_case &c = GetParam();
+    std::string path = temp_path("case.pdf");
+    write_file(path, c.bytes);
+    pdfp_doc doc{};
+    g_captured.clear();
+    EXPECT_EQ(pdfp_doc_load(path.c_str(), &doc, capture_report), -1);
+    std::string want = c.message;
+    size_t at = want.find("%s");
+    if (at != std::string::npos) want.replace(at, 2, path);
+    EXPECT_EQ(g_captured, want);
+    EXPECT_EQ(doc.data, nullptr);
+    EXPECT_EQ(doc.objs.items, nullptr);
+    EXPECT_EQ(doc.pages.items, nullptr);
+    pdfp_doc_free(&doc);  // harmless on an empty record
+}
+
+std::string em = "\xE2\x80\x94";
+INSTANTIATE_TEST_SUITE_P(
+    Table, LoadFailure,
+    ::testing::Values(
+        fail_case{"empty", "", "empty input file: %s"},
+        fail_case{"abc", "abc", "no PDF objects found " + em + " not a PDF: %s"},
+        fail_case{"encrypted", make_pdf({CATALOG, PAGES1, PAGE, "<< /Filter /Standard >>"}, 1, " /Encrypt 4 0 R"),
+                  "encrypted PDFs are not supported: %s"},
+        fail_case{"no_catalog", make_pdf({"<< /Foo 1 >>"}, 9), "cannot locate the page tree"},
+        fail_case{"pages_zero", make_pdf({"<< /Type /Catalog /Pages 0 0 R >>", PAGES1, PAGE}),
+                  "cannot locate the page tree"},
+        fail_case{"inline_kids",
+                  make_pdf({CATALOG, "<< /Type /Pages /Kids [<< /Type /Page >>] /Count 1 >>"}),
+                  "page tree uses inline page dictionaries in /Kids " + em + " pages must be indirect objects"},
+        fail_case{"inline_below_root",
+                  make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R] >>", "<< /Type /Pages /Kids [<< /Type /Page >>] >>"}),
+                  "broken page tree"},
+        fail_case{"cycle", make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R] >>", "<< /Type /Pages /Kids [2 0 R] >>"}),
+                  "broken page tree"},
+        fail_case{"missing_kid", make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R 99 0 R] >>", PAGE}),
+                  "broken page tree"},
+        fail_case{"empty_tree", make_pdf({CATALOG, "<< /Type /Pages /Kids [] /Count 0 >>"}), "document has no pages"},
+        fail_case{"indirect_kids", make_pdf({CATALOG, "<< /Type /Pages /Kids 3 0 R >>", "[4 0 R]"}),
+                  "document has no pages"},
+        fail_case{"root_not_tree", make_pdf({CATALOG, "<< /Type /Font >>"}), "broken page tree"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Load, MissingFileAndNullPath) {
+    pdfp_doc doc{};
+    g_captured.clear();
+    EXPECT_EQ(pdfp_doc_load("/nonexistent/x.pdf", &doc, capture_report), -1);
+    EXPECT_EQ(g_captured, "cannot open /nonexistent/x.pdf");
+    EXPECT_EQ(pdfp_doc_load(nullptr, &doc, capture_report), -1);
+    EXPECT_EQ(g_captured, "NULL path argument");
+}
+
+TEST(Load, EncryptedWithoutObjectsGetsTheNotAPdfMessage) {
+    std::string msg;
+    pdfp_doc doc{};
+    EXPECT_EQ(load_bytes("trailer << /Encrypt 3 0 R >>\nstartxref\n0\n", &doc, &msg), -1);
+    EXPECT_EQ(msg.rfind("no PDF objects found", 0), 0u) << msg;
+}
+
+TEST(Load, IncrementalUpdateKeepsTheLaterDefinition) {
+    std::string base = make_pdf({CATALOG, PAGES1, PAGE, "<< /V 1 >>"});
+    std::string update = "4 0 obj\n<< /V 2 >>\nendobj\n3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 100 200] >>\nendobj\n";
+    doc_holder h;
+    ASSERT_EQ(load_bytes(base + update, &h.doc), 0);
+    const pdfp_obj *o = pdfp_obj_find(&h.doc.objs, 4);
+    ASSERT_NE(o, nullptr);
+    std::string text(reinterpret_cast<char *>(h.doc.data) + o->dict_pos, 10);
+    EXPECT_EQ(text, "<< /V 2 >>");
+    ASSERT_EQ(h.doc.pages.count, 1);
+    EXPECT_EQ(h.doc.pages.items[0].box_urx, 100);
+}
+
+TEST(Load, FalseHeadersInsideStreamDataAreDropped) {
+    std::string data = "3 0 obj\n<< /Type /Page >>\nendobj\n77 0 obj\n<< >>\nendobj";
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf({CATALOG, PAGES1, PAGE, stream_body("", data)}), &h.doc), 0);
+    EXPECT_EQ(pdfp_obj_find(&h.doc.objs, 77), nullptr);
+    const pdfp_obj *s = pdfp_obj_find(&h.doc.objs, 4);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->data_len, static_cast<int32_t>(data.size()));
+    // The real page 3 won, not the one inside the stream.
+    EXPECT_EQ(h.doc.pages.items[0].box_urx, 612);
+}
+
+struct length_case {
+    const char *name;
+    std::string stream;  // object 4's full body
+    int32_t want_len;    // -1: the stream is not in the table
+};
+
+class StreamLength : public ::testing::TestWithParam<length_case> {};
+
+TEST_P(StreamLength, ExtentIsSettled) {
+    const length_case &c = GetParam();
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf({CATALOG, PAGES1, PAGE, c.stream, "7", "<< /Type /XObject >>\nstream\nabc\nendstream"}), &h.doc), 0);
+    const pdfp_obj *o = pdfp_obj_find(&h.doc.objs, 4);
+    if (c.want_len < 0) {
+        EXPECT_EQ(o, nullptr);
+        return;
+    }
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(o->data_len, c.want_len);
+    EXPECT_GE(o->endobj_pos, o->data_end);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StreamLength,
+    ::testing::Values(length_case{"correct", "<< /Length 10 >>\r\nstream\r\n0123456789\r\nendstream", 10},
+                      length_case{"too_short", "<< /Length 3 >>\nstream\n0123456789\nendstream", 10},
+                      length_case{"too_long", "<< /Length 99999 >>\nstream\n0123456789\r\nendstream", 10},
+                      length_case{"indirect", "<< /Length 5 0 R >>\nstream\n0123456\nendstream", 7},
+                      length_case{"indirect_missing", "<< /Length 99 0 R >>\nstream\n01\nendstream", -1},
+                      length_case{"indirect_stream", "<< /Length 6 0 R >>\nstream\n01\nendstream", -1},
+                      length_case{"missing", "<< /Filter /X >>\nstream\n01\nendstream", -1},
+                      length_case{"array", "<< /Length [1 2] >>\nstream\n01\nendstream", 2},
+                      length_case{"negative_then_good", "<< /Length -3 /Length 2 >>\nstream\n01\nendstream", 2},
+                      length_case{"zero", "<< /Length 0 >>\nstream\nendstream", 0},
+                      length_case{"no_line_end", "<< /Length 1 >>stream(x\nendstream", 1}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(Load, ObjectNumberLimits) {
+    std::string extra = "0 0 obj\n<< /Z 0 >>\nendobj\n8388608 0 obj\n<< /Z 1 >>\nendobj\n8388607 0 obj\n<< /Z 2 >>\nendobj\nx12 0 obj\n<< >>\nendobj\n";
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf({CATALOG, PAGES1, PAGE}) + extra, &h.doc), 0);
+    EXPECT_EQ(pdfp_obj_find(&h.doc.objs, 0), nullptr);
+    EXPECT_EQ(pdfp_obj_find(&h.doc.objs, 8388608), nullptr);
+    EXPECT_NE(pdfp_obj_find(&h.doc.objs, 8388607), nullptr);
+    EXPECT_EQ(pdfp_obj_find(&h.doc.objs, 12), nullptr);
+    EXPECT_EQ(h.doc.max_num, 8388607);
+}
+
+TEST(Load, HeaderWithoutEndobjIsNotAdded) {
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf({CATALOG, PAGES1, PAGE}) + "12 0 obj\n<< /A 1 >>\n", &h.doc), 0);
+    EXPECT_EQ(pdfp_obj_find(&h.doc.objs, 12), nullptr);
+}
+
+TEST(Load, WithoutTrailerTheCatalogIsSearched) {
+    std::string body = "%PDF-1.4\n5 0 obj\n" + PAGE + "\nendobj\n3 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n" +
+                       "2 0 obj\n<< /Type /Pages /Kids [5 0 R] >>\nendobj\n";
+    doc_holder h;
+    ASSERT_EQ(load_bytes(body, &h.doc), 0);
+    EXPECT_EQ(h.doc.root, -1);
+    EXPECT_EQ(h.doc.catalog, 3);
+    // Nothing mentions /Catalog: object 1 is taken.
+    std::string bare = "1 0 obj\n<< /Pages 2 0 R >>\nendobj\n2 0 obj\n<< /Type /Pages /Kids [5 0 R] >>\nendobj\n5 0 obj\n" + PAGE + "\nendobj\n";
+    doc_holder g;
+    ASSERT_EQ(load_bytes(bare, &g.doc), 0);
+    EXPECT_EQ(g.doc.catalog, 1);
+}
+
+TEST(Load, CatalogThatIsAPagesNode) {
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf({"<< /Type /Pages /Kids [2 0 R] /Count 1 >>", "<< /Type /Page /MediaBox [0 0 5 5] >>"}), &h.doc), 0);
+    EXPECT_EQ(h.doc.pages.count, 1);
+}
+
+// Trailer chain: three classic sections linked by /Prev.
+TEST(Trailer, LastReadableRootWinsAndEncryptAnywhere) {
+    std::string s = "%PDF-1.4\n";
+    std::vector<size_t> xrefs;
+    auto section = [&](const std::string &keys) {
+        xrefs.push_back(s.size());
+        s += "xref\n0 1\n0000000000 65535 f \ntrailer\n<< /Size 1 " + keys + " >>\n";
+    };
+    section("/Root 1 0 R /Encrypt 5 0 R");
+    section("/Root 1 0 R /Prev " + std::to_string(xrefs[0]));
+    section("/Root 9 0 R /Prev " + std::to_string(xrefs[1]));
+    s += "startxref\n" + std::to_string(xrefs[2]) + "\n%%EOF\n";
+    pdfp_doc doc{};
+    doc.data = reinterpret_cast<unsigned char *>(&s[0]);
+    doc.size = static_cast<int32_t>(s.size());
+    doc.root = -1;
+    read_trailer_chain(&doc);
+    EXPECT_EQ(doc.root, 9);
+    EXPECT_EQ(doc.encrypted, 1);
+}
+
+struct chain_case {
+    const char *name;
+    std::string file;
+    int32_t root;
+    int32_t encrypted;
+};
+class TrailerChain : public ::testing::TestWithParam<chain_case> {};
+TEST_P(TrailerChain, RootAndEncryption) {
+    std::string s = GetParam().file;
+    pdfp_doc doc{};
+    doc.data = reinterpret_cast<unsigned char *>(&s[0]);
+    doc.size = static_cast<int32_t>(s.size());
+    doc.root = -1;
+    read_trailer_chain(&doc);
+    EXPECT_EQ(doc.root, GetParam().root);
+    EXPECT_EQ(doc.encrypted, GetParam().encrypted);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrailerChain,
+    ::testing::Values(
+        chain_case{"no_startxref", "xref\ntrailer << /Root 3 0 R >>", -1, 0},
+        chain_case{"offset_past_end", "xref\ntrailer << /Root 3 0 R >>\nstartxref 9999", -1, 0},
+        chain_case{"xref_stream", "15 0 obj << /Root 3 0 R /Encrypt 1 0 R >> endobj startxref 0", -1, 0},
+        chain_case{"negative_root", "xref\ntrailer\n<< /Root -3 0 R /Root 4 0 R >>\nstartxref\n0", 4, 0},
+        chain_case{"self_prev", "xref\ntrailer\n<< /Root 2 0 R /Prev 0 >>\nstartxref\n0", 2, 0},
+        // The older dictionary that /Prev leads to is read after the newer one.
+        chain_case{"bare_dict", "<< /Root 3 0 R /Prev 27 >> << /Root 5 0 R >> startxref 0", 5, 0},
+        chain_case{"bare_dict_prev_nowhere", "<< /Root 3 0 R /Prev 27 >> xx startxref 0", 3, 0},
+        chain_case{"trailer_not_dict", "xref\ntrailer /Root 3 0 R\nstartxref\n0", -1, 0}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// Every corpus file that is not encrypted loads with pdfinfo's page count.
+TEST(Load, CorpusPageCounts) {
+    std::string manifest = read_file(corpus_file("MANIFEST.tsv"));
+    size_t pos = manifest.find('\n') + 1;
+    int files = 0;
+    while (pos < manifest.size()) {
+        size_t eol = manifest.find('\n', pos);
+        std::string line = manifest.substr(pos, eol - pos);
+        pos = eol == std::string::npos ? manifest.size() : eol + 1;
+        size_t t1 = line.find('\t'), t2 = line.find('\t', t1 + 1), t3 = line.find('\t', t2 + 1),
+               t4 = line.find('\t', t3 + 1), t5 = line.find('\t', t4 + 1);
+        std::string name = line.substr(0, t1);
+        int pages = std::stoi(line.substr(t1 + 1, t2 - t1 - 1));
+        std::string expect = line.substr(t4 + 1, t5 - t4 - 1);
+        pdfp_doc doc{};
+        g_captured.clear();
+        int r = pdfp_doc_load(corpus_file(name).c_str(), &doc, capture_report);
+        if (expect == "refused-encrypted") {
+            EXPECT_EQ(r, -1) << name;
+            EXPECT_EQ(g_captured, "encrypted PDFs are not supported: " + corpus_file(name));
+        } else {
+            EXPECT_EQ(r, 0) << name << ": " << g_captured;
+            EXPECT_EQ(doc.pages.count, pages) << name;
+        }
+        pdfp_doc_free(&doc);
+        ++files;
+    }
+    EXPECT_GE(files, 28);
+}
+
+}  // namespace

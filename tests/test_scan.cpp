@@ -1,0 +1,178 @@
+// The byte scanners: character classes, keyword and name boundaries,
+// integers, dictionary ends and /Type classification.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "pdf_parse.h"
+
+namespace {
+
+const unsigned char *u(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.data()); }
+int32_t n(const std::string &s) { return static_cast<int32_t>(s.size()); }
+
+TEST(Scan, SkipWsStepsOverPdfWhitespaceOnly) {
+    std::string s("\0\t\n\f\r x", 7);
+    EXPECT_EQ(skip_ws(u(s), 0, n(s)), 6);
+    for (char c : {'\x0b', '\x01', '\x08', '\x0e', '\x1f'}) {
+        std::string t = std::string(" ") + c;
+        EXPECT_EQ(skip_ws(u(t), 0, n(t)), 1) << int(c);
+    }
+    EXPECT_EQ(skip_ws(u(s), 9, 7), 9);
+}
+
+struct kw_case {
+    std::string text;
+    int32_t pos;
+    const char *kw;
+    int want;
+};
+class KwAt : public ::testing::TestWithParam<kw_case> {};
+TEST_P(KwAt, BoundaryRule) {
+    const kw_case &c = GetParam();
+    EXPECT_EQ(kw_at(u(c.text), c.pos, n(c.text), c.kw), c.want) << c.text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, KwAt,
+                         ::testing::Values(kw_case{"endobj", 3, "obj", 0}, kw_case{"12 0 obj", 5, "obj", 1},
+                                           kw_case{"12 0 obj\n", 5, "obj", 1}, kw_case{"objx", 0, "obj", 0},
+                                           kw_case{"ob", 0, "obj", 0}, kw_case{"obj", -1, "obj", 0},
+                                           kw_case{"endstream", 3, "stream", 0}, kw_case{"streams", 0, "stream", 0},
+                                           kw_case{"\xE9obj", 1, "obj", 1}));
+
+TEST(Scan, FindKwRespectsBoundariesAndStart) {
+    std::string s = "xstartxref1 startxref 9";
+    EXPECT_EQ(find_kw(u(s), n(s), 0, "startxref"), 12);
+    EXPECT_EQ(find_kw(u(s), n(s), -5, "startxref"), 12);
+    std::string t = "xstartxref1";
+    EXPECT_EQ(find_kw(u(t), n(t), 0, "startxref"), -1);
+    EXPECT_EQ(find_kw(u(s), n(s), 13, "startxref"), -1);
+}
+
+struct name_case {
+    std::string text;
+    int want;
+};
+class FindName : public ::testing::TestWithParam<name_case> {};
+TEST_P(FindName, NameEndsAtNonContinuation) {
+    const name_case &c = GetParam();
+    EXPECT_EQ(find_name(u(c.text), n(c.text), 0, n(c.text), "Length"), c.want) << c.text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, FindName,
+                         ::testing::Values(name_case{"/Length1 5", -1}, name_case{"/Length_ 5", -1},
+                                           name_case{"/Length-2", -1}, name_case{"/Length 42", 0},
+                                           name_case{"/Length/Filter", 0}, name_case{"<</Length", 2},
+                                           name_case{"/Length1 /Length 3", 9}));
+
+TEST(Scan, FindNameBoundIsCutToLength) {
+    std::string s = "/Page";
+    EXPECT_EQ(find_name(u(s), n(s), 0, 1000, "Page"), 0);
+    EXPECT_EQ(find_name(u(s), n(s), 0, 4, "Page"), -1);
+}
+
+struct int_case {
+    std::string text;
+    int32_t value;
+    int32_t pos_after;  // -1: unchanged
+};
+class ParseInt : public ::testing::TestWithParam<int_case> {};
+TEST_P(ParseInt, ReadsSignedWrappingIntegers) {
+    const int_case &c = GetParam();
+    int32_t pos = 0;
+    EXPECT_EQ(parse_int_at(u(c.text), n(c.text), &pos), c.value) << c.text;
+    EXPECT_EQ(pos, c.pos_after < 0 ? 0 : c.pos_after) << c.text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ParseInt,
+                         ::testing::Values(int_case{" \r\n -12 0 R", -12, 7}, int_case{"+5", -1, -1},
+                                           int_case{"-", -1, -1}, int_case{"12abc", 12, 2},
+                                           int_case{"4294967297", 1, 10}, int_case{"", -1, -1},
+                                           int_case{"\x0b" "5", -1, -1}, int_case{"   ", -1, -1}));
+
+TEST(Scan, ReadIntAdvAcceptsPlus) {
+    std::string s = "+7";
+    int32_t pos = 0;
+    EXPECT_EQ(read_int_adv(u(s), n(s), &pos), 7);
+    EXPECT_EQ(pos, 2);
+}
+
+struct type_case {
+    std::string dict;
+    int want;
+};
+class ObjType : public ::testing::TestWithParam<type_case> {};
+TEST_P(ObjType, TopLevelTypeOnly) {
+    const type_case &c = GetParam();
+    std::string file = "1 0 obj\n" + c.dict + "\nendobj\n";
+    pdfp_obj o{};
+    o.num = 1;
+    o.dict_pos = 8;
+    o.stream_pos = -1;
+    o.endobj_pos = static_cast<int32_t>(file.find("endobj"));
+    EXPECT_EQ(obj_type(u(file), n(file), &o), c.want) << c.dict;
+    // The same text held in an object stream classifies alike.
+    pdfp_obj s{};
+    s.in_objstm = 1;
+    s.text = u(c.dict);
+    s.text_len = n(c.dict);
+    EXPECT_EQ(obj_type(nullptr, 0, &s), c.want) << c.dict;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ObjType,
+                         ::testing::Values(type_case{"<< /Type /Page /Parent 3 0 R >>", 1},
+                                           type_case{"<</Type/Page>>", 1}, type_case{"<< /Type /Pages /Kids [] >>", 2},
+                                           type_case{"<< /Type /PageLabel >>", 0},
+                                           type_case{"<< /A << /Type /Page >> >>", 0},
+                                           type_case{"<< /Type (x) /Type /Page >>", 1},
+                                           type_case{"<< /Type /Catalog /X << /Type /Page >> >>", 1},
+                                           type_case{"<< % /Type /Page\n>>", 0},
+                                           type_case{"<< /S (/Type /Page) >>", 0},
+                                           type_case{"<< /Type /Pagesx >>", 0}));
+
+TEST(Scan, DictStreamKeyword) {
+    std::string a = "<< /Length 5 /S (a>>b) >>\r\nstream\r\n";
+    EXPECT_EQ(dict_stream_kw(u(a), n(a), 0), static_cast<int32_t>(a.find("stream")));
+    std::string b = "<< /A 1 >> endobj";
+    EXPECT_EQ(dict_stream_kw(u(b), n(b), 0), -1);
+    std::string c = "<< /A 1 >>";
+    EXPECT_EQ(dict_stream_kw(u(c), n(c), 0), -1);
+    std::string d = "<< /A << /B 1 >> >> stream";
+    EXPECT_EQ(dict_stream_kw(u(d), n(d), 0), 20);
+}
+
+struct text_case {
+    std::string in;
+    const char *want;  // null: no result
+};
+class DictText : public ::testing::TestWithParam<text_case> {};
+TEST_P(DictText, CopiesThroughMatchingClose) {
+    const text_case &c = GetParam();
+    char *t = dict_text_at(u(c.in), n(c.in), 0);
+    if (!c.want) {
+        EXPECT_EQ(t, nullptr);
+    } else {
+        ASSERT_NE(t, nullptr);
+        EXPECT_STREQ(t, c.want);
+    }
+    std::free(t);
+}
+INSTANTIATE_TEST_SUITE_P(Cases, DictText,
+                         ::testing::Values(text_case{"<</T (x)>> rest", "<</T (x)>>"},
+                                           text_case{"<< /A << /B 1 >> >>", "<< /A << /B 1 >> >>"},
+                                           text_case{"<< /A (>>) >>x", "<< /A (>>) >>"},
+                                           text_case{"<< /A 1", nullptr}, text_case{"<A", nullptr}));
+
+TEST(Scan, PdfVersion) {
+    char out[16];
+    std::string a = "%PDF-1.7\n%x";
+    EXPECT_EQ(pdfp_parse_pdf_version(u(a), n(a), out), 1);
+    EXPECT_STREQ(out, "1.7");
+    std::string b = "%PDF-.5 xxxxx";
+    EXPECT_EQ(pdfp_parse_pdf_version(u(b), n(b), out), 1);
+    EXPECT_STREQ(out, ".5");
+    std::string c = "%PDF-x xxxxx";
+    EXPECT_EQ(pdfp_parse_pdf_version(u(c), n(c), out), 0);
+    EXPECT_STREQ(out, "");
+    std::string d = "%PDF-1.4";
+    EXPECT_EQ(pdfp_parse_pdf_version(u(d), n(d), out), 0);
+}
+
+}  // namespace
