@@ -1,0 +1,163 @@
+// Page content: the page's /Contents value (one stream, an array of streams,
+// or a stream dictionary written in place) decoded and joined into one block
+// that the caller owns.
+#include <cstdlib>
+#include <cstring>
+
+#include "pdf_parse.h"
+
+namespace {
+
+// Hands a copy of n bytes to the caller: a block of exactly n bytes (one
+// byte for empty content, so that success always carries storage).
+int hand_over(const unsigned char *src, int32_t n, unsigned char **out, int32_t *out_len) {
+    auto *block = static_cast<unsigned char *>(std::malloc(n > 0 ? static_cast<size_t>(n) : 1));
+    if (!block) return 0;
+    if (n > 0) std::memcpy(block, src, static_cast<size_t>(n));
+    *out = block;
+    *out_len = n;
+    return 1;
+}
+
+// /Contents N 0 R: the one stream named by N. Anything but a stream with
+// decodable data (an indirect array, say) fails.
+int single_stream(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t num,
+                  unsigned char **out, int32_t *out_len) {
+    if (num <= 0) return 0;
+    const pdfp_obj *obj = pdfp_obj_find(objs, num);
+    if (!obj) return 0;
+    pdfp_buf scratch{};
+    int32_t n = 0;
+    const unsigned char *bytes = pdfp_decoded_stream(obj, data, len, &scratch, &n);
+    int ok = bytes && hand_over(bytes, n, out, out_len);
+    pdfp_buf_free(&scratch);
+    return ok;
+}
+
+// Decodes one array element's stream and appends it to joined. Returns 1
+// when bytes were added, 0 when the stream gave none, -1 when joined could
+// not hold them.
+int append_stream(const unsigned char *data, int32_t len, const pdfp_obj *obj, pdfp_buf *joined) {
+    pdfp_buf scratch{};
+    int32_t n = 0;
+    const unsigned char *bytes = pdfp_decoded_stream(obj, data, len, &scratch, &n);
+    int r = 0;
+    if (bytes) {
+        // The joined content must stay describable by a 32-bit length.
+        if (joined->len + static_cast<uint64_t>(n) > INT32_MAX || !pdfp_buf_bytes(joined, bytes, n))
+            r = -1;
+        else
+            r = 1;
+    }
+    pdfp_buf_free(&scratch);
+    return r;
+}
+
+// /Contents [a 0 R b 0 R ...] starting at the "[" at p: the streams joined
+// back to back in array order. Elements that name no object or no decodable
+// stream are passed over, since one damaged stream should not lose the page;
+// an array that yields nothing fails, except an array without any element,
+// which is an empty page.
+int stream_array(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                 const unsigned char *buf, int32_t p, int32_t end, unsigned char **out,
+                 int32_t *out_len) {
+    int32_t i = p + 1;
+    if (i >= end) return 0;
+    pdfp_buf joined{};
+    int elements = 0, read = 0, ok = 1;
+    while (ok && i < end && buf[i] != ']') {
+        if (!is_digit(buf[i])) {
+            ++i;
+            continue;
+        }
+        ++elements;
+        int32_t num = parse_int_at(buf, end, &i);
+        const pdfp_obj *obj = num > 0 ? pdfp_obj_find(objs, num) : nullptr;
+        // The generation and the "R" are optional and not checked.
+        i = skip_ws(buf, i, end);
+        if (i < end && is_digit(buf[i])) parse_int_at(buf, end, &i);
+        i = skip_ws(buf, i, end);
+        if (i < end && buf[i] == 'R') i = skip_ws(buf, i + 1, end);
+        if (!obj) continue;
+        int r = append_stream(data, len, obj, &joined);
+        if (r > 0) read = 1;
+        if (r < 0) ok = 0;
+    }
+    bool closed_empty = i < end && elements == 0;
+    if (ok && read)
+        ok = hand_over(joined.data, static_cast<int32_t>(joined.len), out, out_len);
+    else
+        ok = ok && closed_empty;  // "[]": a valid page that draws nothing
+    pdfp_buf_free(&joined);
+    return ok;
+}
+
+// The integer value of a (non-stream) object, as an indirect /Length holds
+// it: "N G obj value" in the file, or the bare value inside an object stream.
+int32_t indirect_int(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
+    if (obj->in_objstm) {
+        // An object-stream entry has no header: its text is the value itself.
+        int32_t q = 0;
+        return obj->text ? parse_int_at(obj->text, obj->text_len, &q) : -1;
+    }
+    int32_t q = obj->hdr_pos;
+    if (q < 0 || parse_int_at(data, len, &q) < 0) return -1;
+    q = skip_ws(data, q, len);
+    if (q < len && is_digit(data[q])) parse_int_at(data, len, &q);
+    q = skip_ws(data, q, len);
+    if (kw_at(data, q, len, "obj")) q = skip_ws(data, q + 3, len);
+    return parse_int_at(data, len, &q);
+}
+
+// /Contents << /Length n >> stream ... written in place at p: exactly n raw
+// bytes after the keyword. A /Filter in that dictionary is not applied.
+int inline_stream(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                  const unsigned char *buf, int32_t p, int32_t end, unsigned char **out,
+                  int32_t *out_len) {
+    int32_t k = dict_stream_kw(buf, end, p);
+    if (k < 0) return 0;
+    int32_t direct = -1, indirect = -1;
+    parse_length(buf, end, p, k, &direct, &indirect);
+    int32_t n = direct;
+    if (n < 0) {
+        if (indirect <= 0) return 0;
+        const pdfp_obj *obj = pdfp_obj_find(objs, indirect);
+        if (!obj || pdfp_obj_has_stream(obj)) return 0;
+        n = indirect_int(data, len, obj);
+        if (n < 0) return 0;
+    }
+    int32_t start = k + 6;
+    if (start + 1 < end && buf[start] == '\r' && buf[start + 1] == '\n')
+        start += 2;
+    else if (start < end)
+        start += 1;  // exactly one byte after the keyword, whatever it is
+    if (static_cast<int64_t>(start) + n > end) return 0;
+    return hand_over(buf + start, n, out, out_len);
+}
+
+}  // namespace
+
+int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                          const pdfp_obj *page, unsigned char **out, int32_t *out_len) {
+    *out = nullptr;
+    *out_len = 0;
+    const unsigned char *buf = nullptr;
+    int32_t end = 0;
+    int32_t start = obj_text_region(data, len, page, &buf, &end);
+    if (start < 0) return 0;
+    // Only the first /Contents counts.
+    int32_t at = find_name(buf, end, start, end, "Contents");
+    if (at < 0) return 1;  // no /Contents: a valid page that draws nothing
+    int32_t p = skip_ws(buf, at + 9, end);
+    if (p >= end) return 0;
+    if (is_digit(buf[p])) {
+        int32_t q = p;
+        int32_t num = parse_int_at(buf, end, &q);
+        return single_stream(data, len, objs, num, out, out_len);
+    }
+    if (buf[p] == '[') return stream_array(data, len, objs, buf, p, end, out, out_len);
+    if (buf[p] == '<' && p + 1 < end && buf[p + 1] == '<')
+        return inline_stream(data, len, objs, buf, p, end, out, out_len);
+    if (kw_at(buf, p, end, "null")) return 1;  // /Contents null: an empty page
+    return 0;
+}
