@@ -149,6 +149,23 @@ INSTANTIATE_TEST_SUITE_P(
                       length_case{"no_line_end", "<< /Length 1 >>stream(x\nendstream", 1}),
     [](const auto &info) { return std::string(info.param.name); });
 
+TEST(Load, IndirectLengthIsReadFromTheFirstHeaderInFileOrder) {
+    // Object 6's /Length names 5. The first "5 0 obj" in the file stands
+    // inside stream 4's data and says 15 (right); the real object 5 says 3,
+    // which would cut the data at the "endstream" inside it.
+    std::vector<std::string> b = {CATALOG, PAGES1, PAGE, stream_body("", "5 0 obj 15 endobj"), "3",
+                                  "<< /Length 5 0 R >>\nstream\nab endstream cd\nendstream"};
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf(b), &h.doc), 0);
+    const pdfp_obj *o = pdfp_obj_find(&h.doc.objs, 6);
+    ASSERT_NE(o, nullptr);
+    EXPECT_EQ(o->data_len, 15);
+    const pdfp_obj *five = pdfp_obj_find(&h.doc.objs, 5);
+    ASSERT_NE(five, nullptr);
+    EXPECT_EQ(five->in_objstm, 0);
+    EXPECT_EQ(h.doc.data[five->hdr_pos + 8], '3');
+}
+
 TEST(Load, ObjectNumberLimits) {
     std::string extra = "0 0 obj\n<< /Z 0 >>\nendobj\n8388608 0 obj\n<< /Z 1 >>\nendobj\n8388607 0 obj\n<< /Z 2 >>\nendobj\nx12 0 obj\n<< >>\nendobj\n";
     doc_holder h;

@@ -1,6 +1,7 @@
 // Where each stream's data begins and ends: a correct /Length is taken at
 // once, an indirect one from the object it names, and a wrong one falls
 // back to a search for "endstream".
+#include <algorithm>
 #include <cstring>
 
 #include "load_steps.h"
@@ -111,7 +112,7 @@ static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, 
     if (o->endobj_pos >= 0) o->obj_end = o->endobj_pos + 6;
 }
 
-void settle_stream_extents(pdfp_doc *doc, const int32_t *first_by_num, int32_t map_len) {
+void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources) {
     for (int32_t i = 0; i < doc->objs.count; ++i) {
         pdfp_obj *o = &doc->objs.items[i];
         if (!o->has_stream) continue;
@@ -120,15 +121,10 @@ void settle_stream_extents(pdfp_doc *doc, const int32_t *first_by_num, int32_t m
         int32_t L = direct;
         if (L < 0 && indirect >= 0) {
             // Only objects found by the file scan can hold a length here.
-            const pdfp_obj *r = nullptr;
-            if (first_by_num) {
-                if (indirect < map_len && first_by_num[indirect] >= 0)
-                    r = &doc->objs.items[first_by_num[indirect]];
-            } else {
-                for (int32_t j = 0; j < doc->objs.count && !r; ++j)
-                    if (doc->objs.items[j].num == indirect) r = &doc->objs.items[j];
-            }
-            if (r && !r->has_stream) L = indirect_int_value(doc->data, doc->size, r->hdr_pos);
+            auto it = std::lower_bound(sources.begin(), sources.end(), indirect,
+                                       [](const length_source &s, int32_t n) { return s.num < n; });
+            if (it != sources.end() && it->num == indirect && !it->is_stream)
+                L = indirect_int_value(doc->data, doc->size, it->hdr_pos);
         }
         if (L < 0) continue;  // unresolved: removed by the caller
         settle_extent(doc->data, doc->size, o, L);

@@ -62,12 +62,41 @@ pdfp_obj blank_entry() {
     return o;
 }
 
-// Every "obj" keyword of the file, in file order; headers inside stream
-// data are found too and dropped later.
-void scan_objects(pdfp_doc *doc) {
+// Data ranges of streams whose direct /Length is confirmed by "endstream"
+// at its end: their extent cannot change, so a header inside one is false.
+struct confirmed_ranges {
+    std::vector<std::pair<int32_t, int32_t>> r;  // in order of start
+    size_t head = 0;
+    bool covers(int32_t pos) {
+        while (head < r.size() && r[head].second <= pos) ++head;
+        for (size_t i = head; i < r.size() && r[i].first <= pos; ++i)
+            if (pos < r[i].second) return true;
+        return false;
+    }
+};
+
+// The data end that a direct /Length gives when "endstream" confirms it, or -1.
+int32_t confirmed_end(const unsigned char *data, int32_t size, const pdfp_obj &o) {
+    int32_t direct, indirect;
+    parse_length(data, size, o.dict_pos, o.stream_pos, &direct, &indirect);
+    if (direct <= 0) return -1;
+    int64_t e = static_cast<int64_t>(o.data_start) + direct;
+    if (e >= size) return -1;
+    int32_t p = static_cast<int32_t>(e);
+    while (p < size && is_wide_ws(data[p])) ++p;
+    if (p + 9 > size || std::memcmp(data + p, "endstream", 9) != 0) return -1;
+    return static_cast<int32_t>(e);
+}
+
+// Every "obj" keyword of the file, in file order. Headers inside stream data
+// are found too: those inside a confirmed range only matter as holders of an
+// indirect /Length, so they are kept compactly in sources; the others enter
+// the table and are dropped later.
+void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources) {
     const unsigned char *data = doc->data;
     const int32_t size = doc->size;
     kw_cache endobj{"endobj"};
+    confirmed_ranges confirmed;
     for (int32_t k = 0; k <= size - 4; ++k) {
         const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
         if (!hit) break;
@@ -84,7 +113,9 @@ void scan_objects(pdfp_doc *doc) {
                 o.stream_pos = s;
                 o.has_stream = 1;
                 o.data_start = stream_data_start(data, size, s);
-                objvec_push(&doc->objs, &o);
+                if (objvec_push(&doc->objs, &o)) sources->push_back({o.num, o.hdr_pos, 1});
+                int32_t e = confirmed_end(data, size, o);
+                if (e > o.data_start) confirmed.r.push_back({o.data_start, e});
                 continue;
             }
             from = p;
@@ -92,21 +123,11 @@ void scan_objects(pdfp_doc *doc) {
         o.endobj_pos = endobj.find(data, size, from);
         if (o.endobj_pos < 0) continue;
         o.obj_end = o.endobj_pos + 6;
-        objvec_push(&doc->objs, &o);
+        if (confirmed.covers(o.hdr_pos) || objvec_push(&doc->objs, &o)) sources->push_back({o.num, o.hdr_pos, 0});
     }
-}
-
-// First entry (file order) of each number, for the length pass.
-std::vector<int32_t> first_positions(const pdfp_objvec *objs, int32_t *map_len) {
-    int32_t m = 0;
-    for (int32_t i = 0; i < objs->count; ++i) m = std::max(m, objs->items[i].num);
-    std::vector<int32_t> first;
-    *map_len = 0;
-    if (static_cast<int64_t>(m) > 4 * static_cast<int64_t>(objs->count) + 4096) return first;
-    first.assign(static_cast<size_t>(m) + 1, -1);
-    for (int32_t i = objs->count - 1; i >= 0; --i) first[objs->items[i].num] = i;
-    *map_len = m + 1;
-    return first;
+    std::sort(sources->begin(), sources->end(), [](const length_source &a, const length_source &b) {
+        return a.num != b.num ? a.num < b.num : a.hdr_pos < b.hdr_pos;
+    });
 }
 
 struct range {
@@ -240,11 +261,10 @@ int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path
 // Steps after the file image is in place.
 int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_trailer_chain(doc);
-    scan_objects(doc);
-    int32_t map_len = 0;
     {
-        std::vector<int32_t> first = first_positions(&doc->objs, &map_len);
-        settle_stream_extents(doc, first.empty() ? nullptr : first.data(), map_len);
+        std::vector<length_source> sources;
+        scan_objects(doc, &sources);
+        settle_stream_extents(doc, sources);
     }
     remove_false_entries(doc);
     load_objstms(doc);

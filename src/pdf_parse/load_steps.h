@@ -4,9 +4,20 @@
 
 #include "pdf_parse.h"
 
-// The length pass over every stream entry; first_by_num (when not null)
-// gives the first entry of each number below map_len, or -1.
-void settle_stream_extents(pdfp_doc *doc, const int32_t *first_by_num, int32_t map_len);
+#include <vector>
+
+// An object header that can hold a stream's indirect /Length: every header
+// the scan found, including those it did not keep because they lie inside
+// the data of a stream whose direct /Length already fixed its extent.
+struct length_source {
+    int32_t num;
+    int32_t hdr_pos;
+    int32_t is_stream;
+};
+
+// The length pass over every stream entry; sources are sorted by number,
+// then by file position, so the first of a number is the one in file order.
+void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources);
 // The integer value of the object whose header starts at hdr, or negative.
 int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
 
