@@ -2,6 +2,7 @@
 // definition per number, the trailer chain and the catalog search.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,22 @@ TEST(Load, MissingFileAndNullPath) {
     EXPECT_EQ(g_captured, "cannot open /nonexistent/x.pdf");
     EXPECT_EQ(pdfp_doc_load(nullptr, &doc, capture_report), -1);
     EXPECT_EQ(g_captured, "NULL path argument");
+}
+
+TEST(Load, InputOfTwoGigabytesIsRefusedBeforeReading) {
+    // A sparse file: no disk space is used and nothing is read.
+    std::string path = temp_path("huge.pdf");
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(fseeko(f, (static_cast<off_t>(1) << 31) - 1, SEEK_SET), 0);
+    std::fputc('x', f);
+    std::fclose(f);
+    pdfp_doc doc{};
+    g_captured.clear();
+    EXPECT_EQ(pdfp_doc_load(path.c_str(), &doc, capture_report), -1);
+    EXPECT_EQ(g_captured, "input file too large: " + path);
+    EXPECT_EQ(doc.data, nullptr);
+    std::remove(path.c_str());
 }
 
 TEST(Load, EncryptedWithoutObjectsGetsTheNotAPdfMessage) {
