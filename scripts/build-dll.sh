@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 jobs=$(nproc 2>/dev/null || echo 2)
 objdump=x86_64-w64-mingw32-objdump
 
-cmake -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+cmake --no-warn-unused-cli -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DCMAKE_BUILD_TYPE=Release -DDEDEDIRUZURUD_TESTS=OFF >/dev/null
 cmake --build build-win -j"$jobs"
 dll=build-win/dedediruzurud.dll
@@ -33,14 +33,13 @@ done
 echo "$dll: exports the six entry points; imports" $imports
 
 # The Windows test host, from the same source as the Linux one.
-cmake -S tests/win -B build-win/host -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
+cmake --no-warn-unused-cli -S tests/win -B build-win/host -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win/host -j"$jobs"
 
 # The Wine test lives in the native tree, next to the Linux library it is
-# compared with.
-if [ ! -f build/CMakeCache.txt ]; then
-    cmake -S . -B build >/dev/null
-fi
-cmake --build build -j"$jobs" --target dedediruzurud dedediruzurud_host
-ctest --test-dir build --output-on-failure -R '^wine_dll$'
+# compared with (DEDEDIRUZURUD_NATIVE_BUILD, default build/, as scripts/test.sh).
+native=${DEDEDIRUZURUD_NATIVE_BUILD:-build}
+cmake -S . -B "$native" -DDEDEDIRUZURUD_WIN_BUILD_DIR="$PWD/build-win" >/dev/null
+cmake --build "$native" -j"$jobs" --target dedediruzurud dedediruzurud_host
+ctest --test-dir "$native" --output-on-failure -R '^wine_dll$'

@@ -276,6 +276,7 @@ static void selection_outputs(const char *ten) {
         {"skip_-3", {'s', ten, "out/skip_-3.pdf", 2, "p. {n}", 14, -3, 0, 0, 0, 128, 0}},
         {"add_first_0", {'a', ten, "out/add_first_0.pdf", 0, NULL, 12, 0, 0, 0, 0, 0, 0}},
         {"add_first_-5", {'a', ten, "out/add_first_-5.pdf", 4, "{n} of {total}", 11, -5, 0, 0, 1, 2, 3}},
+        {"format_bytes", {'a', ten, "out/format_bytes.pdf", 3, "S\xE9ite {n} \xB7 {total} (x) \\ {", 12, 1, 0, 0, 0, 0, 0}},
         {"font_0", {'a', ten, "out/font_0.pdf", 0, NULL, 0, 1, 0, 0, 0, 0, 0}},
         {"font_12", {'a', ten, "out/font_12.pdf", 0, NULL, 12, 1, 0, 0, 0, 0, 0}},
         {"font_500", {'a', ten, "out/font_500.pdf", 0, NULL, 500, 1, 0, 0, 0, 0, 0}},
@@ -303,6 +304,25 @@ static void odd_path_checks(const char *ten, const char *ten_added) {
     check(same_file(odd_out, ten_added), "odd_path_add", "same output as under a plain path");
     c.in = ODD_DIR "/absent \xC3\x9F.pdf";
     run("odd_path_missing", &c, "cannot open " ODD_DIR "/absent \xC3\x9F.pdf");
+}
+
+/* An existing output is replaced, also when it is the input itself. */
+static void overwrite_checks(const char *ten, const char *ten_added) {
+    struct call c = plain_add;
+    c.in = ten;
+    c.out = "out/overwrite.pdf";
+    check(write_all(c.out, "old contents, longer than nothing", 33), "overwrite", "write old output");
+    checks++;
+    if (invoke(&c) != 1 || !same_file(c.out, ten_added))
+        fail("overwrite", "existing output not replaced by the numbered copy", lib.last_error(), "");
+    long n;
+    char *bytes = read_all(ten, &n);
+    check(bytes && write_all("scratch/self.pdf", bytes, n), "self", "copy corpus file");
+    free(bytes);
+    c.in = c.out = "scratch/self.pdf";
+    checks++;
+    if (invoke(&c) != 1 || !same_file(c.out, ten_added))
+        fail("self", "numbering a file onto itself", lib.last_error(), "");
 }
 
 /* The last-error text across init, cleanup, failures and successes. */
@@ -409,6 +429,7 @@ int main(int argc, char **argv) {
     selection_outputs(ten);
     int files = corpus_checks(argv[2]);
     odd_path_checks(ten, ten_added);
+    overwrite_checks(ten, ten_added);
     fclose(transcript);
     printf("host: %d corpus files, %d checks, %d failed\n", files, checks, failures);
     return failures ? 1 : 0;

@@ -19,6 +19,12 @@ if [ -z "$wine" ] || [ ! -x "$wine" ]; then
     echo "SKIPPED: Wine is not installed (Debian: apt-get install wine64); the DLL was not run"
     exit 77
 fi
+# Bring an existing cross-build up to date, so that a stale DLL is never
+# compared with a fresh Linux library.
+if [ -f "$win_dir/CMakeCache.txt" ] && [ -f "$win_dir/host/CMakeCache.txt" ]; then
+    "${CMAKE:-cmake}" --build "$win_dir" >/dev/null && "${CMAKE:-cmake}" --build "$win_dir/host" >/dev/null ||
+        { echo "the cross-build in $win_dir failed"; exit 1; }
+fi
 for f in dedediruzurud.dll host/dedediruzurud_host.exe; do
     if [ ! -f "$win_dir/$f" ]; then
         echo "SKIPPED: $win_dir/$f not built yet (scripts/build-dll.sh builds it and runs this test)"
@@ -53,6 +59,22 @@ status=0
 if ! cmp -s "$tmp/linux/transcript.txt" "$tmp/win/transcript.txt"; then
     echo "transcripts differ (linux < > windows):"
     diff "$tmp/linux/transcript.txt" "$tmp/win/transcript.txt" | head -40
+    status=1
+fi
+
+# Both runs leave the same files, and nothing but the numbered copies.
+(cd "$tmp/linux/out" && ls -A) > "$tmp/linux.ls"
+(cd "$tmp/win/out" && ls -A) > "$tmp/win.ls"
+if ! cmp -s "$tmp/linux.ls" "$tmp/win.ls" || grep -v '\.pdf$' "$tmp/win.ls"; then
+    echo "the output directories differ or hold more than numbered copies:"
+    diff "$tmp/linux.ls" "$tmp/win.ls"
+    status=1
+fi
+# The scratch names are re-encoded by Wine (ANSI code page), so count them.
+lin_files=$(find "$tmp/linux/scratch" -type f | wc -l)
+win_files=$(find "$tmp/win/scratch" -type f | wc -l)
+if [ "$lin_files" -ne "$win_files" ]; then
+    echo "scratch holds $lin_files files on Linux, $win_files on Windows"
     status=1
 fi
 
