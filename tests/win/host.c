@@ -312,6 +312,9 @@ static void overwrite_checks(const char *ten, const char *ten_added) {
     c.in = ten;
     c.out = "out/overwrite.pdf";
     check(write_all(c.out, "old contents, longer than nothing", 33), "overwrite", "write old output");
+    c.in = "scratch/missing.pdf";
+    check(invoke(&c) == 0 && file_size(c.out) == 33, "untouched", "failed call keeps an existing output");
+    c.in = ten;
     checks++;
     if (invoke(&c) != 1 || !same_file(c.out, ten_added))
         fail("overwrite", "existing output not replaced by the numbered copy", lib.last_error(), "");
