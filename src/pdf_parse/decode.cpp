@@ -1,0 +1,112 @@
+// Stream decoding: the bytes of a stream object after its /Filter chain.
+// Decoded bytes are appended to the caller's buffer; a stream without a
+// filter is handed back as a pointer into the file, without a copy.
+#include <algorithm>
+
+#include "inflate.h"
+#include "pdf_parse.h"
+
+namespace {
+
+// Deflate cannot expand more than 1032:1 (a 258-byte match costs at least
+// two bits), so no capacity beyond this can make a failed attempt succeed.
+uint64_t flate_cap_limit(uint64_t n) { return std::min<uint64_t>(1032 * (n + 1), INFLATE_MAX_OUTPUT); }
+
+// Headers the decoder refuses whatever the capacity: no attempt is made.
+bool flate_header_refused(const unsigned char *src, uint64_t n) {
+    return n < 2 || (src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0;
+}
+
+// Inflates src onto the end of out. The first capacity is 20 x n + 4096
+// bytes; an attempt that fails (most often because the output did not fit)
+// is retried with four times the capacity, up to the decoder's limit.
+// Damaged data inside the stream is a success with the bytes before it.
+int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out) {
+    uint64_t cap = 20 * n + 4096;
+    uint64_t limit = flate_cap_limit(n);
+    if (cap > INFLATE_MAX_OUTPUT || flate_header_refused(src, n)) return -1;
+    uint64_t start = out->len;
+    for (;;) {
+        if (!pdfp_buf_reserve(out, cap) || !out->data) return -1;
+        uint64_t produced = 0;
+        if (inflate_decompress(src, n, out->data + start, cap, &produced) == 0) {
+            out->len = start + produced;
+            out->data[out->len] = 0;
+            return 1;
+        }
+        if (cap >= limit) return -1;
+        cap = std::min(cap * 4, limit);
+    }
+}
+
+int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_buf *out) {
+    uint64_t start = out->len;
+    int r = -1;
+    switch (f->kind) {
+    case PDFP_FLATE: r = flate_stage(src, n, out); break;
+    case PDFP_LZW: r = lzw_decode(src, n, f->early_change, out); break;
+    case PDFP_AHX: r = ahx_decode(src, n, out); break;
+    case PDFP_A85: r = a85_decode(src, n, out); break;
+    case PDFP_RL: r = rl_decode(src, n, out); break;
+    }
+    if (r > 0 && out->len - start > PDFP_MAX_DECODED) r = -1;
+    if (r > 0) r = undo_predictor(out, start, f);
+    return r;
+}
+
+}  // namespace
+
+int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
+                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out) {
+    pdfp_filter_chain chain;
+    int count = parse_filters(buf, from, to, &chain);
+    if (count <= 0) return count;
+    if (raw_len < 0 || (!raw && raw_len > 0)) return -1;
+    static const unsigned char empty = 0;
+    const unsigned char *src = raw ? raw : &empty;
+    uint64_t n = static_cast<uint64_t>(raw_len);
+    uint64_t start = out->len;
+    // Stages alternate between two scratch buffers; the last writes into out.
+    pdfp_buf scratch[2] = {};
+    int r = 1;
+    for (int32_t i = 0; i < count && r > 0; ++i) {
+        pdfp_buf *dst = i == count - 1 ? out : &scratch[i & 1];
+        uint64_t at = dst == out ? start : 0;
+        dst->len = at;
+        r = run_filter(&chain.f[i], src, n, dst);
+        if (r > 0) {
+            src = dst->data + at;
+            n = dst->len - at;
+        }
+    }
+    pdfp_buf_free(&scratch[0]);
+    pdfp_buf_free(&scratch[1]);
+    if (r < 0 && out->data) {
+        out->len = start;
+        out->data[start] = 0;
+    }
+    return r;
+}
+
+const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned char *file,
+                                         int32_t file_len, pdfp_buf *buf, int32_t *byte_count) {
+    if (!obj || !obj->has_stream) return nullptr;
+    int64_t stored = static_cast<int64_t>(obj->data_end) - obj->data_start;
+    if (stored <= 0 || obj->data_start < 0 || obj->data_end > file_len) return nullptr;
+    const unsigned char *raw = file + obj->data_start;
+    if (obj->dict_pos < 0) {
+        *byte_count = static_cast<int32_t>(stored);
+        return raw;
+    }
+    int32_t end = obj->stream_pos > 0 ? obj->stream_pos : obj->endobj_pos > 0 ? obj->endobj_pos : file_len;
+    uint64_t at = buf->len;
+    int r = pdfp_decode_filters(file, obj->dict_pos, std::min(end, file_len), raw,
+                                static_cast<int32_t>(stored), buf);
+    if (r == 0) {
+        *byte_count = static_cast<int32_t>(stored);
+        return raw;
+    }
+    if (r < 0 || !buf->data) return nullptr;
+    *byte_count = static_cast<int32_t>(buf->len - at);
+    return buf->data + at;
+}
