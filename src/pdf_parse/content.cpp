@@ -35,16 +35,21 @@ int single_stream(const unsigned char *data, int32_t len, const pdfp_objvec *obj
 }
 
 // Decodes one array element's stream and appends it to joined. Returns 1
-// when bytes were added, 0 when the stream gave none, -1 when joined could
-// not hold them.
+// when the stream was read, 0 when it gave nothing, -1 when joined could not
+// hold its bytes.
 int append_stream(const unsigned char *data, int32_t len, const pdfp_obj *obj, pdfp_buf *joined) {
     pdfp_buf scratch{};
     int32_t n = 0;
     const unsigned char *bytes = pdfp_decoded_stream(obj, data, len, &scratch, &n);
     int r = 0;
     if (bytes) {
+        // A stream boundary is a token boundary: producers end streams
+        // mid-line ("...TJ" then "70.7 0 Td"), so a line feed keeps the last
+        // token of one stream from running into the first of the next.
+        bool gap = n > 0 && joined->len > 0 && !is_pdf_ws(joined->data[joined->len - 1]);
         // The joined content must stay describable by a 32-bit length.
-        if (joined->len + static_cast<uint64_t>(n) > INT32_MAX || !pdfp_buf_bytes(joined, bytes, n))
+        if (joined->len + static_cast<uint64_t>(n) + 1 > INT32_MAX ||
+            (gap && !pdfp_buf_bytes(joined, "\n", 1)) || !pdfp_buf_bytes(joined, bytes, n))
             r = -1;
         else
             r = 1;
@@ -54,7 +59,8 @@ int append_stream(const unsigned char *data, int32_t len, const pdfp_obj *obj, p
 }
 
 // /Contents [a 0 R b 0 R ...] starting at the "[" at p: the streams joined
-// back to back in array order. Elements that name no object or no decodable
+// in array order, a line feed between two where the first does not end in
+// whitespace. Elements that name no object or no decodable
 // stream are passed over, since one damaged stream should not lose the page;
 // an array that yields nothing fails, except an array without any element,
 // which is an empty page.
