@@ -44,6 +44,7 @@ enum inflate_status {
     ST_OK = 0,        // block ended at its end-of-block symbol
     ST_FAIL = -1,     // input ran out or output did not fit: the call fails
     ST_DAMAGED = -2,  // damaged data: decoding stops with the bytes so far
+    ST_MORE = 1,      // within a block: more symbols follow
 };
 
 struct inflate_state {
@@ -62,8 +63,11 @@ struct inflate_state {
 // ---- bit input -------------------------------------------------------------
 
 uint64_t load_le64(const unsigned char *p) {
-    uint64_t v = 0;
-    for (int i = 7; i >= 0; i--) v = (v << 8) | p[i];  // compiles to one load
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
     return v;
 }
 
@@ -204,9 +208,11 @@ void fill(uint32_t *t, unsigned n, uint32_t e) {
 bool build_lookup(uint32_t *table, unsigned cap, unsigned root, const huffman_table *h,
                   code_use use) {
     const unsigned size = 1u << root;
-    fill(table, size, NO_CODE);
-    int rem[MAXBITS + 1];
+    int rem[MAXBITS + 1], left = 1;
     for (int len = 0; len <= MAXBITS; len++) rem[len] = h->count[len];
+    for (int len = 1; len <= MAXBITS; len++) left = 2 * left - rem[len];
+    const bool complete = left == 0;
+    if (!complete) fill(table, size, NO_CODE);  // a complete code covers every slot
 
     unsigned used = size, code = 0, idx = 0;
     unsigned sub_prefix = ~0u, sub_off = 0, sub_bits = 0;
@@ -224,7 +230,7 @@ bool build_lookup(uint32_t *table, unsigned cap, unsigned root, const huffman_ta
                 if (used + (1u << sub_bits) > cap) return false;
                 sub_off = used;
                 used += 1u << sub_bits;
-                fill(table + sub_off, 1u << sub_bits, NO_CODE);
+                if (!complete) fill(table + sub_off, 1u << sub_bits, NO_CODE);
                 table[sub_prefix] = make_entry(K_LINK, sub_bits, sub_off, root);
             }
             for (unsigned i = rev >> root; i < (1u << sub_bits); i += 1u << (len - root))
@@ -258,17 +264,140 @@ struct dist_lookup {
 
 // ---- blocks ----------------------------------------------------------------
 
+// Copies chunks of w bytes (w <= dist, len >= w). Each chunk reads bytes that
+// are already final; the last one ends exactly at the match end, overlapping
+// the one before, so nothing past the match is written.
+template <unsigned w>
+inline void copy_chunks(unsigned char *d, unsigned dist, unsigned len) {
+    unsigned char *end = d + len;
+    for (; end - d > w; d += w) std::memcpy(d, d - dist, w);
+    std::memcpy(end - w, end - w - dist, w);
+}
+
 // Copies a match of len bytes from dist bytes back; overlapping copies repeat
 // the recent bytes, as the format wants.
 inline void copy_match(unsigned char *d, unsigned dist, unsigned len) {
-    const unsigned char *from = d - dist;
-    if (dist >= len) {
-        std::memcpy(d, from, len);
+    if (dist >= 8 && len >= 8) {
+        copy_chunks<8>(d, dist, len);
+    } else if (dist >= 4 && len >= 4) {
+        copy_chunks<4>(d, dist, len);
     } else if (dist == 1) {
-        std::memset(d, *from, len);
+        std::memset(d, d[-1], len);
     } else {
-        while (len--) *d++ = *from++;
+        for (const unsigned char *from = d - dist; len--;) *d++ = *from++;
     }
+}
+
+// The careful step of codes: one literal or match, with every check of the
+// end of the input and of the output.
+int careful_symbol(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
+    uint32_t e;
+    if (!decode_entry(s, lit, LIT_ROOT, &e)) return ST_FAIL;
+    unsigned kind = entry_kind_of(e);
+    if (kind == K_LITERAL) {
+        if (s->out_len == s->out_cap) return ST_FAIL;
+        s->out[s->out_len++] = (unsigned char)entry_value(e);
+        return ST_MORE;
+    }
+    if (kind == K_END) return ST_OK;
+    if (kind == K_BAD) return ST_DAMAGED;
+
+    if (!need_bits(s, entry_extra(e))) return ST_FAIL;
+    unsigned len = entry_value(e) + take_bits(s, entry_extra(e));
+    if (!decode_entry(s, dist, DIST_ROOT, &e)) return ST_FAIL;
+    if (entry_kind_of(e) == K_BAD) return ST_DAMAGED;
+    if (!need_bits(s, entry_extra(e))) return ST_FAIL;
+    unsigned d = entry_value(e) + take_bits(s, entry_extra(e));
+    if (d > s->out_len) return ST_DAMAGED;
+    if (len > s->out_cap - s->out_len) return ST_FAIL;
+    copy_match(s->out + s->out_len, d, len);
+    s->out_len += len;
+    return ST_MORE;
+}
+
+constexpr unsigned MAXMATCH = 258;
+
+// Looks up the entry for the bits at the bottom of bb, following a link.
+inline uint32_t lookup(const uint32_t *table, unsigned root, uint64_t bb) {
+    uint32_t e = table[bb & ((1u << root) - 1)];
+    if (entry_kind_of(e) == K_LINK)
+        e = table[entry_value(e) + ((bb >> root) & ((1u << entry_extra(e)) - 1))];
+    return e;
+}
+
+inline unsigned low_bits(uint64_t bb, unsigned n) { return unsigned(bb & ((1u << n) - 1)); }
+
+// The bulk of codes, while at least 16 input bytes and room for two literals
+// and a longest match remain: no step can then run out of either, so no
+// check of the ends is needed. Returns ST_MORE when near an end, else as codes.
+int fast_codes(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
+    const unsigned char *in = s->in;
+    const uint64_t in_len = s->in_len;
+    uint64_t pos = s->in_pos, bb = s->bit_buf;
+    unsigned bc = s->bit_count;
+    unsigned char *out = s->out;
+    const uint32_t cap = s->out_cap;
+    uint32_t n = s->out_len;
+    int st = ST_MORE;
+    // Holds at least 56 bits afterwards (see refill).
+    auto refill_fast = [&] {
+        bb |= load_le64(in + pos) << bc;
+        pos += (63 - bc) >> 3;
+        bc |= 56;
+    };
+    auto consume = [&](unsigned k) {
+        bb >>= k;
+        bc -= k;
+    };
+    while (in_len - pos >= 16 && cap - n >= MAXMATCH + 2) {
+        refill_fast();
+        uint32_t e = lookup(lit, LIT_ROOT, bb);
+        // Up to three literals from one refill: each code takes at most 15
+        // bits, and a lookup is safe while 15 bits are held.
+        if (entry_kind_of(e) == K_LITERAL) {
+            consume(entry_len(e));
+            out[n++] = (unsigned char)entry_value(e);
+            e = lookup(lit, LIT_ROOT, bb);
+            if (entry_kind_of(e) == K_LITERAL) {
+                consume(entry_len(e));
+                out[n++] = (unsigned char)entry_value(e);
+                e = lookup(lit, LIT_ROOT, bb);
+                if (entry_kind_of(e) == K_LITERAL) {
+                    consume(entry_len(e));
+                    out[n++] = (unsigned char)entry_value(e);
+                    continue;
+                }
+            }
+        }
+        consume(entry_len(e));
+        if (entry_kind_of(e) != K_VALUE) {
+            st = entry_kind_of(e) == K_END ? ST_OK : ST_DAMAGED;
+            break;
+        }
+        // At least 11 bits remain, enough for the length's extra bits.
+        unsigned len = entry_value(e) + low_bits(bb, entry_extra(e));
+        consume(entry_extra(e));
+        refill_fast();  // 16 bytes were left at the top; the first refill took at most 7
+        e = lookup(dist, DIST_ROOT, bb);
+        consume(entry_len(e));
+        if (entry_kind_of(e) == K_BAD) {
+            st = ST_DAMAGED;
+            break;
+        }
+        unsigned d = entry_value(e) + low_bits(bb, entry_extra(e));
+        consume(entry_extra(e));
+        if (d > n) {
+            st = ST_DAMAGED;
+            break;
+        }
+        copy_match(out + n, d, len);
+        n += len;
+    }
+    s->in_pos = pos;
+    s->bit_buf = bb;
+    s->bit_count = bc;
+    s->out_len = n;
+    return st;
 }
 
 // Decodes one block's literals, lengths and distances up to end-of-block.
@@ -276,29 +405,12 @@ inline void copy_match(unsigned char *d, unsigned dist, unsigned len) {
 // output is full; ST_DAMAGED for bits that match no code, symbols 286/287,
 // or a distance farther back than the output so far.
 int codes(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
-    for (;;) {
-        uint32_t e;
-        if (!decode_entry(s, lit, LIT_ROOT, &e)) return ST_FAIL;
-        unsigned kind = entry_kind_of(e);
-        if (kind == K_LITERAL) {
-            if (s->out_len == s->out_cap) return ST_FAIL;
-            s->out[s->out_len++] = (unsigned char)entry_value(e);
-            continue;
-        }
-        if (kind == K_END) return ST_OK;
-        if (kind == K_BAD) return ST_DAMAGED;
-
-        if (!need_bits(s, entry_extra(e))) return ST_FAIL;
-        unsigned len = entry_value(e) + take_bits(s, entry_extra(e));
-        if (!decode_entry(s, dist, DIST_ROOT, &e)) return ST_FAIL;
-        if (entry_kind_of(e) == K_BAD) return ST_DAMAGED;
-        if (!need_bits(s, entry_extra(e))) return ST_FAIL;
-        unsigned d = entry_value(e) + take_bits(s, entry_extra(e));
-        if (d > s->out_len) return ST_DAMAGED;
-        if (len > s->out_cap - s->out_len) return ST_FAIL;
-        copy_match(s->out + s->out_len, d, len);
-        s->out_len += len;
-    }
+    int st;
+    do {
+        st = fast_codes(s, lit, dist);
+        if (st == ST_MORE) st = careful_symbol(s, lit, dist);
+    } while (st == ST_MORE);
+    return st;
 }
 
 // Stored block: LEN, NLEN and LEN bytes, starting at the next byte boundary.
