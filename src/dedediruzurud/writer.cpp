@@ -1,7 +1,318 @@
-// placeholder until the writer lands
+// The numbered-document writer. It checks the label's appearance and the
+// page range, lists the objects to copy, assembles the whole output in one
+// buffer - header, catalog, page tree, for every page its page object, form
+// and content stream, the copies, the font, cross-reference table and
+// trailer - and only then writes the file, through a temporary file next to
+// the output that replaces it once it is complete and closed.
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
 #include "dedediruzurud_internal.h"
-int numbered_doc(const pdfp_doc *, const char *output_path, int, const char *, double, int, int, int, int, int, int) {
-    if (!output_path) { set_error("NULL output path"); return 0; }
-    set_error("failed to build output");
-    return 0;
+#include "writer_parts.h"
+
+// ---------------------------------------------------------------------------
+// Output buffer
+// ---------------------------------------------------------------------------
+
+void out_bytes(out_buf *o, const void *p, uint64_t n) {
+    if (o->failed) return;
+    if (n > o->limit - o->buf->len || !pdfp_buf_bytes(o->buf, p, n)) o->failed = true;
+}
+
+void out_str(out_buf *o, const char *s) { out_bytes(o, s, std::strlen(s)); }
+
+void out_str(out_buf *o, const std::string &s) { out_bytes(o, s.data(), s.size()); }
+
+void out_int(out_buf *o, int64_t v) {
+    char tmp[24];
+    auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
+    out_bytes(o, tmp, static_cast<uint64_t>(r.ptr - tmp));
+}
+
+void out_num(out_buf *o, double x) { out_str(o, fmt_num(x)); }
+
+uint64_t out_len(const out_buf *o) { return o->buf->len; }
+
+void out_mark(out_buf *o, std::vector<int64_t> *offsets, int32_t num) {
+    (*offsets)[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
+}
+
+std::string fmt_num(double x) {
+    char tmp[512];  // room for the longest double with four decimals
+    int n = pdfp_fmt_f(tmp, sizeof tmp, x);
+    return std::string(tmp, static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1);
+}
+
+namespace {
+
+// Every page's content stream first draws the wrapped page.
+constexpr char DRAW_FORM[] = "q /Fm1 Do Q\n";
+constexpr int64_t DRAW_FORM_LEN = sizeof DRAW_FORM - 1;
+constexpr int MAX_POSITION = 5;
+constexpr int MAX_COMPONENT = 255;
+constexpr double DEFAULT_FONT_SIZE = 12;
+constexpr double MAX_FONT_SIZE = 300;
+
+// ---------------------------------------------------------------------------
+// Assembly
+// ---------------------------------------------------------------------------
+
+struct build_job {
+    const pdfp_doc *doc;
+    label_style style;
+    int32_t first_index, last_index, first_number;
+    int32_t page_count;
+};
+
+// The argument checks, in order; false with the message recorded.
+bool check_args(build_job *j, int position, double font_size, int red, int green, int blue) {
+    if (static_cast<unsigned>(position) > MAX_POSITION) {
+        set_error("position must be 0..5 (got %d)", position);
+        return false;
+    }
+    if (static_cast<unsigned>(red) > MAX_COMPONENT || static_cast<unsigned>(blue) > MAX_COMPONENT ||
+        static_cast<unsigned>(green) > MAX_COMPONENT) {
+        set_error("colour components must be 0..255");
+        return false;
+    }
+    // Not positive (or not a number at all) means the default.
+    if (!(font_size > 0)) font_size = DEFAULT_FONT_SIZE;
+    if (font_size > MAX_FONT_SIZE) font_size = MAX_FONT_SIZE;
+    j->style.position = position;
+    j->style.font_size = font_size;
+    j->style.red = red;
+    j->style.green = green;
+    j->style.blue = blue;
+    j->page_count = j->doc->pages.count;
+    if (j->page_count < 1) {
+        set_error("document has no pages");
+        return false;
+    }
+    if (j->first_index < 0) j->first_index = 0;
+    if (j->last_index >= j->page_count) j->last_index = j->page_count - 1;
+    if (j->last_index < j->first_index) {
+        set_error("empty page range (start %ld > end %ld of %ld)",
+                  static_cast<long>(static_cast<int64_t>(j->first_index) + 1),
+                  static_cast<long>(static_cast<int64_t>(j->last_index) + 1), static_cast<long>(j->page_count));
+        return false;
+    }
+    return true;
+}
+
+void append_header(out_buf *o) {
+    out_str(o, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+}
+
+void append_catalog_and_tree(out_buf *o, std::vector<int64_t> *offsets, int32_t page_count) {
+    out_mark(o, offsets, 1);
+    out_str(o, "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
+    out_mark(o, offsets, 2);
+    out_str(o, "2 0 obj\n<< /Type /Pages /Count ");
+    out_int(o, page_count);
+    out_str(o, " /Kids [");
+    for (int32_t i = 0; i < page_count && !o->failed; ++i) {
+        if (i) out_str(o, " ");
+        out_int(o, 3 + 3 * static_cast<int64_t>(i));
+        out_str(o, " 0 R");
+    }
+    out_str(o, "]>>\nendobj\n");
+}
+
+// Content stream 5 + 3i: the wrapped page, then the label block if any.
+void append_content(out_buf *o, std::vector<int64_t> *offsets, int32_t i, const std::string &label) {
+    int32_t num = 5 + 3 * i;
+    out_mark(o, offsets, num);
+    out_int(o, num);
+    out_str(o, " 0 obj\n<< /Length ");
+    out_int(o, DRAW_FORM_LEN + static_cast<int64_t>(label.size()));
+    out_str(o, " >> stream\n");
+    out_str(o, DRAW_FORM);
+    out_str(o, label);
+    out_str(o, "endstream\nendobj\n");
+}
+
+// Every page in input order; labels on first_index..last_index.
+bool append_pages(const build_job *j, const copy_table *table, int32_t font_obj, out_buf *o,
+                  std::vector<int64_t> *offsets) {
+    for (int32_t i = 0; i < j->page_count && !o->failed; ++i) {
+        page_frame frame;
+        if (!wrap_page(j->doc, i, font_obj, table, o, offsets, &frame)) return false;
+        std::string label;
+        if (i >= j->first_index && i <= j->last_index) {
+            int64_t number = static_cast<int64_t>(j->first_number) + (i - j->first_index);
+            if (!label_block(&j->style, number, j->page_count, frame.w, frame.h, &label)) return false;
+        }
+        append_content(o, offsets, i, label);
+    }
+    return true;
+}
+
+void append_font(out_buf *o, std::vector<int64_t> *offsets, int32_t font_obj) {
+    out_mark(o, offsets, font_obj);
+    out_int(o, font_obj);
+    out_str(o, " 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\nendobj\n");
+}
+
+// One 20-byte line: ten digits, generation, in-use flag.
+void append_xref_line(out_buf *o, int64_t offset) {
+    char line[20] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
+                     ' ', '0', '0', '0', '0', '0', ' ', 'n', ' ', '\n'};
+    for (int k = 9; k >= 0 && offset > 0; --k, offset /= 10) line[k] = static_cast<char>('0' + offset % 10);
+    out_bytes(o, line, sizeof line);
+}
+
+void append_xref_and_trailer(out_buf *o, const std::vector<int64_t> &offsets) {
+    int64_t xref = static_cast<int64_t>(out_len(o));
+    int64_t size = static_cast<int64_t>(offsets.size());
+    out_str(o, "xref\n0 ");
+    out_int(o, size);
+    out_str(o, "\n0000000000 65535 f \n");
+    for (int64_t k = 1; k < size && !o->failed; ++k) append_xref_line(o, offsets[static_cast<size_t>(k)]);
+    out_str(o, "trailer\n<< /Size ");
+    out_int(o, size);
+    out_str(o, " /Root 1 0 R >>\nstartxref ");
+    out_int(o, xref);
+    out_str(o, "\n%%EOF\n");
+}
+
+// The assembly proper; false with or without a message of its own.
+bool build(build_job *j, pdfp_buf *out) {
+    int64_t first_out = 3 * static_cast<int64_t>(j->page_count) + 3;
+    copy_table table;
+    copy_table_build(j->doc, static_cast<int32_t>(first_out), &table);
+    int64_t font_obj = first_out + static_cast<int64_t>(table.nums.size());
+    std::vector<int64_t> offsets(static_cast<size_t>(font_obj) + 1, -1);
+    if (!pdfp_buf_init(out)) {
+        set_error("out of memory");
+        return false;
+    }
+    out_buf o{out, false};
+    append_header(&o);
+    append_catalog_and_tree(&o, &offsets, j->page_count);
+    if (!append_pages(j, &table, static_cast<int32_t>(font_obj), &o, &offsets)) return false;
+    copies_append(j->doc, &table, &o, &offsets);
+    append_font(&o, &offsets, static_cast<int32_t>(font_obj));
+    append_xref_and_trailer(&o, offsets);
+    if (o.failed) {
+        set_error("failed to build output");
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing the file
+// ---------------------------------------------------------------------------
+
+bool file_exists(const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (f) std::fclose(f);
+    return f != nullptr;
+}
+
+// An existing output must be writable by us: the rename below would
+// otherwise replace a file that we were not allowed to overwrite. Opening
+// for update neither truncates nor changes it.
+bool output_writable(const char *path) {
+    FILE *f = std::fopen(path, "r+b");
+    if (f) {
+        std::fclose(f);
+        return true;
+    }
+    return errno == ENOENT;
+}
+
+// A name next to the output that no file has yet; empty when none is free.
+std::string temp_name(const char *path) {
+    for (int k = 0; k < 100; ++k) {
+        std::string name = std::string(path) + ".dedediruzurud-" + std::to_string(k) + ".tmp";
+        if (!file_exists(name)) return name;
+    }
+    return {};
+}
+
+// Puts the complete file in place of the output.
+bool replace_output(const std::string &tmp, const char *path) {
+    if (std::rename(tmp.c_str(), path) == 0) return true;
+    // Windows' rename does not replace an existing file: move the old one
+    // aside, and back again if the new one cannot take its place.
+    std::string aside = std::string(path) + ".dedediruzurud-old";
+    if (std::rename(path, aside.c_str()) != 0) return false;
+    if (std::rename(tmp.c_str(), path) == 0) {
+        std::remove(aside.c_str());
+        return true;
+    }
+    std::rename(aside.c_str(), path);
+    return false;
+}
+
+// Writes the finished image. The output itself is only ever replaced by a
+// complete, closed file, so no failure leaves a broken output behind and
+// numbering a file onto itself cannot lose the input.
+bool write_output(const char *path, const pdfp_buf *out) {
+    if (!out->data || out->len == 0) {
+        set_error("failed to build output");
+        return false;
+    }
+    std::string tmp = output_writable(path) ? temp_name(path) : std::string();
+    FILE *f = tmp.empty() ? nullptr : std::fopen(tmp.c_str(), "wb");
+    if (!f) {
+        set_error("cannot write %s", path);
+        return false;
+    }
+    size_t written = std::fwrite(out->data, 1, static_cast<size_t>(out->len), f);
+    bool ok = written == out->len;
+    if (!ok) set_error("short write to %s", path);
+    if (std::fclose(f) != 0) {
+        set_error("close error on %s", path);
+        ok = false;
+    }
+    if (ok && !replace_output(tmp, path)) {
+        set_error("cannot write %s", path);
+        ok = false;
+    }
+    if (!ok) std::remove(tmp.c_str());
+    return ok;
+}
+
+}  // namespace
+
+int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const char *format,
+                       double font_size, int first_index, int last_index, int first_number,
+                       int red, int green, int blue) {
+    unsigned epoch = error_epoch();
+    build_job j{doc, {0, format, 0, 0, 0, 0}, first_index, last_index, first_number, 0};
+    if (!check_args(&j, position, font_size, red, green, blue)) return 0;
+    bool ok = false;
+    try {
+        ok = build(&j, out);
+    } catch (const std::bad_alloc &) {
+        set_error("out of memory");
+    }
+    if (!ok) {
+        pdfp_buf_free(out);
+        // Page failures record nothing themselves.
+        if (error_epoch() == epoch) set_error("failed to build output (damaged page tree or content)");
+    }
+    return ok ? 1 : 0;
+}
+
+int numbered_doc(const pdfp_doc *doc, const char *output_path, int position, const char *format,
+                 double font_size, int first_index, int last_index, int first_number, int red,
+                 int green, int blue) {
+    if (!output_path) {
+        set_error("NULL output path");
+        return 0;
+    }
+    pdfp_buf out{};
+    bool ok = numbered_doc_build(doc, &out, position, format, font_size, first_index, last_index,
+                                 first_number, red, green, blue) &&
+              write_output(output_path, &out);
+    pdfp_buf_free(&out);
+    if (!ok) return 0;
+    clear_error();
+    return 1;
 }

@@ -1,0 +1,243 @@
+// Copies of the objects that the pages' resources need. The list starts
+// with every reference of every page's resources dictionary (pages in
+// order, references in text order, first appearance wins) and is closed
+// breadth-first over the references inside the listed objects, so that
+// fonts keep their descriptors and font files, images their soft masks and
+// forms their own resources. Each copy is written with its references
+// rewritten to output numbers; stream data is copied unchanged.
+//
+// Lookups go through a direct map indexed by input object number, so that
+// listing, closing and rewriting stay linear in the bytes copied.
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "writer_parts.h"
+
+namespace {
+
+// A plain object body longer than this is not copied (written as null).
+constexpr int64_t MAX_BODY = 268435455;
+// Resource inheritance depth: the page plus up to 32 ancestors.
+constexpr int RESOURCES_DEPTH = 32;
+
+struct free_deleter {
+    void operator()(void *p) const { std::free(p); }
+};
+
+int64_t skip_pdf_ws(const unsigned char *s, int64_t p, int64_t n) {
+    while (p < n && is_pdf_ws(s[p])) ++p;
+    return p;
+}
+
+// A reference "N G R" whose number starts at p (a digit): two digit runs
+// and "R", optional PDF whitespace between them, and "R" either last or
+// followed by a byte that is no letter or digit. The number wraps at 32
+// bits, as everywhere else. *digits_end is the end of N's digits; *after
+// the byte after "R" when the reference holds.
+bool ref_at(const unsigned char *s, int64_t n, int64_t p, int32_t *num, int64_t *digits_end,
+            int64_t *after) {
+    uint32_t v = 0;
+    int64_t q = p;
+    while (q < n && is_digit(s[q])) v = v * 10 + static_cast<uint32_t>(s[q++] - '0');
+    *digits_end = q;
+    *num = static_cast<int32_t>(v);
+    q = skip_pdf_ws(s, q, n);
+    if (q >= n || !is_digit(s[q])) return false;
+    while (q < n && is_digit(s[q])) ++q;
+    q = skip_pdf_ws(s, q, n);
+    if (q >= n || s[q] != 'R') return false;
+    if (q + 1 < n && is_word(s[q + 1])) return false;
+    *after = q + 1;
+    return true;
+}
+
+int32_t lookup(const copy_table *t, int32_t num) {
+    if (num <= 0 || static_cast<size_t>(num) >= t->new_by_old.size()) return 0;
+    return t->new_by_old[static_cast<size_t>(num)];
+}
+
+// Adds num to the list unless it is listed already. Page objects and page
+// tree nodes are not copied: the output has its own, and following /Parent
+// would drag the whole input document along; references to them become null.
+void list_ref(const pdfp_doc *doc, copy_table *t, int32_t num) {
+    // No object can have such a number, in the input or in the output.
+    if (num <= 0 || num > PDFP_MAX_OBJ_NUM) return;
+    size_t n = static_cast<size_t>(num);
+    if (n >= t->new_by_old.size()) {
+        size_t grown = std::max(n + 1, std::min<size_t>(2 * t->new_by_old.size(), PDFP_MAX_OBJ_NUM + 1));
+        t->new_by_old.resize(grown, 0);
+    }
+    if (t->new_by_old[n] != 0) return;
+    const pdfp_obj *obj = pdfp_obj_find(&doc->objs, num);
+    if (obj && obj_type(doc->data, doc->size, obj) != 0) {
+        t->new_by_old[n] = COPY_AS_NULL;
+        return;
+    }
+    t->new_by_old[n] = t->first_out + static_cast<int32_t>(t->nums.size());
+    t->nums.push_back(num);
+}
+
+// The bytes of an object that are copied with their references rewritten:
+// an object-stream object's text, a stream's dictionary (never its data),
+// a plain object's body. n < 0 when the object has nothing usable.
+struct copy_source {
+    const unsigned char *p = nullptr;
+    int64_t n = -1;
+};
+
+bool stream_extent_ok(const pdfp_doc *doc, const pdfp_obj *o) {
+    return o->dict_pos >= 0 && o->stream_pos > o->dict_pos && o->data_start >= 0 &&
+           o->data_start <= o->data_end && o->data_end <= doc->size;
+}
+
+// Start of a plain object's value: after its number, generation and "obj".
+int32_t body_start(const pdfp_doc *doc, const pdfp_obj *o) {
+    int32_t p = o->hdr_pos;
+    if (p < 0 || p >= doc->size) return -1;
+    pdfp_parse_long(doc->data, doc->size, &p);
+    p = pdfp_skip_ws(doc->data, p, doc->size);
+    if (p < doc->size && is_digit(doc->data[p])) {
+        pdfp_parse_long(doc->data, doc->size, &p);
+    }
+    p = pdfp_skip_ws(doc->data, p, doc->size);
+    if (pdfp_kw_at(doc->data, p, doc->size, "obj")) p += 3;
+    return pdfp_skip_ws(doc->data, p, doc->size);
+}
+
+copy_source source_of(const pdfp_doc *doc, const pdfp_obj *o) {
+    copy_source s;
+    if (o->in_objstm) {
+        if (o->text && o->text_len > 0) {
+            s.p = o->text;
+            s.n = o->text_len;
+        }
+    } else if (pdfp_obj_has_stream(o)) {
+        if (stream_extent_ok(doc, o)) {
+            s.p = doc->data + o->dict_pos;
+            s.n = o->stream_pos - o->dict_pos;
+        }
+    } else {
+        int32_t start = body_start(doc, o);
+        if (start >= 0 && start < doc->size && o->endobj_pos > start && o->endobj_pos <= doc->size &&
+            o->endobj_pos - start <= MAX_BODY) {
+            s.p = doc->data + start;
+            s.n = o->endobj_pos - start;
+        }
+    }
+    return s;
+}
+
+// Lists every reference in [p, p + n), in text order.
+void list_refs_in(const pdfp_doc *doc, copy_table *t, const unsigned char *p, int64_t n) {
+    int64_t i = 0;
+    while (i < n) {
+        if (!is_digit(p[i])) {
+            ++i;
+            continue;
+        }
+        int32_t num;
+        int64_t digits_end, after;
+        if (ref_at(p, n, i, &num, &digits_end, &after)) {
+            list_ref(doc, t, num);
+            i = after;
+        } else {
+            i = digits_end;
+        }
+    }
+}
+
+// The direct references of every page's resources, in page and text order.
+void list_page_resources(const pdfp_doc *doc, copy_table *t) {
+    std::vector<int32_t> refs;
+    for (int32_t i = 0; i < doc->pages.count; ++i) {
+        const pdfp_obj *page = pdfp_obj_find(&doc->objs, doc->pages.items[i].obj_num);
+        if (!page) continue;
+        std::unique_ptr<char, free_deleter> text(page_resources_text(doc, page));
+        if (!text) continue;
+        int32_t len = static_cast<int32_t>(std::strlen(text.get()));
+        // The shortest reference, "1 R", takes two bytes and a separator.
+        refs.resize(static_cast<size_t>(len) / 2 + 1);
+        int32_t count = pdfp_collect_text_refs(text.get(), len, refs.data(), static_cast<int32_t>(refs.size()));
+        for (int32_t k = 0; k < count; ++k) list_ref(doc, t, refs[static_cast<size_t>(k)]);
+    }
+}
+
+}  // namespace
+
+char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page) {
+    const unsigned char *buf;
+    int32_t end;
+    // For a file object this is the file from its first byte to the end of
+    // the page's text region; for an object-stream object, its own text.
+    if (obj_text_region(doc->data, doc->size, page, &buf, &end) < 0) return nullptr;
+    return pdfp_page_resources_dict_deep(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH);
+}
+
+void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
+    t->first_out = first_out;
+    t->nums.clear();
+    t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
+    list_page_resources(doc, t);
+    // Breadth-first: the list grows while it is walked.
+    for (size_t k = 0; k < t->nums.size(); ++k) {
+        const pdfp_obj *o = pdfp_obj_find(&doc->objs, t->nums[k]);
+        if (!o) continue;
+        copy_source s = source_of(doc, o);
+        if (s.n > 0) list_refs_in(doc, t, s.p, s.n);
+    }
+}
+
+void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf *o) {
+    int64_t i = 0, copied = 0;
+    while (i < n) {
+        if (!is_digit(p[i])) {
+            ++i;
+            continue;
+        }
+        int32_t num;
+        int64_t digits_end, after;
+        int32_t to = ref_at(p, n, i, &num, &digits_end, &after) ? lookup(t, num) : 0;
+        if (to == 0) {
+            i = digits_end;
+            continue;
+        }
+        out_bytes(o, p + copied, static_cast<uint64_t>(i - copied));
+        if (to > 0) {
+            out_int(o, to);
+            out_str(o, " 0 R");
+        } else {
+            out_str(o, "null");
+        }
+        i = copied = after;
+    }
+    out_bytes(o, p + copied, static_cast<uint64_t>(n - copied));
+}
+
+void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o, std::vector<int64_t> *offsets) {
+    for (size_t k = 0; k < t->nums.size() && !o->failed; ++k) {
+        int32_t out_num = t->first_out + static_cast<int32_t>(k);
+        out_mark(o, offsets, out_num);
+        out_int(o, out_num);
+        out_str(o, " 0 obj\n");
+        const pdfp_obj *obj = pdfp_obj_find(&doc->objs, t->nums[k]);
+        copy_source s = obj ? source_of(doc, obj) : copy_source{};
+        if (s.n <= 0) {
+            // Missing, or nothing that can be copied: null keeps every
+            // cross-reference entry pointing at a real object.
+            out_str(o, "null\nendobj\n");
+        } else if (obj->in_objstm) {
+            copy_remap(t, s.p, s.n, o);
+            out_str(o, "\nendobj\n");
+        } else if (pdfp_obj_has_stream(obj)) {
+            copy_remap(t, s.p, s.n, o);  // the dictionary and the whitespace behind it
+            out_str(o, "stream\n");
+            out_bytes(o, doc->data + obj->data_start, static_cast<uint64_t>(obj->data_end - obj->data_start));
+            out_str(o, "\nendstream\nendobj\n");
+        } else {
+            copy_remap(t, s.p, s.n, o);
+            out_str(o, "endobj\n");
+        }
+    }
+}
