@@ -96,7 +96,8 @@ class PageBox : public ::testing::TestWithParam<box_case> {};
 TEST_P(PageBox, CropBoxThenMediaBoxThenUpward) {
     const box_case &c = GetParam();
     std::vector<std::string> b = {CATALOG, "<< /Type /Pages /Kids [3 0 R] " + c.parent_keys + " >>",
-                                  "<< /Type /Page /Parent 2 0 R " + c.page_keys + " >>"};
+                                  "<< /Type /Page /Parent 2 0 R " + c.page_keys + " >>", "[0 0 200 300]",
+                                  "<< /Not /AnArray >>"};
     doc_holder h;
     ASSERT_EQ(load_bytes(make_pdf(b), &h.doc), 0);
     const pdfp_pageinfo &p = h.doc.pages.items[0];
@@ -112,7 +113,9 @@ INSTANTIATE_TEST_SUITE_P(
                       box_case{"/MediaBox [0 0 -612 792]", "", {0, 0, 0, 0}},
                       box_case{"/MediaBox [0 0 612]", "", {0, 0, 0, 0}},
                       box_case{"/MediaBox [0 0 612 0]", "", {0, 0, 0, 0}},
-                      box_case{"/MediaBox 8 0 R", "", {0, 0, 0, 0}},
+                      box_case{"/MediaBox 8 0 R", "", {0, 0, 0, 0}},  // no object 8
+                      box_case{"/MediaBox 4 0 R", "", {0, 0, 200, 300}},  // an indirect array
+                      box_case{"/MediaBox 5 0 R /MediaBox [0 0 9 9]", "", {0, 0, 9, 9}},
                       box_case{"/MediaBox [0 0 612.5 792.25]", "", {0, 0, 612.5, 792.25}},
                       box_case{"/MediaBox [-10 -20 600 800]", "", {-10, -20, 600, 800}},
                       box_case{"/MediaBox [0 0 .5 1]", "", {0, 0, 0.5, 1}},

@@ -76,6 +76,34 @@ int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int3
     return 0;
 }
 
+// The box array at p, or the array object that "N G R" at p names: linearizers
+// push inherited boxes down to the pages as shared indirect arrays.
+bool box_value(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const unsigned char *buf,
+               int32_t p, int32_t end, double v[4]) {
+    if (buf[p] == '[') return read_box(buf, end, p, v);
+    if (!is_digit(buf[p])) return false;
+    int32_t num = parse_int_at(buf, end, &p);
+    p = skip_ws(buf, p, end);
+    if (p >= end || !is_digit(buf[p])) return false;
+    parse_int_at(buf, end, &p);
+    p = skip_ws(buf, p, end);
+    if (p >= end || buf[p] != 'R') return false;
+    const pdfp_obj *o = num > 0 ? pdfp_obj_find(objs, num) : nullptr;
+    if (!o || o->has_stream) return false;
+    if (o->in_objstm) {
+        int32_t q = skip_ws(o->text, 0, o->text_len);
+        return q < o->text_len && o->text[q] == '[' && read_box(o->text, o->text_len, q, v);
+    }
+    if (o->endobj_pos <= o->hdr_pos) return false;
+    int32_t q = o->hdr_pos;
+    parse_int_at(data, o->endobj_pos, &q);
+    parse_int_at(data, o->endobj_pos, &q);
+    q = skip_ws(data, q, o->endobj_pos);
+    if (!kw_at(data, q, o->endobj_pos, "obj")) return false;
+    q = skip_ws(data, q + 3, o->endobj_pos);
+    return q < o->endobj_pos && data[q] == '[' && read_box(data, o->endobj_pos, q, v);
+}
+
 // Offset of the "[" of the node's /Kids array, or -1.
 int32_t kids_array(const unsigned char *buf, int32_t start, int32_t end) {
     for (int32_t k = find_name(buf, end, start, end, "Kids"); k >= 0; k = find_name(buf, end, k + 1, end, "Kids")) {
@@ -178,7 +206,7 @@ int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs
                 for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
                     int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
                     double v[4];
-                    if (p < end && buf[p] == '[' && read_box(buf, end, p, v)) {
+                    if (p < end && box_value(data, len, objs, buf, p, end, v)) {
                         *llx = v[0];
                         *lly = v[1];
                         *urx = v[2];
