@@ -293,16 +293,4 @@ INSTANTIATE_TEST_SUITE_P(Files, Corpus, ::testing::ValuesIn(manifest()), [](cons
     return n;
 });
 
-// With an invisible label (a space) every page looks as it did, rotated,
-// cropped or moved boxes included. The tolerance covers resampling and the
-// annotations (link borders), which are not carried over.
-TEST_P(Corpus, PagesLookAsTheyDid) {
-    const corpus_entry &e = GetParam();
-    if (e.expect != "ok" || !have_tool("pdftoppm")) GTEST_SKIP();
-    std::string in = corpus_file(e.file), out = temp_path("blank.pdf");
-    ASSERT_EQ(dedediruzurud_add(in.c_str(), out.c_str(), 0, " ", 12, 1, 0, 0, 0), 1) << dedediruzurud_last_error();
-    for (int page = 1; page <= std::min(e.pages, 8); ++page)
-        EXPECT_LT(differing_share(render(in, page, true), render(out, page, false)), 0.03) << "page " << page;
-}
-
 }  // namespace
