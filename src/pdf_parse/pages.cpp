@@ -78,8 +78,8 @@ int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int3
 
 // The box array at p, or the array object that "N G R" at p names: linearizers
 // push inherited boxes down to the pages as shared indirect arrays.
-bool box_value(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const unsigned char *buf,
-               int32_t p, int32_t end, double v[4]) {
+bool box_value(const unsigned char *data, const pdfp_objvec *objs, const unsigned char *buf, int32_t p,
+               int32_t end, double v[4]) {
     if (buf[p] == '[') return read_box(buf, end, p, v);
     if (!is_digit(buf[p])) return false;
     int32_t num = parse_int_at(buf, end, &p);
@@ -206,7 +206,7 @@ int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs
                 for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
                     int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
                     double v[4];
-                    if (p < end && box_value(data, len, objs, buf, p, end, v)) {
+                    if (p < end && box_value(data, objs, buf, p, end, v)) {
                         *llx = v[0];
                         *lly = v[1];
                         *urx = v[2];
