@@ -215,6 +215,15 @@ char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdf
 char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len,
                                     const pdfp_objvec *objs, const unsigned char *text,
                                     int32_t text_len, int depth);
+// The same, remembering what the ancestors hand down in memo (one per
+// document and caller; null remembers nothing), so that the pages of a
+// node with 100,000 kids do not read that node once each.
+struct pdfp_res_memo;
+pdfp_res_memo *pdfp_res_memo_new();
+void pdfp_res_memo_free(pdfp_res_memo *memo);
+char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len,
+                                    const pdfp_objvec *objs, const unsigned char *text,
+                                    int32_t text_len, int depth, pdfp_res_memo *memo);
 
 // Joined decoded content of a page: 1 on success (*out malloc'd, caller
 // frees), 0 on failure (*out null, *out_len 0).
@@ -222,6 +231,11 @@ int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_obj
                           const pdfp_obj *page, unsigned char **out, int32_t *out_len);
 
 int32_t pdfp_collect_text_refs(const char *text, int32_t text_len, int32_t *out, int32_t cap);
+// Whether a reference "N G R" starts at the digit at p (with need_gen false,
+// "N R" too). Sets *num (wrapping at 32 bits) and *digits_end (after N's
+// digits) always, *after (after the "R") when it does.
+bool pdfp_ref_at(const unsigned char *t, int32_t end, int32_t p, bool need_gen, int32_t *num,
+                 int32_t *digits_end, int32_t *after);
 int32_t pdfp_collect_resources(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                                const int32_t *nums, int32_t count, int32_t *out, int32_t cap,
                                unsigned char *flags, int32_t highest);

@@ -26,33 +26,6 @@ struct free_deleter {
     void operator()(void *p) const { std::free(p); }
 };
 
-int64_t skip_pdf_ws(const unsigned char *s, int64_t p, int64_t n) {
-    while (p < n && is_pdf_ws(s[p])) ++p;
-    return p;
-}
-
-// A reference "N G R" whose number starts at p (a digit): two digit runs
-// and "R", optional PDF whitespace between them, and "R" either last or
-// followed by a byte that is no letter or digit. The number wraps at 32
-// bits, as everywhere else. *digits_end is the end of N's digits; *after
-// the byte after "R" when the reference holds.
-bool ref_at(const unsigned char *s, int64_t n, int64_t p, int32_t *num, int64_t *digits_end,
-            int64_t *after) {
-    uint32_t v = 0;
-    int64_t q = p;
-    while (q < n && is_digit(s[q])) v = v * 10 + static_cast<uint32_t>(s[q++] - '0');
-    *digits_end = q;
-    *num = static_cast<int32_t>(v);
-    q = skip_pdf_ws(s, q, n);
-    if (q >= n || !is_digit(s[q])) return false;
-    while (q < n && is_digit(s[q])) ++q;
-    q = skip_pdf_ws(s, q, n);
-    if (q >= n || s[q] != 'R') return false;
-    if (q + 1 < n && is_word(s[q + 1])) return false;
-    *after = q + 1;
-    return true;
-}
-
 int32_t lookup(const copy_table *t, int32_t num) {
     if (num <= 0 || static_cast<size_t>(num) >= t->new_by_old.size()) return 0;
     return t->new_by_old[static_cast<size_t>(num)];
@@ -137,9 +110,8 @@ void list_refs_in(const pdfp_doc *doc, copy_table *t, const unsigned char *p, in
             ++i;
             continue;
         }
-        int32_t num;
-        int64_t digits_end, after;
-        if (ref_at(p, n, i, &num, &digits_end, &after)) {
+        int32_t num, digits_end, after;
+        if (pdfp_ref_at(p, static_cast<int32_t>(n), static_cast<int32_t>(i), true, &num, &digits_end, &after)) {
             list_ref(doc, t, num);
             i = after;
         } else {
@@ -154,7 +126,7 @@ void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     for (int32_t i = 0; i < doc->pages.count; ++i) {
         const pdfp_obj *page = pdfp_obj_find(&doc->objs, doc->pages.items[i].obj_num);
         if (!page) continue;
-        std::unique_ptr<char, free_deleter> text(page_resources_text(doc, page));
+        std::unique_ptr<char, free_deleter> text(page_resources_text(doc, page, t->resources.get()));
         if (!text) continue;
         int32_t len = static_cast<int32_t>(std::strlen(text.get()));
         // The shortest reference, "1 R", takes two bytes and a separator.
@@ -166,19 +138,20 @@ void list_page_resources(const pdfp_doc *doc, copy_table *t) {
 
 }  // namespace
 
-char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page) {
+char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_memo *memo) {
     const unsigned char *buf;
     int32_t end;
     // For a file object this is the file from its first byte to the end of
     // the page's text region; for an object-stream object, its own text.
     if (obj_text_region(doc->data, doc->size, page, &buf, &end) < 0) return nullptr;
-    return pdfp_page_resources_dict_deep(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH);
+    return pdfp_page_resources_dict_memo(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH, memo);
 }
 
 void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     t->first_out = first_out;
     t->nums.clear();
     t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
+    t->resources.reset(pdfp_res_memo_new());
     list_page_resources(doc, t);
     // Breadth-first: the list grows while it is walked.
     for (size_t k = 0; k < t->nums.size(); ++k) {
@@ -196,9 +169,10 @@ void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf 
             ++i;
             continue;
         }
-        int32_t num;
-        int64_t digits_end, after;
-        int32_t to = ref_at(p, n, i, &num, &digits_end, &after) ? lookup(t, num) : 0;
+        int32_t num, digits_end, after;
+        int32_t to = pdfp_ref_at(p, static_cast<int32_t>(n), static_cast<int32_t>(i), true, &num, &digits_end, &after)
+                         ? lookup(t, num)
+                         : 0;
         if (to == 0) {
             i = digits_end;
             continue;

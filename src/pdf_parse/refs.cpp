@@ -100,6 +100,15 @@ char *remap_refs(const char *text, int32_t len, const ref_map *m) {
 
 }  // namespace
 
+bool pdfp_ref_at(const unsigned char *t, int32_t end, int32_t p, bool need_gen, int32_t *num,
+                 int32_t *digits_end, int32_t *after) {
+    *digits_end = read_digits(t, p, end, num);
+    int32_t tail = reference_tail(t, *digits_end, end, need_gen);
+    if (tail < 0) return false;
+    *after = tail;
+    return true;
+}
+
 int32_t pdfp_collect_text_refs(const char *text, int32_t text_len, int32_t *out, int32_t cap) {
     if (cap <= 0 || text_len <= 0 || !text) return 0;
     const auto *t = reinterpret_cast<const unsigned char *>(text);
