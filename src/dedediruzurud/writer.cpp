@@ -94,9 +94,10 @@ bool check_args(build_job *j, int position, double font_size, int red, int green
     if (j->first_index < 0) j->first_index = 0;
     if (j->last_index >= j->page_count) j->last_index = j->page_count - 1;
     if (j->last_index < j->first_index) {
-        set_error("empty page range (start %ld > end %ld of %ld)",
-                  static_cast<long>(static_cast<int64_t>(j->first_index) + 1),
-                  static_cast<long>(static_cast<int64_t>(j->last_index) + 1), static_cast<long>(j->page_count));
+        // long long: a 32-bit long (Windows) could not show first_index + 1.
+        set_error("empty page range (start %lld > end %lld of %lld)",
+                  static_cast<long long>(j->first_index) + 1, static_cast<long long>(j->last_index) + 1,
+                  static_cast<long long>(j->page_count));
         return false;
     }
     return true;
@@ -178,6 +179,16 @@ void append_xref_and_trailer(out_buf *o, const std::vector<int64_t> &offsets) {
     out_str(o, "\n%%EOF\n");
 }
 
+// The longest output a document may produce: 1,024 bytes per input byte
+// plus 64 MiB, and below 2^31 for the 32-bit offsets. Flate expands at
+// most 1,032-fold; only a page listed in /Kids again and again, or one huge
+// content stream shared by many pages, goes beyond, and refusing there
+// keeps a small hostile file from taking gigabytes of memory.
+uint64_t output_limit(int32_t input_size) {
+    uint64_t relative = 1024 * static_cast<uint64_t>(input_size > 0 ? input_size : 0) + (64u << 20);
+    return relative < OUTPUT_LIMIT ? relative : OUTPUT_LIMIT;
+}
+
 // The assembly proper; false with or without a message of its own.
 bool build(build_job *j, pdfp_buf *out) {
     int64_t first_out = 3 * static_cast<int64_t>(j->page_count) + 3;
@@ -189,7 +200,7 @@ bool build(build_job *j, pdfp_buf *out) {
         set_error("out of memory");
         return false;
     }
-    out_buf o{out, false};
+    out_buf o{out, false, output_limit(j->doc->size)};
     append_header(&o);
     append_catalog_and_tree(&o, &offsets, j->page_count);
     if (!append_pages(j, &table, static_cast<int32_t>(font_obj), &o, &offsets)) return false;
