@@ -60,7 +60,7 @@ namespace {
 // The page's resources text with its references rewritten to output
 // numbers; empty when the page has none.
 std::string remapped_resources(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table) {
-    std::unique_ptr<char, free_deleter> text(page_resources_text(doc, obj));
+    std::unique_ptr<char, free_deleter> text(page_resources_text(doc, obj, table->resources.get()));
     if (!text || !*text) return {};
     pdfp_buf scratch{};
     out_buf o{&scratch, false};

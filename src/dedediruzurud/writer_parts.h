@@ -6,6 +6,7 @@
 #define WRITER_PARTS_H
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -73,10 +74,16 @@ bool label_block(const label_style *style, int64_t number, int64_t total, double
 constexpr int32_t COPY_AS_NULL = -1;
 
 // The input objects to copy, in copy order, and the output number of each.
+struct res_memo_deleter {
+    void operator()(pdfp_res_memo *m) const { pdfp_res_memo_free(m); }
+};
+
 struct copy_table {
     std::vector<int32_t> nums;        // input numbers; nums[k] becomes first_out + k
     std::vector<int32_t> new_by_old;  // by input number: output number, 0 or COPY_AS_NULL
     int32_t first_out = 0;
+    // What the pages' ancestors hand down, shared by every page's lookup.
+    std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
 };
 
 // Lists every object the pages' resources need, directly or through other
@@ -85,7 +92,7 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *table)
 // Appends [p, p + n) with its references rewritten to output numbers.
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
 // The page's resources dictionary text (malloc'd, caller frees), or null.
-char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page);
+char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_memo *memo);
 // Appends the copies, recording their offsets.
 void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o,
                    std::vector<int64_t> *offsets);

@@ -88,6 +88,114 @@ int32_t confirmed_end(const unsigned char *data, int32_t size, const pdfp_obj &o
     return static_cast<int32_t>(e);
 }
 
+// Offset of the "stream" keyword after the ">>" at m, or -1.
+int32_t stream_after(const unsigned char *data, int32_t size, int32_t m, int64_t *budget) {
+    int32_t p = skip_ws(data, m + 2, size);
+    *budget -= p - m;
+    return kw_at(data, p, size, "stream") ? p : -1;
+}
+
+// Skips the literal string at pos as dict_stream_kw does; -1 when it runs
+// to the end.
+int32_t skip_string(const unsigned char *data, int32_t size, int32_t pos, int64_t *budget) {
+    int depth = 1;
+    for (int32_t i = pos + 1; i < size; ++i) {
+        --*budget;
+        if (data[i] == '\\') ++i;
+        else if (data[i] == '(') ++depth;
+        else if (data[i] == ')' && --depth == 0) return i + 1;
+    }
+    return -1;
+}
+
+constexpr int32_t CLOSER_UNKNOWN = -2, CLOSER_NEVER = -1;
+
+// One dict_stream_kw walk from starts[s]. Every "<<" it opens at another
+// start records that start's ">>" in closer; a later walk that meets a start
+// whose closer is known jumps over it, since from that byte on both walks
+// read the same tokens (only at a depth of 0 or more: below 0 the shorter
+// walk might have ended inside). -1 also when the budget runs out.
+int32_t shared_walk(const unsigned char *data, int32_t size, const std::vector<int32_t> &starts,
+                    std::vector<int32_t> &closer, size_t s, int64_t *budget) {
+    std::vector<int32_t> open;  // this walk's open "<<": slot in starts or -1
+    int32_t depth = 0;
+    size_t next = s;
+    for (int32_t i = starts[s]; i < size;) {
+        if (--*budget < 0) return -1;
+        unsigned char c = data[i];
+        if (c == '(') {
+            i = skip_string(data, size, i, budget);
+            if (i < 0) break;
+            continue;
+        }
+        if (c != '<' && c != '>') {
+            ++i;
+            continue;
+        }
+        if (i + 1 >= size) break;
+        if (data[i + 1] != c) {
+            ++i;
+            continue;
+        }
+        if (c == '<') {
+            while (next < starts.size() && starts[next] < i) ++next;
+            int32_t slot = next < starts.size() && starts[next] == i ? static_cast<int32_t>(next) : -1;
+            if (slot >= 0 && closer[slot] != CLOSER_UNKNOWN && depth >= 0) {
+                if (closer[slot] == CLOSER_NEVER) break;
+                if (depth == 0) return stream_after(data, size, closer[slot], budget);
+                i = closer[slot] + 2;
+                continue;
+            }
+            open.push_back(slot);
+            ++depth;
+            i += 2;
+            continue;
+        }
+        if (!open.empty()) {
+            if (open.back() >= 0) closer[open.back()] = i;
+            open.pop_back();
+        }
+        if (--depth == 0) return stream_after(data, size, i, budget);
+        i += 2;
+    }
+    // The end of the bytes: no dictionary still open here ever closes.
+    for (int32_t slot : open)
+        if (slot >= 0) closer[slot] = CLOSER_NEVER;
+    return -1;
+}
+
+}  // namespace
+
+// dict_stream_kw for every dictionary start (ascending) of the object scan.
+// Hostile files make these walks overlap: each of thousands of unclosed
+// "1 0 obj <<" would walk to the end of the file. Walks share the ends of
+// the starts they pass, and a budget of bytes walked bounds what sharing
+// does not catch (walks beginning inside one another's strings); past it
+// the remaining starts count as dictionaries without a stream.
+std::vector<int32_t> stream_keywords(const unsigned char *data, int32_t size,
+                                     const std::vector<int32_t> &starts, int64_t budget) {
+    std::vector<int32_t> closer(starts.size(), CLOSER_UNKNOWN), kw(starts.size(), -1);
+    for (size_t s = 0; s < starts.size(); ++s) kw[s] = shared_walk(data, size, starts, closer, s, &budget);
+    return kw;
+}
+
+namespace {
+
+// Offsets of the "<" after every object header, ascending.
+std::vector<int32_t> dictionary_starts(const unsigned char *data, int32_t size) {
+    std::vector<int32_t> starts;
+    for (int32_t k = 0; k <= size - 4; ++k) {
+        const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
+        if (!hit) break;
+        k = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - data);
+        int32_t num, gen, hdr;
+        if (!kw_at(data, k, size, "obj") || !header_before(data, k, &num, &gen, &hdr)) continue;
+        int32_t p = skip_ws(data, k + 3, size);
+        if (p < size && data[p] == '<') starts.push_back(p);
+    }
+    return starts;
+}
+
 // Every "obj" keyword of the file, in file order. Headers inside stream data
 // are found too: those inside a confirmed range only matter as holders of an
 // indirect /Length, so they are kept compactly in sources; the others enter
@@ -97,6 +205,9 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources) {
     const int32_t size = doc->size;
     kw_cache endobj{"endobj"};
     confirmed_ranges confirmed;
+    const std::vector<int32_t> starts = dictionary_starts(data, size);
+    const std::vector<int32_t> stream_kw = stream_keywords(data, size, starts, 16 * static_cast<int64_t>(size) + (1 << 24));
+    size_t next_start = 0;
     for (int32_t k = 0; k <= size - 4; ++k) {
         const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
         if (!hit) break;
@@ -108,7 +219,8 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources) {
         int32_t from = k + 3;
         if (p < size && data[p] == '<') {
             o.dict_pos = p;
-            int32_t s = dict_stream_kw(data, size, p);
+            while (starts[next_start] < p) ++next_start;
+            int32_t s = stream_kw[next_start];
             if (s >= 0) {
                 o.stream_pos = s;
                 o.has_stream = 1;

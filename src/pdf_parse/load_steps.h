@@ -21,4 +21,10 @@ void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sour
 // The integer value of the object whose header starts at hdr, or negative.
 int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
 
+// dict_stream_kw for each of the ascending dictionary offsets starts, with
+// work shared between overlapping walks and bounded by budget bytes walked
+// (past it, -1). The object scan's budget is 16 bytes per file byte + 16 MiB.
+std::vector<int32_t> stream_keywords(const unsigned char *data, int32_t size,
+                                     const std::vector<int32_t> &starts, int64_t budget);
+
 #endif

@@ -1,7 +1,11 @@
 // The page tree: walking it into the page list, and what a page inherits
 // (box and resources through /Parent, rotation down the walk).
+#include <array>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <new>
+#include <string>
 #include <vector>
 
 #include "pdf_parse.h"
@@ -120,23 +124,61 @@ size_t child_room(const pdfp_obj *node) {
     return EXTRA_CHILD_ROOM;
 }
 
+// The box of the object itself (depth 0 of obj_box_deep).
+bool own_box(const unsigned char *data, const pdfp_objvec *objs, const pdfp_obj *obj, int32_t len,
+             double v[4]);
+
+// Boxes that ancestors hand down, by (object number, depth left): the pages
+// of one node share them, and reading a node with a /Kids of 100,000 pages
+// once per page made the walk quadratic.
+using box_memo = std::map<std::pair<int32_t, int>, std::pair<bool, std::array<double, 4>>>;
+
+// obj_box_deep with the ancestors' answers remembered in memo.
+bool box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
+              double v[4], int depth, box_memo *memo) {
+    if (own_box(data, objs, obj, len, v)) return true;
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, obj, &buf, &end);
+    if (depth <= 0 || start < 0) return false;
+    int32_t parent = parent_number(buf, start, end);
+    const pdfp_obj *up = parent < 0 ? nullptr : pdfp_obj_find(objs, parent);
+    if (!up) return false;
+    auto key = std::make_pair(parent, depth - 1);
+    auto it = memo->find(key);
+    if (it == memo->end()) {
+        std::array<double, 4> found{};
+        bool ok = box_deep(data, len, objs, up, found.data(), depth - 1, memo);
+        it = memo->emplace(key, std::make_pair(ok, found)).first;
+    }
+    if (it->second.first) std::memcpy(v, it->second.second.data(), sizeof(double) * 4);
+    return it->second.first;
+}
+
 void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
-                 int32_t parent, int32_t rot, pdfp_pagevec *pages) {
+                 int32_t parent, int32_t rot, pdfp_pagevec *pages, box_memo *memo) {
     pdfp_pageinfo info{};
     info.obj_num = page->num;
     info.parent_num = parent;
     info.rotate = reduce_rotation(rot);
-    obj_box_deep(data, len, objs, page, &info.box_llx, &info.box_lly, &info.box_urx, &info.box_ury, BOX_DEPTH);
+    double v[4];
+    if (box_deep(data, len, objs, page, v, BOX_DEPTH, memo)) {
+        info.box_llx = v[0];
+        info.box_lly = v[1];
+        info.box_urx = v[2];
+        info.box_ury = v[3];
+    }
     pagevec_push(pages, &info);
 }
 
 int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node_num,
-             int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth) {
+             int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth,
+             box_memo *memo) {
     const pdfp_obj *node = pdfp_obj_find(objs, node_num);
     if (!node) return -1;
     int t = obj_type(data, len, node);
     if (t == 1) {
-        append_page(data, len, objs, node, -1, rot, pages);
+        append_page(data, len, objs, node, -1, rot, pages, memo);
         return 1;
     }
     if (t != 2) return -1;
@@ -164,9 +206,9 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
         if (!child) return -1;
         int ct = obj_type(data, len, child);
         if (ct == 1) {
-            append_page(data, len, objs, child, node_num, node_rot, pages);
+            append_page(data, len, objs, child, node_num, node_rot, pages, memo);
         } else if (ct == 2) {
-            if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1) < 0) return -1;
+            if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1, memo) < 0) return -1;
         } else {
             return -1;
         }
@@ -193,35 +235,38 @@ int32_t resource_window(const unsigned char *text, int32_t text_len) {
 
 int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node,
                       int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t inherited_rot) {
-    return walk(data, len, objs, node, max_num, pages, visited, inherited_rot, 1);
+    box_memo memo;
+    return walk(data, len, objs, node, max_num, pages, visited, inherited_rot, 1, &memo);
 }
+
+namespace {
+
+bool own_box(const unsigned char *data, const pdfp_objvec *objs, const pdfp_obj *obj, int32_t len,
+             double v[4]) {
+    const unsigned char *buf;
+    int32_t start, end;
+    if (!entry_region(data, len, obj, &buf, &start, &end)) return false;
+    for (const char *name : {"CropBox", "MediaBox"}) {
+        for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
+            int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
+            if (p < end && box_value(data, objs, buf, p, end, v)) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
 
 int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
                  double *llx, double *lly, double *urx, double *ury, int depth) {
-    for (; obj; --depth) {
-        const unsigned char *buf;
-        int32_t start, end;
-        if (entry_region(data, len, obj, &buf, &start, &end)) {
-            for (const char *name : {"CropBox", "MediaBox"}) {
-                for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
-                    int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
-                    double v[4];
-                    if (p < end && box_value(data, objs, buf, p, end, v)) {
-                        *llx = v[0];
-                        *lly = v[1];
-                        *urx = v[2];
-                        *ury = v[3];
-                        return 1;
-                    }
-                }
-            }
-        }
-        if (depth <= 0 || start < 0) return 0;
-        int32_t parent = parent_number(buf, start, end);
-        if (parent < 0) return 0;
-        obj = pdfp_obj_find(objs, parent);
-    }
-    return 0;
+    box_memo memo;
+    double v[4];
+    if (!obj || !box_deep(data, len, objs, obj, v, depth, &memo)) return 0;
+    *llx = v[0];
+    *lly = v[1];
+    *urx = v[2];
+    *ury = v[3];
+    return 1;
 }
 
 int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
@@ -277,24 +322,50 @@ char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdf
 
 char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                                     const unsigned char *text, int32_t text_len, int depth) {
-    for (;;) {
-        char *r = page_resources_dict(data, len, objs, text, text_len);
-        if (r || depth <= 0 || !text) return r;
-        int32_t parent = parent_number(text, resource_window(text, text_len), text_len);
-        if (parent < 0) return nullptr;
-        const pdfp_obj *o = pdfp_obj_find(objs, parent);
-        if (!o) return nullptr;
-        if (o->in_objstm) {
-            text = o->text;
-            text_len = o->text_len;
-        } else {
-            if (o->dict_pos < 0) return nullptr;
-            const unsigned char *buf;
-            int32_t end;
-            obj_text_region(data, len, o, &buf, &end);
-            text = data;
-            text_len = end;
-        }
-        --depth;
+    return pdfp_page_resources_dict_memo(data, len, objs, text, text_len, depth, nullptr);
+}
+
+// Resources that ancestors hand down, by (object number, depth left), as
+// long as they fit the byte budget: the pages of one node share them, and
+// reading a node with a /Kids of 100,000 pages once per page was quadratic.
+struct pdfp_res_memo {
+    std::map<std::pair<int32_t, int>, std::pair<bool, std::string>> found;
+    size_t budget = 64u << 20;
+};
+
+pdfp_res_memo *pdfp_res_memo_new() { return new (std::nothrow) pdfp_res_memo; }
+
+void pdfp_res_memo_free(pdfp_res_memo *memo) { delete memo; }
+
+char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                                    const unsigned char *text, int32_t text_len, int depth,
+                                    pdfp_res_memo *memo) {
+    char *r = page_resources_dict(data, len, objs, text, text_len);
+    if (r || depth <= 0 || !text) return r;
+    int32_t parent = parent_number(text, resource_window(text, text_len), text_len);
+    const pdfp_obj *o = parent < 0 ? nullptr : pdfp_obj_find(objs, parent);
+    if (!o || (!o->in_objstm && o->dict_pos < 0)) return nullptr;
+    const unsigned char *up = o->text;
+    int32_t up_len = o->text_len;
+    if (!o->in_objstm) {
+        const unsigned char *buf;
+        obj_text_region(data, len, o, &buf, &up_len);
+        up = data;
     }
+    if (!memo) return pdfp_page_resources_dict_memo(data, len, objs, up, up_len, depth - 1, nullptr);
+    auto key = std::make_pair(parent, depth - 1);
+    auto it = memo->found.find(key);
+    if (it == memo->found.end()) {
+        r = pdfp_page_resources_dict_memo(data, len, objs, up, up_len, depth - 1, memo);
+        size_t n = r ? std::strlen(r) : 0;
+        if (n + 64 > memo->budget) return r;
+        memo->budget -= n + 64;
+        it = memo->found.emplace(key, std::make_pair(r != nullptr, std::string(r ? r : "", n))).first;
+        std::free(r);
+    }
+    if (!it->second.first) return nullptr;
+    const std::string &t = it->second.second;
+    char *copy = static_cast<char *>(std::malloc(t.size() + 1));
+    if (copy) std::memcpy(copy, t.c_str(), t.size() + 1);
+    return copy;
 }
