@@ -252,6 +252,21 @@ char *pdfp_remap_res_text_map(const char *text, int32_t text_len, const int32_t 
 // Stream decoding (decode.cpp, filters.cpp)
 // ---------------------------------------------------------------------------
 
+// No stream, and no stage of a filter chain, decodes to more than this.
+constexpr uint64_t PDFP_MAX_DECODED = 1073741824;  // 2^30
+
+// The most bytes that one call makes out of an input of input_size bytes,
+// for the output file and for any one decoded or joined page content: 1,024
+// per input byte plus 64 MiB, and below 2^31. Flate expands at most
+// 1,032-fold; only filter chains with several expanding stages, a page
+// listed again and again, or one stream listed many times in /Contents go
+// further, and refusing those keeps a small hostile file from taking
+// gigabytes of memory.
+inline uint64_t pdfp_work_limit(int64_t input_size) {
+    uint64_t relative = 1024 * static_cast<uint64_t>(input_size > 0 ? input_size : 0) + (64u << 20);
+    return relative < 2147483647u ? relative : 2147483647u;
+}
+
 // The bytes of a stream entry after decoding, or null. Decoded bytes are
 // appended to buf; raw bytes point into file.
 const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned char *file,
@@ -262,11 +277,11 @@ const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned cha
 // bytes appended to out, 0 when the dictionary names no filter (out
 // untouched), -1 when a filter is unknown or refuses the data (out's len
 // unchanged).
+// No stage produces more than limit bytes (a stage that would fails).
 int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
-                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out);
+                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out,
+                        uint64_t limit = PDFP_MAX_DECODED);
 
-// No stream, and no stage of a filter chain, decodes to more than this.
-constexpr uint64_t PDFP_MAX_DECODED = 1073741824;  // 2^30
 constexpr int PDFP_MAX_FILTERS = 16;
 
 enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL };
@@ -294,10 +309,12 @@ int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filte
 // Byte filters (filters.cpp). Each appends its output to out (growing it by
 // doubling) and returns 1, or -1 when it refuses the data; out->len may then
 // have advanced and the caller restores it.
-int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out);
-int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
-int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
-int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out);
+// Each stops (-1) beyond limit output bytes.
+int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out,
+               uint64_t limit = PDFP_MAX_DECODED);
+int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
+int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
+int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
 // Undoes f's predictor in place on out's bytes from start on: 1, or -1 for
 // a row the predictor cannot have written.
 int undo_predictor(pdfp_buf *out, uint64_t start, const pdfp_filter *f);

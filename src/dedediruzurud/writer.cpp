@@ -4,6 +4,7 @@
 // and content stream, the copies, the font, cross-reference table and
 // trailer - and only then writes the file, through a temporary file next to
 // the output that replaces it once it is complete and closed.
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
@@ -179,15 +180,9 @@ void append_xref_and_trailer(out_buf *o, const std::vector<int64_t> &offsets) {
     out_str(o, "\n%%EOF\n");
 }
 
-// The longest output a document may produce: 1,024 bytes per input byte
-// plus 64 MiB, and below 2^31 for the 32-bit offsets. Flate expands at
-// most 1,032-fold; only a page listed in /Kids again and again, or one huge
-// content stream shared by many pages, goes beyond, and refusing there
-// keeps a small hostile file from taking gigabytes of memory.
-uint64_t output_limit(int32_t input_size) {
-    uint64_t relative = 1024 * static_cast<uint64_t>(input_size > 0 ? input_size : 0) + (64u << 20);
-    return relative < OUTPUT_LIMIT ? relative : OUTPUT_LIMIT;
-}
+// The longest output a document may produce (pdfp_work_limit): a small
+// hostile file must not take gigabytes of memory.
+uint64_t output_limit(int32_t input_size) { return std::min(pdfp_work_limit(input_size), OUTPUT_LIMIT); }
 
 // The assembly proper; false with or without a message of its own.
 bool build(build_job *j, pdfp_buf *out) {

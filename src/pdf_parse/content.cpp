@@ -47,8 +47,10 @@ int append_stream(const unsigned char *data, int32_t len, const pdfp_obj *obj, p
         // mid-line ("...TJ" then "70.7 0 Td"), so a line feed keeps the last
         // token of one stream from running into the first of the next.
         bool gap = n > 0 && joined->len > 0 && !is_pdf_ws(joined->data[joined->len - 1]);
-        // The joined content must stay describable by a 32-bit length.
-        if (joined->len + static_cast<uint64_t>(n) + 1 > INT32_MAX ||
+        // The joined content must stay describable by a 32-bit length, and
+        // no longer than the whole output may be (a stream listed a
+        // thousand times in /Contents).
+        if (joined->len + static_cast<uint64_t>(n) + 1 > pdfp_work_limit(len) ||
             (gap && !pdfp_buf_bytes(joined, "\n", 1)) || !pdfp_buf_bytes(joined, bytes, n))
             r = -1;
         else

@@ -21,9 +21,10 @@ bool flate_header_refused(const unsigned char *src, uint64_t n) {
 // bytes; an attempt that fails (most often because the output did not fit)
 // is retried with four times the capacity, up to the decoder's limit.
 // Damaged data inside the stream is a success with the bytes before it.
-int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out) {
+int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t most) {
     uint64_t cap = 20 * n + 4096;
-    uint64_t limit = flate_cap_limit(n);
+    uint64_t limit = std::min(flate_cap_limit(n), most);
+    cap = std::min(cap, limit);
     if (cap > INFLATE_MAX_OUTPUT || flate_header_refused(src, n)) return -1;
     uint64_t start = out->len;
     for (;;) {
@@ -39,17 +40,17 @@ int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out) {
     }
 }
 
-int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_buf *out) {
+int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {
     uint64_t start = out->len;
     int r = -1;
     switch (f->kind) {
-    case PDFP_FLATE: r = flate_stage(src, n, out); break;
-    case PDFP_LZW: r = lzw_decode(src, n, f->early_change, out); break;
-    case PDFP_AHX: r = ahx_decode(src, n, out); break;
-    case PDFP_A85: r = a85_decode(src, n, out); break;
-    case PDFP_RL: r = rl_decode(src, n, out); break;
+    case PDFP_FLATE: r = flate_stage(src, n, out, limit); break;
+    case PDFP_LZW: r = lzw_decode(src, n, f->early_change, out, limit); break;
+    case PDFP_AHX: r = ahx_decode(src, n, out, limit); break;
+    case PDFP_A85: r = a85_decode(src, n, out, limit); break;
+    case PDFP_RL: r = rl_decode(src, n, out, limit); break;
     }
-    if (r > 0 && out->len - start > PDFP_MAX_DECODED) r = -1;
+    if (r > 0 && out->len - start > limit) r = -1;
     if (r > 0) r = undo_predictor(out, start, f);
     return r;
 }
@@ -57,7 +58,8 @@ int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_
 }  // namespace
 
 int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
-                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out) {
+                        const unsigned char *raw, int32_t raw_len, pdfp_buf *out, uint64_t limit) {
+    limit = std::min(limit, PDFP_MAX_DECODED);
     pdfp_filter_chain chain;
     int count = parse_filters(buf, from, to, &chain);
     if (count <= 0) return count;
@@ -73,7 +75,7 @@ int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
         pdfp_buf *dst = i == count - 1 ? out : &scratch[i & 1];
         uint64_t at = dst == out ? start : 0;
         dst->len = at;
-        r = run_filter(&chain.f[i], src, n, dst);
+        r = run_filter(&chain.f[i], src, n, dst, limit);
         if (r > 0) {
             src = dst->data + at;
             n = dst->len - at;
@@ -100,8 +102,9 @@ const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned cha
     }
     int32_t end = obj->stream_pos > 0 ? obj->stream_pos : obj->endobj_pos > 0 ? obj->endobj_pos : file_len;
     uint64_t at = buf->len;
+    // A page's content can never be longer than the whole output may be.
     int r = pdfp_decode_filters(file, obj->dict_pos, std::min(end, file_len), raw,
-                                static_cast<int32_t>(stored), buf);
+                                static_cast<int32_t>(stored), buf, pdfp_work_limit(file_len));
     if (r == 0) {
         *byte_count = static_cast<int32_t>(stored);
         return raw;

@@ -14,8 +14,8 @@ namespace {
 // ---------------------------------------------------------------------------
 
 // Room for n more bytes after out->len, within the limit counted from start.
-bool room(pdfp_buf *out, uint64_t start, uint64_t n) {
-    if (out->len - start + n > PDFP_MAX_DECODED) return false;
+bool room(pdfp_buf *out, uint64_t start, uint64_t n, uint64_t limit) {
+    if (out->len - start + n > limit) return false;
     if (out->data && out->len + n < out->cap) return true;
     return pdfp_buf_reserve(out, n) && out->data;
 }
@@ -23,7 +23,7 @@ bool room(pdfp_buf *out, uint64_t start, uint64_t n) {
 void put_byte(pdfp_buf *out, unsigned char c) { out->data[out->len++] = c; }
 
 int finish(pdfp_buf *out) {
-    if (!room(out, out->len, 0)) return -1;  // an empty output still gets storage
+    if (!room(out, out->len, 0, PDFP_MAX_DECODED)) return -1;  // an empty output still gets storage
     out->data[out->len] = 0;
     return 1;
 }
@@ -49,9 +49,9 @@ struct lzw_table {
 };
 
 // Writes the string of code c, last byte first along the prefix chain.
-bool lzw_emit(const lzw_table *t, int c, pdfp_buf *out, uint64_t start) {
+bool lzw_emit(const lzw_table *t, int c, pdfp_buf *out, uint64_t start, uint64_t limit) {
     uint16_t n = t->length[c];
-    if (!room(out, start, n)) return false;
+    if (!room(out, start, n, limit)) return false;
     unsigned char *p = out->data + out->len + n;
     for (uint16_t k = 0; k < n; ++k) {
         *--p = t->suffix[c];
@@ -63,7 +63,7 @@ bool lzw_emit(const lzw_table *t, int c, pdfp_buf *out, uint64_t start) {
 
 }  // namespace
 
-int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out) {
+int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out, uint64_t limit) {
     lzw_table t;
     for (int c = 0; c < 256; ++c) {
         t.prefix[c] = 0;
@@ -99,7 +99,7 @@ int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf 
             ++next;
             if (next + early_change >= (1 << width) && width < 12) ++width;
         }
-        if (!lzw_emit(&t, code, out, start)) return -1;
+        if (!lzw_emit(&t, code, out, start, limit)) return -1;
         prev = code;
     }
     return finish(out);
@@ -109,7 +109,7 @@ int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf 
 // ASCII85, ASCIIHex, run-length
 // ---------------------------------------------------------------------------
 
-int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
+int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {
     uint64_t start = out->len, pos = 0;
     while (pos < n && is_pdf_ws(src[pos])) ++pos;
     // PostScript's opening bracket, which some producers keep.
@@ -121,14 +121,14 @@ int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
         if (is_pdf_ws(c)) continue;
         if (c == '~') break;  // the end marker; a missing '>' after it is harmless
         if (c == 'z' && k == 0) {
-            if (!room(out, start, 4)) return -1;
+            if (!room(out, start, 4, limit)) return -1;
             for (int j = 0; j < 4; ++j) put_byte(out, 0);
             continue;
         }
         if (c < '!' || c > 'u') return -1;
         value = value * 85 + (c - '!');
         if (++k < 5) continue;
-        if (value > 0xFFFFFFFFu || !room(out, start, 4)) return -1;
+        if (value > 0xFFFFFFFFu || !room(out, start, 4, limit)) return -1;
         for (int j = 3; j >= 0; --j) put_byte(out, static_cast<unsigned char>(value >> (8 * j)));
         value = 0;
         k = 0;
@@ -137,7 +137,7 @@ int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
     if (k == 1) return -1;  // one digit cannot encode a byte
     if (k > 1) {
         for (int j = k; j < 5; ++j) value = value * 85 + 84;
-        if (value > 0xFFFFFFFFu || !room(out, start, 4)) return -1;
+        if (value > 0xFFFFFFFFu || !room(out, start, 4, limit)) return -1;
         for (int j = 0; j < k - 1; ++j) put_byte(out, static_cast<unsigned char>(value >> (24 - 8 * j)));
     }
     return finish(out);
@@ -154,7 +154,7 @@ int hex_value(unsigned char c) {
 
 }  // namespace
 
-int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
+int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {
     uint64_t start = out->len;
     int high = -1;
     for (uint64_t pos = 0; pos < n; ++pos) {
@@ -167,18 +167,18 @@ int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
             high = v;
             continue;
         }
-        if (!room(out, start, 1)) return -1;
+        if (!room(out, start, 1, limit)) return -1;
         put_byte(out, static_cast<unsigned char>(high << 4 | v));
         high = -1;
     }
     if (high >= 0) {  // an odd final digit stands for its high half
-        if (!room(out, start, 1)) return -1;
+        if (!room(out, start, 1, limit)) return -1;
         put_byte(out, static_cast<unsigned char>(high << 4));
     }
     return finish(out);
 }
 
-int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
+int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {
     uint64_t start = out->len, pos = 0;
     while (pos < n) {
         unsigned run = src[pos++];
@@ -186,13 +186,13 @@ int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out) {
         if (run < 128) {
             // A literal run cut short by the end of the data keeps the bytes present.
             uint64_t count = run + 1 < n - pos ? run + 1 : n - pos;
-            if (!room(out, start, count)) return -1;
+            if (!room(out, start, count, limit)) return -1;
             std::memcpy(out->data + out->len, src + pos, count);
             out->len += count;
             pos += count;
         } else {
             if (pos >= n) break;  // a repeat without its byte carries nothing
-            if (!room(out, start, 257 - run)) return -1;
+            if (!room(out, start, 257 - run, limit)) return -1;
             std::memset(out->data + out->len, src[pos++], 257 - run);
             out->len += 257 - run;
         }

@@ -57,7 +57,8 @@ unsigned char *container_data(pdfp_doc *doc, const pdfp_obj &o, int32_t dict_end
     const unsigned char *src = doc->data + o.data_start;
     if (plain_flate(doc->data, o.dict_pos, dict_end)) return inflate_container(&doc->arena, src, L, out_len);
     pdfp_buf out{};
-    int r = pdfp_decode_filters(doc->data, o.dict_pos, dict_end, src, L, &out);
+    // Chains of expanding filters are held to what the file could need.
+    int r = pdfp_decode_filters(doc->data, o.dict_pos, dict_end, src, L, &out, pdfp_work_limit(doc->size));
     if (r < 0) {
         pdfp_buf_free(&out);
         return nullptr;
