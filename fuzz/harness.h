@@ -1,0 +1,299 @@
+// One run of each fuzz target over one input, with the checks that make a
+// run fail. Shared by the libFuzzer targets (fuzz_*.cpp, which abort on a
+// failed check so that libFuzzer keeps the input) and by
+// tests/test_robustness.cpp, which replays every file of tests/regress/.
+//
+// Each run returns an empty string when every check held, else a short
+// description of what went wrong. Crashes, leaks and undefined behaviour
+// are left to the sanitizers.
+#ifndef DEDEDIRUZURUD_FUZZ_HARNESS_H
+#define DEDEDIRUZURUD_FUZZ_HARNESS_H
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <zlib.h>
+
+#include "dedediruzurud.h"
+#include "dedediruzurud_internal.h"
+#include "inflate.h"
+#include "pdf_parse.h"
+
+namespace fuzz {
+
+// Every message the library may leave in its last-error text. "%s" stands
+// for any text, "%d" and "%ld" for a decimal integer.
+inline const char *const k_messages[] = {
+    "NULL path argument",
+    "cannot open %s",
+    "empty input file: %s",
+    "input file too large: %s",
+    "read error on %s",
+    "no PDF objects found \xE2\x80\x94 not a PDF: %s",
+    "encrypted PDFs are not supported: %s",
+    "cannot locate the page tree",
+    "page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects",
+    "broken page tree",
+    "document has no pages",
+    "range %d..%d is empty (document has %ld pages)",
+    "skip_pages %d >= page count %ld \xE2\x80\x94 nothing to number",
+    "NULL output path",
+    "position must be 0..5 (got %d)",
+    "colour components must be 0..255",
+    "empty page range (start %ld > end %ld of %ld)",
+    "out of memory",
+    "failed to build output",
+    "failed to build output (damaged page tree or content)",
+    "cannot write %s",
+    "short write to %s",
+    "close error on %s",
+};
+
+// Whether text matches the message pattern pat.
+inline bool match_message(const char *pat, const char *text) {
+    if (!*pat) return !*text;
+    if (pat[0] == '%' && pat[1] == 's') {
+        for (const char *t = text;; ++t) {
+            if (match_message(pat + 2, t)) return true;
+            if (!*t) return false;
+        }
+    }
+    int skip = pat[0] == '%' && pat[1] == 'd' ? 2 : pat[0] == '%' && pat[1] == 'l' && pat[2] == 'd' ? 3 : 0;
+    if (skip) {
+        const char *t = text;
+        if (*t == '-') ++t;
+        if (*t < '0' || *t > '9') return false;
+        while (*t >= '0' && *t <= '9') ++t;
+        return match_message(pat + skip, t);
+    }
+    return *pat == *text && match_message(pat + 1, text + 1);
+}
+
+inline bool is_specified_message(const char *text) {
+    for (const char *m : k_messages)
+        if (match_message(m, text)) return true;
+    return false;
+}
+
+// Checks the skeleton of an assembled output: header, cross-reference
+// table (every entry of object k points at "k 0 obj", offsets rising),
+// trailer and end marker, and the page count of the page tree.
+inline std::string check_output(const unsigned char *data, uint64_t len, int32_t pages) {
+    std::string s(reinterpret_cast<const char *>(data), len);
+    if (s.compare(0, 15, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n") != 0) return "bad header";
+    if (len < 7 || s.compare(len - 6, 6, "%%EOF\n") != 0) return "no end marker";
+    size_t sx = s.rfind("startxref ");
+    if (sx == std::string::npos) return "no startxref";
+    uint64_t x = std::strtoull(s.c_str() + sx + 10, nullptr, 10);
+    if (x >= len || s.compare(x, 7, "xref\n0 ") != 0) return "startxref does not point at xref";
+    char *end = nullptr;
+    long n = std::strtol(s.c_str() + x + 7, &end, 10);
+    if (n < 3L * pages + 4) return "xref too short for the pages";
+    size_t e = static_cast<size_t>(end - s.c_str()) + 1;
+    if (s.compare(e, 20, "0000000000 65535 f \n") != 0) return "bad xref entry 0";
+    uint64_t prev = 0;
+    for (long k = 1; k < n; ++k) {
+        size_t line = e + 20 * static_cast<size_t>(k);
+        if (line + 20 > len || s.compare(line + 10, 10, " 00000 n \n") != 0) return "bad xref line";
+        uint64_t off = std::strtoull(s.substr(line, 10).c_str(), nullptr, 10);
+        char head[32];
+        int hn = std::snprintf(head, sizeof head, "%ld 0 obj\n", k);
+        if (off <= prev || off >= x || s.compare(off, static_cast<size_t>(hn), head) != 0)
+            return "xref entry " + std::to_string(k) + " does not point at its object";
+        prev = off;
+    }
+    std::string trailer = "trailer\n<< /Size " + std::to_string(n) + " /Root 1 0 R >>\nstartxref ";
+    if (s.compare(e + 20 * static_cast<size_t>(n), trailer.size(), trailer) != 0) return "bad trailer";
+    std::string tree = "2 0 obj\n<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [";
+    if (s.find(tree) == std::string::npos) return "page tree does not count the pages";
+    return "";
+}
+
+// Label formats the numbering target chooses from.
+inline const char *const k_formats[] = {
+    nullptr, "", "{n}", "Page {n} of {total}", "{{n}} {} {x} {total", "(\\) \xE9\x01{n}{",
+    "{n}{n}{n}{n}{n}{n}{n}{n}{n}{n}{total}{total}{total}{total}",
+};
+
+// The whole path: the first four bytes choose the appearance and the
+// selection, the rest is the file, loaded from memory and assembled into a
+// buffer without touching any file.
+inline std::string run_numbering(const uint8_t *data, size_t size) {
+    if (size < 4) return "";
+    const uint8_t p0 = data[0], p1 = data[1], p2 = data[2], p3 = data[3];
+    pdfp_doc doc;
+    clear_error();
+    if (pdfp_doc_load_mem(data + 4, size - 4, "fuzz.pdf", &doc, set_error) != 0) {
+        const char *msg = dedediruzurud_last_error();
+        return is_specified_message(msg) ? "" : std::string("loader message not specified: ") + msg;
+    }
+    std::string problem;
+    int32_t count = doc.pages.count;
+    if (count < 1 || !doc.data) problem = "loaded document without pages";
+    // Position mostly valid, sometimes out of range; colours likewise.
+    int position = p0 < 250 ? p0 % 6 : static_cast<int>(p0) - 256;
+    int red = p3 & 0x80 ? 256 : (p3 & 7) * 36, green = (p3 >> 3 & 3) * 85, blue = 255;
+    const char *format = k_formats[(p3 >> 5 & 3) + (p0 & 1) * 3];
+    double font_size = p2 == 255 ? -1 : p2 * 1.25;
+    int first_index = (p1 & 15) - 2;
+    int last_index = p1 & 0x80 ? count + 5 : count - 1 - (p1 >> 4 & 7);
+    int first_number = (p1 & 1) ? -5 : 1;
+    pdfp_buf out{};
+    unsigned before = error_epoch();
+    clear_error();
+    int ok = problem.empty() ? numbered_doc_build(&doc, &out, position, format, font_size, first_index,
+                                                  last_index, first_number, red, green, blue)
+                             : 0;
+    if (problem.empty()) {
+        const char *msg = dedediruzurud_last_error();
+        if (ok) {
+            if (*msg) problem = std::string("success with a message: ") + msg;
+            else if (!out.data || out.len == 0) problem = "success without output";
+            else if (out.len >= 2147483648ull) problem = "output of 2 GiB or more";
+            else problem = check_output(out.data, out.len, count);
+        } else if (error_epoch() == before || !is_specified_message(msg)) {
+            problem = std::string("writer message not specified: ") + msg;
+        }
+    }
+    pdfp_buf_free(&out);
+    pdfp_doc_free(&doc);
+    return problem;
+}
+
+// Largest output array the decoder target offers, so that a run stays fast.
+constexpr uint64_t k_max_decode_cap = 1u << 24;
+
+// Inflate with a capacity chosen by the second byte.
+inline std::string run_inflate(const uint8_t *data, size_t size, uint8_t cap_byte) {
+    uint64_t cap = cap_byte == 255 ? k_max_decode_cap : static_cast<uint64_t>(cap_byte) * 64 + (size * (cap_byte & 7));
+    if (cap > k_max_decode_cap) cap = k_max_decode_cap;
+    std::vector<unsigned char> dst(cap ? cap : 1);
+    uint64_t produced = 12345;
+    int r = inflate_decompress(data, size, dst.data(), cap, &produced);
+    if (r != 0 && r != -1) return "inflate result " + std::to_string(r);
+    if (r == -1 && produced != 0) return "failed inflate with a count";
+    if (produced > cap) return "inflate wrote past its capacity";
+    // zlib as the oracle: a stream it decodes completely within the
+    // capacity must give us the same bytes.
+    std::vector<unsigned char> ref(cap ? cap : 1);
+    z_stream z{};
+    if (inflateInit(&z) != Z_OK) return "";
+    z.next_in = const_cast<unsigned char *>(data);
+    z.avail_in = static_cast<uInt>(size);
+    z.next_out = ref.data();
+    z.avail_out = static_cast<uInt>(cap);
+    int zr = inflate(&z, Z_FINISH);
+    uint64_t zlen = z.total_out;
+    inflateEnd(&z);
+    if (zr == Z_STREAM_END &&
+        (r != 0 || produced != zlen || std::memcmp(dst.data(), ref.data(), zlen) != 0))
+        return "inflate differs from zlib on a valid stream";
+    return "";
+}
+
+// pdfp_decode_filters: the bytes up to the first "\nstream\n" are the
+// dictionary, the rest is the raw data.
+inline std::string run_filters(const uint8_t *data, size_t size) {
+    if (size > 1u << 20) return "";
+    static const char sep[] = "\nstream\n";
+    size_t dict_len = size;
+    for (size_t i = 0; i + 8 <= size; ++i)
+        if (std::memcmp(data + i, sep, 8) == 0) {
+            dict_len = i;
+            break;
+        }
+    size_t raw_at = dict_len + 8 <= size ? dict_len + 8 : size;
+    // Exact-size copies so that the sanitizer sees every read past either part.
+    std::vector<unsigned char> dict(data, data + dict_len), raw(data + raw_at, data + size);
+    pdfp_buf out{};
+    pdfp_buf_bytes(&out, "prefix", 6);
+    int r = pdfp_decode_filters(dict.data(), 0, static_cast<int32_t>(dict_len), raw.data(),
+                                static_cast<int32_t>(raw.size()), &out);
+    std::string problem;
+    if (r != 1 && r != 0 && r != -1) problem = "filters result " + std::to_string(r);
+    else if (!out.data) problem = "output buffer lost";
+    else if (r != 1 && out.len != 6) problem = "failed decode changed the buffer";
+    else if (std::memcmp(out.data, "prefix", 6) != 0) problem = "decode overwrote earlier content";
+    else if (out.len - 6 > PDFP_MAX_DECODED) problem = "decoded past the limit";
+    else if (out.data[out.len] != 0) problem = "no NUL after decoded bytes";
+    pdfp_buf_free(&out);
+    return problem;
+}
+
+// Decoder target: the first byte chooses inflate or the filter chain.
+inline std::string run_decode(const uint8_t *data, size_t size) {
+    if (size < 2) return "";
+    if (data[0] & 1) {
+        std::vector<unsigned char> src(data + 2, data + size);
+        return run_inflate(src.data(), src.size(), data[1]);
+    }
+    return run_filters(data + 1, size - 1);
+}
+
+// Scanner target: every scanner of the reader over the bytes, at offsets
+// chosen by the first bytes, plus the reference lister and rewriter.
+inline std::string run_scan(const uint8_t *data, size_t size) {
+    if (size < 3 || size > 1u << 20) return "";
+    const int32_t n = static_cast<int32_t>(size - 2);
+    std::vector<unsigned char> b(data + 2, data + size);
+    const unsigned char *buf = b.data();
+    int32_t pos = n ? (data[0] | data[1] << 8) % n : 0;
+    static const char *const names[] = {"Length", "Type", "Page", "Kids", "Resources", "Filter"};
+    static const char *const kws[] = {"obj", "endobj", "stream", "endstream", "startxref", "R"};
+    const char *name = names[data[0] % 6];
+    const char *kw = kws[data[1] % 6];
+    int32_t hit = find_kw(buf, n, pos - 3, kw);
+    if (hit >= 0 && !kw_at(buf, hit, n, kw))
+        return "find_kw hit that kw_at denies";
+    int32_t nm = find_name(buf, n, pos, n, name);
+    if (nm >= 0 && (nm < pos || buf[nm] != '/')) return "find_name outside its range";
+    int32_t top = find_name_top(buf, n, pos, n, name);
+    if (top >= 0 && (top < pos || buf[top] != '/')) return "find_name_top outside its range";
+    if (skip_ws(buf, pos, n) > n) return "skip_ws past the bound";
+    int32_t p = pos;
+    parse_int_at(buf, n, &p);
+    if (p < pos || p > n) return "parse_int_at moved outside";
+    p = pos;
+    read_int_adv(buf, n, &p);
+    int32_t lt = -1;
+    for (int32_t i = pos; i + 1 < n; ++i)
+        if (buf[i] == '<' && buf[i + 1] == '<') {
+            lt = i;
+            break;
+        }
+    if (lt >= 0) {
+        int32_t s = dict_stream_kw(buf, n, lt);
+        if (s >= 0 && !kw_at(buf, s, n, "stream")) return "dict_stream_kw hit without keyword";
+        char *t = dict_text_at(buf, n, lt);
+        if (t && (std::strncmp(t, "<<", 2) != 0)) return "dict_text_at copy does not start with <<";
+        std::free(t);
+        int32_t direct, indirect;
+        parse_length(buf, n, lt, s >= 0 ? s : n, &direct, &indirect);
+        if (direct >= 0 && indirect >= 0) return "parse_length gave both values";
+        if (s >= 0 && stream_data_start(buf, n, s) < s + 6) return "stream data before its keyword";
+    }
+    char version[16];
+    pdfp_parse_pdf_version(buf, n, version);
+    // References: listing is bounded by the capacity; an identity-free map
+    // rewrites nothing.
+    std::string text(reinterpret_cast<const char *>(buf), static_cast<size_t>(n));
+    int32_t refs[64];
+    int32_t nr = pdfp_collect_text_refs(text.c_str(), n, refs, 64);
+    if (nr < 0 || nr > 64) return "reference count outside the capacity";
+    const int32_t old_nums[] = {5, 12, nr > 0 ? refs[0] : 1}, new_nums[] = {0, 7, 2147483647};
+    char *re = pdfp_remap_res_text(text.c_str(), old_nums, new_nums, nr > 0 ? 3 : 2);
+    if (re && std::strlen(re) > 4 * std::strlen(text.c_str()) + 128) return "rewrite longer than its block";
+    std::free(re);
+    char *same = pdfp_remap_res_text(text.c_str(), nullptr, nullptr, 0);
+    if (same && std::strcmp(same, text.c_str()) != 0) return "empty map changed the text";
+    std::free(same);
+    return "";
+}
+
+}  // namespace fuzz
+
+#endif

@@ -1,0 +1,196 @@
+#!/usr/bin/env python3
+"""Writes the hand-built seed inputs of the fuzz targets.
+
+usage: make_seeds.py OUT_DIR
+Creates OUT_DIR/numbering, OUT_DIR/decode and OUT_DIR/scan. Numbering seeds
+are small PDFs, each preceded by the four parameter bytes that the
+numbering target reads (appearance and selection); the real files of
+tests/corpus are added by run.sh the same way.
+"""
+import os
+import sys
+import zlib
+
+
+def pdf(bodies, root=1, trailer_extra="", header="%PDF-1.4\n"):
+    """A classic PDF: bodies[k] is object k + 1, then xref and trailer."""
+    out = bytearray(header.encode("latin-1"))
+    offsets = []
+    for k, body in enumerate(bodies):
+        offsets.append(len(out))
+        if isinstance(body, str):
+            body = body.encode("latin-1")
+        out += b"%d 0 obj\n" % (k + 1) + body + b"\nendobj\n"
+    x = len(out)
+    out += b"xref\n0 %d\n0000000000 65535 f \n" % (len(bodies) + 1)
+    for o in offsets:
+        out += b"%010d 00000 n \n" % o
+    out += b"trailer\n<< /Size %d" % (len(bodies) + 1)
+    if root > 0:
+        out += b" /Root %d 0 R" % root
+    out += trailer_extra.encode("latin-1") + b" >>\nstartxref\n%d\n%%%%EOF\n" % x
+    return bytes(out)
+
+
+def stream(dict_entries, data):
+    if isinstance(data, str):
+        data = data.encode("latin-1")
+    return b"<< " + dict_entries.encode("latin-1") + b" /Length %d >>stream\n" % len(data) + data + b"\nendstream"
+
+
+CONTENT = "BT /F1 12 Tf 72 720 Td (Hello) Tj ET 0 0 m 100 100 l S\n"
+FONT = "<< /Type /Font /Subtype /Type1 /BaseFont /Times-Roman >>"
+
+
+def simple(pages=1, content=CONTENT, page_extra=""):
+    kids = " ".join("%d 0 R" % (3 + 2 * i) for i in range(pages))
+    bodies = ["<< /Type /Catalog /Pages 2 0 R >>",
+              "<< /Type /Pages /Kids [%s] /Count %d >>" % (kids, pages)]
+    font = 3 + 2 * pages
+    for i in range(pages):
+        bodies.append("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents %d 0 R "
+                      "/Resources << /Font << /F1 %d 0 R >> >>%s >>" % (4 + 2 * i, font, page_extra))
+        bodies.append(stream("", content))
+    bodies.append(FONT)
+    return pdf(bodies)
+
+
+def flate_page():
+    data = zlib.compress((CONTENT * 40).encode())
+    return pdf(["<< /Type /Catalog /Pages 2 0 R >>",
+                "<< /Type /Pages /Kids [3 0 R] /Count 1 /Rotate 90 >>",
+                "<< /Type /Page /Parent 2 0 R /CropBox [10 20 300 400] /MediaBox [0 0 612 792] "
+                "/Contents [4 0 R 5 0 R] /Resources 6 0 R >>",
+                stream("/Filter /FlateDecode", data),
+                stream("/Filter [/AHx /Fl]", zlib.compress(b"0 1 0 rg 0 0 50 50 re f").hex() + ">"),
+                "<< /Font << /F1 7 0 R >> /XObject << /Im1 8 0 R >> >>",
+                "<< /Type /Font /Subtype /TrueType /FontDescriptor 9 0 R >>",
+                stream("/Type /XObject /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 "
+                       "/ColorSpace /DeviceGray /SMask 10 0 R", b"\x00\xff\xff\x00"),
+                "<< /Type /FontDescriptor /FontName /X >>",
+                stream("/Type /XObject /Subtype /Image /Width 1 /Height 1", b"\x80")])
+
+
+def objstm_doc():
+    objs = [b"<< /Type /Catalog /Pages 2 0 R >>",
+            b"<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 200 300] >>",
+            b"<< /Type /Page /Parent 2 0 R /Contents 6 0 R /Rotate 270 >>",
+            b"<< /Type /Page /Parent 2 0 R /Contents 6 0 R /Resources << /ExtGState << /G 7 0 R >> >> >>"]
+    nums = [1, 2, 3, 4]
+    header, body = b"", b""
+    for n, o in zip(nums, objs):
+        header += b"%d %d " % (n, len(body))
+        body += o + b"\n"
+    packed = zlib.compress(header + body)
+    out = bytearray(b"%PDF-1.5\n")
+    pieces = [(5, stream("/Type /ObjStm /N 4 /First %d /Filter /FlateDecode" % len(header), packed)),
+              (6, stream("/Length 8 0 R", b"0 0 m 10 10 l S")),
+              (7, b"<< /Type /ExtGState /CA 0.5 >>"),
+              (8, b"15")]
+    for n, body in pieces:
+        out += b"%d 0 obj\n" % n + body + b"\nendobj\n"
+    out += b"startxref\n0\n%%EOF\n"
+    return bytes(out)
+
+
+def incremental():
+    base = simple(2)
+    update = (b"3 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 300] /Contents 4 0 R >>\nendobj\n"
+              b"trailer\n<< /Root 1 0 R /Prev %d >>\nstartxref\n%d\n%%%%EOF\n")
+    prev = base.rfind(b"xref")
+    return base + update % (prev, len(base) + update.find(b"trailer"))
+
+
+def deep_tree(levels=40):
+    bodies = ["<< /Type /Catalog /Pages 2 0 R >>"]
+    for i in range(levels):
+        bodies.append("<< /Type /Pages /Kids [%d 0 R] /Count 1 /Parent %d 0 R >>" % (i + 3, i + 1))
+    n = len(bodies)
+    bodies.append("<< /Type /Page /Parent %d 0 R /MediaBox [0 0 100 100] /Contents %d 0 R >>" % (n, n + 2))
+    bodies.append(stream("", "0 0 m 1 1 l S"))
+    return pdf(bodies)
+
+
+def filters_doc():
+    lzw = bytes.fromhex("800B6050220C0C8501")  # "-----A---B" with EarlyChange 1
+    return pdf(["<< /Type /Catalog /Pages 2 0 R >>",
+                "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R] /Count 3 >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 6 0 R >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 7 0 R >>",
+                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 8 0 R >>",
+                stream("/Filter /LZWDecode", lzw),
+                stream("/Filter /ASCII85Decode", "9jqo^BlbD-BleB1DJ+*+F(f,q~>"),
+                stream("/Filter /RunLengthDecode", b"\x02abc\xfdx\x80")])
+
+
+def broken_docs():
+    yield pdf(["<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [<< /Type /Page >>] >>"])
+    yield pdf(["<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] >>"])
+    yield pdf(["<< /Type /Catalog /Pages 0 0 R >>"])
+    yield simple(1, page_extra=" /Rotate -450")[:-40]
+    yield b"1 0 obj << /Type /Catalog /Pages 2 0 R >> endobj 2 0 obj << /Type /Page /MediaBox [0 0 9 9] >> endobj"
+    yield simple(1, content="").replace(b"/Contents 4 0 R", b"/Contents []")
+    yield simple(1).replace(b"/Length", b"/Length 99 0 R /L")
+    yield pdf(["<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] >>",
+               "<< /Type /Page /MediaBox [0 0 612 792] /Contents << /Length 5 >>stream\r\nq Q 1\nendstream >>"])
+    yield simple(1, page_extra=" /Encrypt 9 0 R").replace(b"trailer\n<<", b"trailer\n<< /Encrypt 9 0 R")
+
+
+def numbering_seeds():
+    yield "simple", simple(1)
+    yield "three-pages", simple(3)
+    yield "flate-rotate-crop", flate_page()
+    yield "objstm", objstm_doc()
+    yield "incremental", incremental()
+    yield "deep-tree", deep_tree()
+    yield "filters", filters_doc()
+    for i, doc in enumerate(broken_docs()):
+        yield "broken-%d" % i, doc
+
+
+def decode_seeds():
+    text = (CONTENT * 30).encode()
+    for level in (0, 1, 6, 9):
+        yield "inflate-l%d" % level, b"\x01\xff" + zlib.compress(text, level)
+    fixed = zlib.compressobj(9, zlib.DEFLATED, 15, 9, zlib.Z_FIXED)
+    yield "inflate-fixed", b"\x01\x40" + fixed.compress(text) + fixed.flush()
+    yield "inflate-repeat", b"\x01\xff" + zlib.compress(b"\0" * 100000)
+    yield "inflate-empty", b"\x01\x00" + zlib.compress(b"")
+    chains = [
+        ("/Filter /FlateDecode", zlib.compress(text)),
+        ("/Filter [/AHx /Fl]", zlib.compress(text).hex().encode() + b">"),
+        ("/Filter /A85", b"9jqo^BlbD-BleB1DJ+*+F(f,q~>"),
+        ("/Filter /RL", b"\x02abc\xfdx\x80"),
+        ("/Filter /LZWDecode /DecodeParms << /EarlyChange 0 >>", bytes.fromhex("800B6050220C0C8501")),
+        ("/Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 4 >>",
+         zlib.compress(b"\x02\x01\x02\x03\x04\x02\x01\x01\x01\x01")),
+        ("/Filter /FlateDecode /DecodeParms << /Predictor 2 /Colors 3 /BitsPerComponent 8 /Columns 2 >>",
+         zlib.compress(b"\x10\x20\x30\x01\x01\x01")),
+        ("/Filter [/A85 /LZW /RL] /DecodeParms [null << /EarlyChange 1 >> null]", b"~>"),
+        ("/Filter /DCTDecode", b"\xff\xd8\xff"),
+    ]
+    for i, (d, raw) in enumerate(chains):
+        yield "filters-%d" % i, b"\x00<< " + d.encode() + b" >>\nstream\n" + raw
+
+
+def scan_seeds():
+    yield "dict", b"\x05\x00<< /Length 5 /S (a>>b) /Type /Page /Kids [1 0 R 2 0 R] >>\r\nstream\r\nabcde"
+    yield "refs", b"\x00\x01<< /Font << /F1 5 0 R /F2 6 0 R >> /XObject << /Im1 12 3 R 7 R >> >> startxref 1"
+    yield "comment", b"\x01\x00%PDF-1.7\n<< % /Type /Page\n /Type (x) /Type /Pages >> 12abc -12 +5"
+
+
+def main():
+    out = sys.argv[1]
+    groups = {"numbering": numbering_seeds(), "decode": decode_seeds(), "scan": scan_seeds()}
+    for target, seeds in groups.items():
+        d = os.path.join(out, target)
+        os.makedirs(d, exist_ok=True)
+        for name, data in seeds:
+            if target == "numbering":
+                data = b"\x00\x00\x0c\x00" + data
+            with open(os.path.join(d, "seed-" + name), "wb") as f:
+                f.write(data)
+
+
+if __name__ == "__main__":
+    main()
