@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@
 #include "dedediruzurud_internal.h"
 #include "inflate.h"
 #include "pdf_parse.h"
+#include "pdf_parse/load_steps.h"
 
 namespace fuzz {
 
@@ -165,32 +167,33 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
 }
 
 // Largest output array the decoder target offers, so that a run stays fast.
-constexpr uint64_t k_max_decode_cap = 1u << 24;
+constexpr uint64_t k_max_decode_cap = 1u << 20;
 
 // Inflate with a capacity chosen by the second byte.
 inline std::string run_inflate(const uint8_t *data, size_t size, uint8_t cap_byte) {
     uint64_t cap = cap_byte == 255 ? k_max_decode_cap : static_cast<uint64_t>(cap_byte) * 64 + (size * (cap_byte & 7));
     if (cap > k_max_decode_cap) cap = k_max_decode_cap;
-    std::vector<unsigned char> dst(cap ? cap : 1);
+    // Left uninitialised: clearing megabytes per run would dominate the run.
+    std::unique_ptr<unsigned char[]> dst(new unsigned char[cap ? cap : 1]);
     uint64_t produced = 12345;
-    int r = inflate_decompress(data, size, dst.data(), cap, &produced);
+    int r = inflate_decompress(data, size, dst.get(), cap, &produced);
     if (r != 0 && r != -1) return "inflate result " + std::to_string(r);
     if (r == -1 && produced != 0) return "failed inflate with a count";
     if (produced > cap) return "inflate wrote past its capacity";
     // zlib as the oracle: a stream it decodes completely within the
     // capacity must give us the same bytes.
-    std::vector<unsigned char> ref(cap ? cap : 1);
+    std::unique_ptr<unsigned char[]> ref(new unsigned char[cap ? cap : 1]);
     z_stream z{};
     if (inflateInit(&z) != Z_OK) return "";
     z.next_in = const_cast<unsigned char *>(data);
     z.avail_in = static_cast<uInt>(size);
-    z.next_out = ref.data();
+    z.next_out = ref.get();
     z.avail_out = static_cast<uInt>(cap);
     int zr = inflate(&z, Z_FINISH);
     uint64_t zlen = z.total_out;
     inflateEnd(&z);
     if (zr == Z_STREAM_END &&
-        (r != 0 || produced != zlen || std::memcmp(dst.data(), ref.data(), zlen) != 0))
+        (r != 0 || produced != zlen || std::memcmp(dst.get(), ref.get(), zlen) != 0))
         return "inflate differs from zlib on a valid stream";
     return "";
 }
@@ -276,6 +279,13 @@ inline std::string run_scan(const uint8_t *data, size_t size) {
         if (direct >= 0 && indirect >= 0) return "parse_length gave both values";
         if (s >= 0 && stream_data_start(buf, n, s) < s + 6) return "stream data before its keyword";
     }
+    // The object scan's shared dictionary walks against one walk per start.
+    std::vector<int32_t> starts;
+    for (int32_t i = 0; i < n && starts.size() < 256; ++i)
+        if (buf[i] == '<') starts.push_back(i);
+    std::vector<int32_t> shared = stream_keywords(buf, n, starts, int64_t{1} << 40);
+    for (size_t s = 0; s < starts.size(); ++s)
+        if (shared[s] != dict_stream_kw(buf, n, starts[s])) return "shared walk differs from dict_stream_kw";
     char version[16];
     pdfp_parse_pdf_version(buf, n, version);
     // References: listing is bounded by the capacity; an identity-free map

@@ -280,6 +280,9 @@ const limit_case k_limits[] = {
     {"content_inflating_to_2_gib", [] { return page_doc("3 0 R", "/Filter /FlateDecode", zeros_deflated(2048)); }, 600, 300},
     {"content_chain_bomb", [] { return page_doc("3 0 R", "/Filter [/FlateDecode /RunLengthDecode]", zlib_compress(repeat("\x81x", 8 << 20) + "\x80", 9)); }, 4, 300},
     {"object_stream_inflating_to_2_gib", [] { return page_doc("3 0 R", "", "0 0 m S", {stream_body("/Type /ObjStm /N 1 /First 4 /Filter /FlateDecode", zeros_deflated(2048, ' '))}); }, 600, 200},
+    // Flate data cut short fails at every capacity; attempts stop at 1,032
+    // times the stored size instead of growing to half a gigabyte.
+    {"object_stream_cut_short", [] { std::string z = zlib_compress(std::string(100000, 'x')); return page_doc("3 0 R", "", "0 0 m S", {stream_body("/Type /ObjStm /N 1 /First 4 /Filter /FlateDecode", z.substr(0, z.size() / 2))}); }, 4, 100},
     {"object_stream_n_100000_tiny_texts", [] { return object_stream(100000, repeat("1 ", 100000), true); }, 4, 100},
     {"object_stream_n_100000_no_header", [] { return object_stream(100000, "x", false); }, 4, 100},
     {"object_number_8388607", [] { std::string d = page_doc("8388607 0 R", "", "0 0 m S"); return d + "8388607 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents 4 0 R >>\nendobj\n"; }, 4, 150},

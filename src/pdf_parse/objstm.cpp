@@ -46,7 +46,10 @@ unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, in
             return block;
         }
         arena_release_last(arena, block);
-        if (cap > LAST_CAPACITY) return nullptr;
+        // Deflate expands at most 1,032-fold: an attempt that failed with
+        // room for that failed for another reason (input cut short), and
+        // every larger attempt would fail the same way.
+        if (cap > LAST_CAPACITY || cap >= 1032 * (static_cast<uint64_t>(L) + 1)) return nullptr;
         cap *= 4;
     }
 }
