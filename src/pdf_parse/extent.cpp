@@ -82,27 +82,6 @@ int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr)
     return parse_int_at(data, size, &p);
 }
 
-namespace {
-
-// Every occurrence of a keyword, found once: a search per stream from its
-// own start made files of many streams without "endstream" or "endobj"
-// quadratic. The first occurrence at or after a start is find_kw's answer.
-struct kw_positions {
-    const char *kw;
-    std::vector<int32_t> at;
-    bool built = false;
-    int32_t first_from(const unsigned char *data, int32_t size, int32_t start) {
-        if (!built) {
-            for (int32_t k = find_kw(data, size, 0, kw); k >= 0; k = find_kw(data, size, k + 1, kw)) at.push_back(k);
-            built = true;
-        }
-        auto it = std::lower_bound(at.begin(), at.end(), start);
-        return it == at.end() ? -1 : *it;
-    }
-};
-
-}  // namespace
-
 // Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a
 // stream entry whose length is L.
 static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, int32_t L,
@@ -134,8 +113,17 @@ static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, 
     if (o->endobj_pos >= 0) o->obj_end = o->endobj_pos + 6;
 }
 
-void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources) {
-    kw_positions endstream{"endstream", {}, false}, endobj{"endobj", {}, false};
+int32_t kw_positions::first_from(const unsigned char *data, int32_t size, int32_t start) {
+    if (!built) {
+        for (int32_t k = find_kw(data, size, 0, kw); k >= 0; k = find_kw(data, size, k + 1, kw)) at.push_back(k);
+        built = true;
+    }
+    auto it = std::lower_bound(at.begin(), at.end(), start);
+    return it == at.end() ? -1 : *it;
+}
+
+void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj) {
+    kw_positions endstream{"endstream", {}, false};
     for (int32_t i = 0; i < doc->objs.count; ++i) {
         pdfp_obj *o = &doc->objs.items[i];
         if (!o->has_stream) continue;
@@ -150,6 +138,6 @@ void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sour
                 L = indirect_int_value(doc->data, doc->size, it->hdr_pos);
         }
         if (L < 0) continue;  // unresolved: removed by the caller
-        settle_extent(doc->data, doc->size, o, L, &endstream, &endobj);
+        settle_extent(doc->data, doc->size, o, L, &endstream, endobj);
     }
 }

@@ -13,33 +13,16 @@ namespace {
 
 constexpr int64_t MAX_INPUT = 2147483647;  // offsets are 32-bit
 
-// Caches the last keyword search: the first match at or after `from` is the
-// same for every later start up to that match, so a run of false headers
-// does not rescan the same bytes again and again.
-struct kw_cache {
-    const char *kw;
-    int32_t from = -1;
-    int32_t hit = -1;
-    int32_t find(const unsigned char *data, int32_t size, int32_t start) {
-        if (from >= 0 && start >= from && (hit < 0 || start <= hit)) return hit;
-        from = start;
-        hit = find_kw(data, size, start, kw);
-        return hit;
-    }
-};
-
-bool is_header_ws(unsigned char c) { return is_wide_ws(c); }
-
 // Reads "NUM GEN" backwards from the "obj" keyword at k. False when there
 // is no valid header there.
 bool header_before(const unsigned char *data, int32_t k, int32_t *num, int32_t *gen, int32_t *hdr) {
     int32_t p = k - 1;
-    while (p >= 0 && is_header_ws(data[p])) --p;
+    while (p >= 0 && is_wide_ws(data[p])) --p;
     if (p < 0 || !is_digit(data[p])) return false;
     int32_t gen_end = p + 1;
     while (p >= 0 && is_digit(data[p])) --p;
     int32_t gen_start = p + 1;
-    while (p >= 0 && is_header_ws(data[p])) --p;
+    while (p >= 0 && is_wide_ws(data[p])) --p;
     if (p < 0 || !is_digit(data[p])) return false;
     int32_t num_end = p + 1;
     while (p >= 0 && is_digit(data[p])) --p;
@@ -200,10 +183,9 @@ std::vector<int32_t> dictionary_starts(const unsigned char *data, int32_t size) 
 // are found too: those inside a confirmed range only matter as holders of an
 // indirect /Length, so they are kept compactly in sources; the others enter
 // the table and are dropped later.
-void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources) {
+void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positions *endobj) {
     const unsigned char *data = doc->data;
     const int32_t size = doc->size;
-    kw_cache endobj{"endobj"};
     confirmed_ranges confirmed;
     const std::vector<int32_t> starts = dictionary_starts(data, size);
     const std::vector<int32_t> stream_kw = stream_keywords(data, size, starts, 16 * static_cast<int64_t>(size) + (1 << 24));
@@ -232,7 +214,7 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources) {
             }
             from = p;
         }
-        o.endobj_pos = endobj.find(data, size, from);
+        o.endobj_pos = endobj->first_from(data, size, from);
         if (o.endobj_pos < 0) continue;
         o.obj_end = o.endobj_pos + 6;
         if (confirmed.covers(o.hdr_pos) || objvec_push(&doc->objs, &o)) sources->push_back({o.num, o.hdr_pos, 0});
@@ -375,8 +357,9 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_trailer_chain(doc);
     {
         std::vector<length_source> sources;
-        scan_objects(doc, &sources);
-        settle_stream_extents(doc, sources);
+        kw_positions endobj{"endobj", {}, false};
+        scan_objects(doc, &sources, &endobj);
+        settle_stream_extents(doc, sources, &endobj);
     }
     remove_false_entries(doc);
     load_objstms(doc);

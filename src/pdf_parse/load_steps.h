@@ -15,9 +15,20 @@ struct length_source {
     int32_t is_stream;
 };
 
+// Every occurrence of a keyword, found once: a search per object from its
+// own start made files of many headers or streams without "endstream" or
+// "endobj" quadratic. first_from gives find_kw's answer for that start.
+struct kw_positions {
+    const char *kw;
+    std::vector<int32_t> at;
+    bool built = false;
+    int32_t first_from(const unsigned char *data, int32_t size, int32_t start);
+};
+
 // The length pass over every stream entry; sources are sorted by number,
 // then by file position, so the first of a number is the one in file order.
-void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources);
+// endobj is shared with the object scan, so the keyword is found once.
+void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj);
 // The integer value of the object whose header starts at hdr, or negative.
 int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
 
