@@ -9,6 +9,7 @@
 #ifndef DEDEDIRUZURUD_FUZZ_HARNESS_H
 #define DEDEDIRUZURUD_FUZZ_HARNESS_H
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -115,6 +116,35 @@ inline std::string check_output(const unsigned char *data, uint64_t len, int32_t
     return "";
 }
 
+// Our own reader must take the output back with the same page count:
+// outputs get numbered again. Outputs carrying an extra object header
+// inside a copied object (the input had it there) are left out, since
+// the reader rightly lets a later header win.
+inline std::string check_reload(const unsigned char *data, uint64_t len, int32_t pages) {
+    std::string s(reinterpret_cast<const char *>(data), len);
+    size_t x = s.rfind("\nxref\n0 ");
+    if (x == std::string::npos) return "";
+    long objects = std::strtol(s.c_str() + x + 8, nullptr, 10) - 1;
+    long headers = 0;
+    for (size_t i = s.find(" obj"); i != std::string::npos && i < x; i = s.find(" obj", i + 1)) {
+        size_t j = i;
+        while (j > 0 && std::isdigit(static_cast<unsigned char>(s[j - 1]))) --j;
+        if (j == i || j < 2 || s[j - 1] != ' ' || !std::isdigit(static_cast<unsigned char>(s[j - 2]))) continue;
+        ++headers;
+    }
+    if (headers != objects) return "";
+    pdfp_doc again;
+    clear_error();
+    if (pdfp_doc_load_mem(data, static_cast<size_t>(len), "out.pdf", &again, set_error) != 0)
+        return std::string("output does not load again: ") + dedediruzurud_last_error();
+    std::string problem;
+    if (again.pages.count != pages)
+        problem = "output loads with " + std::to_string(again.pages.count) + " pages, not " + std::to_string(pages);
+    pdfp_doc_free(&again);
+    clear_error();
+    return problem;
+}
+
 // Label formats the numbering target chooses from.
 inline const char *const k_formats[] = {
     nullptr, "", "{n}", "Page {n} of {total}", "{{n}} {} {x} {total", "(\\) \xE9\x01{n}{",
@@ -157,6 +187,7 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
             else if (!out.data || out.len == 0) problem = "success without output";
             else if (out.len >= 2147483648ull) problem = "output of 2 GiB or more";
             else problem = check_output(out.data, out.len, count);
+            if (problem.empty()) problem = check_reload(out.data, out.len, count);
         } else if (error_epoch() == before || !is_specified_message(msg)) {
             problem = std::string("writer message not specified: ") + msg;
         }
