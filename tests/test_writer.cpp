@@ -363,22 +363,6 @@ TEST(Failure, DamagedPagesFailWithTheFallbackMessage) {
     }
 }
 
-std::vector<std::string> dir_entries(const std::string &dir) {
-    std::vector<std::string> names;
-    if (DIR *d = opendir(dir.c_str())) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.') names.push_back(e->d_name);
-        closedir(d);
-    }
-    return names;
-}
-
-std::string fresh_dir(const std::string &name) {
-    std::string dir = temp_path(name);
-    mkdir(dir.c_str(), 0755);
-    return dir;
-}
-
 TEST(Failure, MissingDirectory) {
     file_pair f(simple_pdf(1));
     std::string out = temp_path("no-such-dir") + "/out.pdf";

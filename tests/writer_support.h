@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -25,6 +29,25 @@ inline std::string number_all(const std::string &input, const char *format = "{n
         return "";
     }
     return read_file(out);
+}
+
+// The names in dir, hidden ones left out, sorted.
+inline std::vector<std::string> dir_entries(const std::string &dir) {
+    std::vector<std::string> names;
+    if (DIR *d = opendir(dir.c_str())) {
+        while (dirent *e = readdir(d))
+            if (e->d_name[0] != '.') names.push_back(e->d_name);
+        closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// A new, empty directory in the scratch directory.
+inline std::string fresh_dir(const std::string &name) {
+    std::string dir = temp_path(name);
+    mkdir(dir.c_str(), 0755);
+    return dir;
 }
 
 // A one-level page tree: object 1 catalog, 2 Pages (with pages_extra), and

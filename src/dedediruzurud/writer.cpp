@@ -2,16 +2,15 @@
 // page range, lists the objects to copy, assembles the whole output in one
 // buffer - header, catalog, page tree, for every page its page object, form
 // and content stream, the copies, the font, cross-reference table and
-// trailer - and only then writes the file, through a temporary file next to
-// the output that replaces it once it is complete and closed.
+// trailer - and only then writes the file (output_file.cpp), which replaces
+// the output only once it is complete.
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "dedediruzurud_internal.h"
+#include "output_file.h"
 #include "writer_parts.h"
 
 // ---------------------------------------------------------------------------
@@ -213,75 +212,14 @@ bool build(build_job *j, pdfp_buf *out) {
 // Writing the file
 // ---------------------------------------------------------------------------
 
-bool file_exists(const std::string &path) {
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (f) std::fclose(f);
-    return f != nullptr;
-}
-
-// An existing output must be writable by us: the rename below would
-// otherwise replace a file that we were not allowed to overwrite. Opening
-// for update neither truncates nor changes it.
-bool output_writable(const char *path) {
-    FILE *f = std::fopen(path, "r+b");
-    if (f) {
-        std::fclose(f);
-        return true;
-    }
-    return errno == ENOENT;
-}
-
-// A name next to the output that no file has yet; empty when none is free.
-std::string temp_name(const char *path) {
-    for (int k = 0; k < 100; ++k) {
-        std::string name = std::string(path) + ".dedediruzurud-" + std::to_string(k) + ".tmp";
-        if (!file_exists(name)) return name;
-    }
-    return {};
-}
-
-// Puts the complete file in place of the output.
-bool replace_output(const std::string &tmp, const char *path) {
-    if (std::rename(tmp.c_str(), path) == 0) return true;
-    // Windows' rename does not replace an existing file: move the old one
-    // aside, and back again if the new one cannot take its place.
-    std::string aside = std::string(path) + ".dedediruzurud-old";
-    if (std::rename(path, aside.c_str()) != 0) return false;
-    if (std::rename(tmp.c_str(), path) == 0) {
-        std::remove(aside.c_str());
-        return true;
-    }
-    std::rename(aside.c_str(), path);
-    return false;
-}
-
-// Writes the finished image. The output itself is only ever replaced by a
-// complete, closed file, so no failure leaves a broken output behind and
-// numbering a file onto itself cannot lose the input.
+// Writes the finished image (output_file.cpp): a failure leaves the
+// output as it was.
 bool write_output(const char *path, const pdfp_buf *out) {
     if (!out->data || out->len == 0) {
         set_error("failed to build output");
         return false;
     }
-    std::string tmp = output_writable(path) ? temp_name(path) : std::string();
-    FILE *f = tmp.empty() ? nullptr : std::fopen(tmp.c_str(), "wb");
-    if (!f) {
-        set_error("cannot write %s", path);
-        return false;
-    }
-    size_t written = std::fwrite(out->data, 1, static_cast<size_t>(out->len), f);
-    bool ok = written == out->len;
-    if (!ok) set_error("short write to %s", path);
-    if (std::fclose(f) != 0) {
-        set_error("close error on %s", path);
-        ok = false;
-    }
-    if (ok && !replace_output(tmp, path)) {
-        set_error("cannot write %s", path);
-        ok = false;
-    }
-    if (!ok) std::remove(tmp.c_str());
-    return ok;
+    return output_file_write(path, out->data, out->len);
 }
 
 }  // namespace

@@ -1,0 +1,294 @@
+// Writing the finished output file. The image goes to a temporary file in
+// the directory of the file it replaces and is renamed into place only when
+// it is complete and closed, so a failed call leaves the output as it was
+// and numbering a file onto itself cannot lose it.
+//
+// The temporary file is created exclusively under a name with a random
+// part and never through a symbolic link: in a directory that others may
+// write to (/tmp, a shared folder) a link planted under the name we choose
+// must not redirect the document into a file of someone else's choosing.
+// Before the rename it takes over the replaced file's permissions (and its
+// owner and group where we may set them); a new output gets the mode that
+// creating it by name would give. An output path that is a symbolic link
+// has the file at the end of the link chain replaced, so the link stays.
+// An existing device or pipe is written in place: there is nothing to
+// replace. Windows' rename does not replace an existing file, so there the
+// old file is moved aside first (only the C runtime is used there).
+#include "output_file.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <random>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include "dedediruzurud_internal.h"
+
+uint64_t (*output_temp_random)() = nullptr;
+
+std::string output_temp_name(const std::string &target, uint64_t r) {
+    static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+    char part[13] = {};
+    for (int k = 0; k < 12; ++k, r /= 36) part[k] = digits[r % 36];
+    return target + ".dedediruzurud-" + part + ".tmp";
+}
+
+namespace {
+
+// Names tried before giving up: only planted or leftover files collide.
+constexpr int TEMP_TRIES = 100;
+// Longest chain of symbolic links followed (Linux's own limit).
+constexpr int MAX_LINKS = 40;
+// Largest piece handed to one write call (Windows' takes an unsigned int).
+constexpr size_t WRITE_PIECE = size_t{1} << 30;
+
+// The output as found before writing: the name the new file takes, and
+// whether a file is there already (with its status).
+struct out_target {
+    std::string name;
+    bool exists = false;
+    bool in_place = false;  // a device or pipe, written directly
+    struct stat st {};
+};
+
+// 64 unpredictable bits. std::random_device may be missing or fail; the
+// clock and a counter still keep names of one process apart.
+uint64_t random_bits() {
+    if (output_temp_random) return output_temp_random();
+    static std::atomic<uint64_t> counter{0};
+    uint64_t x = counter.fetch_add(1) * 0x9E3779B97F4A7C15u +
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    try {
+        std::random_device rd;
+        x ^= (static_cast<uint64_t>(rd()) << 32) ^ rd();
+    } catch (...) {
+    }
+    // splitmix64's finaliser spreads the clock's few changing bits.
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9u;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBu;
+    return x ^ (x >> 31);
+}
+
+bool cannot_write(const char *path) {
+    set_error("cannot write %s", path);
+    return false;
+}
+
+#ifdef _WIN32
+
+int open_new(const std::string &name) {
+    return _open(name.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT,
+                 _S_IREAD | _S_IWRITE);
+}
+
+long write_piece(int fd, const unsigned char *p, size_t n) {
+    return _write(fd, p, static_cast<unsigned>(std::min(n, WRITE_PIECE)));
+}
+
+int close_file(int fd) { return _close(fd); }
+
+#else
+
+int open_new(const std::string &name) {
+    // O_EXCL alone refuses an existing link; O_NOFOLLOW says so twice.
+    return open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0600);
+}
+
+long write_piece(int fd, const unsigned char *p, size_t n) {
+    ssize_t k;
+    do k = write(fd, p, std::min(n, WRITE_PIECE));
+    while (k < 0 && errno == EINTR);
+    return static_cast<long>(k);
+}
+
+int close_file(int fd) { return close(fd); }
+
+#endif
+
+// Writes everything and closes fd; false with the message recorded. A
+// failed close after a short write replaces that message.
+bool write_and_close(int fd, const char *path, const unsigned char *data, uint64_t len) {
+    bool ok = true;
+    for (uint64_t done = 0; done < len;) {
+        long k = write_piece(fd, data + done, static_cast<size_t>(len - done));
+        if (k <= 0) {
+            set_error("short write to %s", path);
+            ok = false;
+            break;
+        }
+        done += static_cast<uint64_t>(k);
+    }
+    if (close_file(fd) != 0) {
+        set_error("close error on %s", path);
+        ok = false;
+    }
+    return ok;
+}
+
+// A new file next to target under a name nobody has taken; -1 when none
+// could be made. *tmp is its name.
+int create_temp(const std::string &target, std::string *tmp) {
+    for (int k = 0; k < TEMP_TRIES; ++k) {
+        *tmp = output_temp_name(target, random_bits());
+        int fd = open_new(*tmp);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    return -1;
+}
+
+#ifdef _WIN32
+
+// An existing output must be writable by us: the rename would otherwise
+// replace a file that we were not allowed to overwrite. Opening it for
+// update neither truncates nor changes it.
+bool find_target(const char *path, out_target *t) {
+    t->name = path;
+    FILE *f = std::fopen(path, "r+b");
+    t->exists = f != nullptr;
+    if (f) std::fclose(f);
+    return t->exists || errno == ENOENT;
+}
+
+// Permissions come from the directory on Windows; nothing to take over.
+void take_over_attributes(int, const out_target &) {}
+
+// rename does not replace an existing file here: the old one is moved
+// aside under a fresh name, and back again if the new one cannot take its
+// place.
+bool replace_target(const std::string &tmp, const out_target &t) {
+    if (std::rename(tmp.c_str(), t.name.c_str()) == 0) return true;
+    if (!t.exists) return false;
+    std::string aside = output_temp_name(t.name, random_bits());
+    if (std::rename(t.name.c_str(), aside.c_str()) != 0) return false;
+    if (std::rename(tmp.c_str(), t.name.c_str()) == 0) {
+        std::remove(aside.c_str());
+        return true;
+    }
+    std::rename(aside.c_str(), t.name.c_str());
+    return false;
+}
+
+bool write_in_place(const char *path, const unsigned char *, uint64_t) { return cannot_write(path); }
+
+#else
+
+// The name at the end of path's chain of symbolic links (path itself when
+// it is none); false when the chain cannot be followed.
+bool follow_links(const char *path, std::string *name) {
+    *name = path;
+    for (int hop = 0; hop <= MAX_LINKS; ++hop) {
+        struct stat st;
+        if (lstat(name->c_str(), &st) != 0) return errno == ENOENT;  // a new file is made there
+        if (!S_ISLNK(st.st_mode)) return true;
+        char text[4096];
+        ssize_t n = readlink(name->c_str(), text, sizeof text);
+        if (n <= 0 || static_cast<size_t>(n) == sizeof text) return false;
+        // A relative link is read from the link's own directory.
+        std::string next(text, static_cast<size_t>(n));
+        size_t slash = name->rfind('/');
+        *name = next[0] == '/' || slash == std::string::npos ? next : name->substr(0, slash + 1) + next;
+    }
+    return false;
+}
+
+// Where the new file goes and what it replaces; false when the output
+// cannot be written. An existing file must be writable by us: the rename
+// would otherwise replace a file that we were not allowed to overwrite.
+bool find_target(const char *path, out_target *t) {
+    struct stat st;
+    if (stat(path, &st) == 0 && !S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
+        t->in_place = true;
+        return true;
+    }
+    if (!follow_links(path, &t->name)) return false;
+    // Opening for writing neither truncates nor changes the file; a pipe
+    // that appeared meanwhile does not make us wait.
+    int fd = open(t->name.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) return errno == ENOENT;
+    t->exists = fstat(fd, &t->st) == 0 && S_ISREG(t->st.st_mode);
+    close(fd);
+    return t->exists;
+}
+
+// The process's file creation mask, read without changing it where the
+// system shows it (Linux 4.7 on). Elsewhere it is set and restored, with 077
+// in between: a file another thread creates meanwhile comes out private
+// rather than open to everybody.
+mode_t creation_mask() {
+    if (FILE *f = std::fopen("/proc/self/status", "r")) {
+        char line[256];
+        unsigned mask = 0;
+        bool found = false;
+        while (!found && std::fgets(line, sizeof line, f)) found = std::sscanf(line, "Umask: %o", &mask) == 1;
+        std::fclose(f);
+        if (found) return static_cast<mode_t>(mask & 0777);
+    }
+    mode_t mask = umask(077);
+    umask(mask);
+    return mask;
+}
+
+// Gives the temporary file the permissions the output will have: the
+// replaced file's, or for a new file those of fopen(path, "wb"). A step
+// that fails leaves the file more private than meant, never more open.
+void take_over_attributes(int fd, const out_target &t) {
+    if (!t.exists) {
+        fchmod(fd, 0666 & ~creation_mask());
+        return;
+    }
+    // Only root may give a file away (EPERM otherwise); anyone may pick one
+    // of their own groups.
+    if (fchown(fd, t.st.st_uid, t.st.st_gid) != 0) {
+        int group_only = fchown(fd, static_cast<uid_t>(-1), t.st.st_gid);
+        (void)group_only;
+    }
+    mode_t mode = t.st.st_mode & 0777;
+    struct stat now;
+    // Rights granted to the old file's group are not handed to another one.
+    if (fstat(fd, &now) != 0 || now.st_gid != t.st.st_gid) mode &= ~static_cast<mode_t>(070);
+    fchmod(fd, mode);
+}
+
+bool replace_target(const std::string &tmp, const out_target &t) {
+    return std::rename(tmp.c_str(), t.name.c_str()) == 0;
+}
+
+// A device or pipe takes the bytes as fopen(path, "wb") would hand them.
+bool write_in_place(const char *path, const unsigned char *data, uint64_t len) {
+    int fd = open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    struct stat st;
+    // A regular file put there meanwhile is not written over in place.
+    if (fd >= 0 && (fstat(fd, &st) != 0 || S_ISREG(st.st_mode))) {
+        close(fd);
+        fd = -1;
+    }
+    return fd >= 0 ? write_and_close(fd, path, data, len) : cannot_write(path);
+}
+
+#endif
+
+}  // namespace
+
+bool output_file_write(const char *path, const unsigned char *data, uint64_t len) {
+    out_target t;
+    if (!find_target(path, &t)) return cannot_write(path);
+    if (t.in_place) return write_in_place(path, data, len);
+    std::string tmp;
+    int fd = create_temp(t.name, &tmp);
+    if (fd < 0) return cannot_write(path);
+    take_over_attributes(fd, t);
+    bool ok = write_and_close(fd, path, data, len);
+    if (ok && !replace_target(tmp, t)) ok = cannot_write(path);
+    if (!ok) std::remove(tmp.c_str());
+    return ok;
+}

@@ -1,0 +1,22 @@
+// Writing the finished output file (output_file.cpp): the complete image
+// goes to a new temporary file next to the file it replaces, which takes
+// over that file's permissions and is then renamed into its place.
+#ifndef OUTPUT_FILE_H
+#define OUTPUT_FILE_H
+
+#include <cstdint>
+#include <string>
+
+// Writes data[0..len) as the file at path. true on success; false with
+// "cannot write %s", "short write to %s" or "close error on %s" recorded,
+// and then the output is as it was and no temporary file is left.
+bool output_file_write(const char *path, const unsigned char *data, uint64_t len);
+
+// The temporary name next to target for the random value r.
+std::string output_temp_name(const std::string &target, uint64_t r);
+
+// Where the random part of temporary names comes from when set (tests
+// only, to know the names in advance); null means the system's randomness.
+extern uint64_t (*output_temp_random)();
+
+#endif
