@@ -20,12 +20,16 @@
 
 #ifdef _WIN32
 #include <direct.h>
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 #define make_dir(p) _mkdir(p)
+#define make_read_only(p) _chmod((p), _S_IREAD)
 #else
 #include <dlfcn.h>
 #include <sys/stat.h>
 #define make_dir(p) mkdir((p), 0777)
+#define make_read_only(p) chmod((p), 0444)
 #endif
 
 typedef int(DEDEDIRUZURUD_CALL *init_fn)(void);
@@ -328,6 +332,34 @@ static void overwrite_checks(const char *ten, const char *ten_added) {
         fail("self", "numbering a file onto itself", lib.last_error(), "");
 }
 
+/* Files left over by an interrupted run under the names older versions
+ * used next to the output do not stand in the way, and are not touched; a
+ * read-only output is refused and kept. */
+static void leftover_checks(const char *ten, const char *ten_added) {
+    static const char *const leftovers[] = {"scratch/kept.pdf.dedediruzurud-0.tmp",
+                                            "scratch/kept.pdf.dedediruzurud-old"};
+    struct call c = plain_add;
+    c.in = ten;
+    c.out = "scratch/kept.pdf";
+    check(write_all(c.out, "old", 3), "leftover", "write old output");
+    for (int i = 0; i < 2; i++) check(write_all(leftovers[i], "left", 4), "leftover", "plant leftover");
+    checks++;
+    if (invoke(&c) != 1 || !same_file(c.out, ten_added))
+        fail("leftover", "an old leftover blocked replacing the output", lib.last_error(), "");
+    for (int i = 0; i < 2; i++) check(file_size(leftovers[i]) == 4, "leftover", "leftover untouched");
+
+    c.out = "scratch/read-only.pdf";
+    check(write_all(c.out, "old", 3) && make_read_only(c.out) == 0, "read_only", "make read-only output");
+    FILE *f = fopen(c.out, "r+b");
+    if (f) { /* the flag does not stop us (root, or Wine run by root) */
+        fclose(f);
+        return;
+    }
+    check(invoke(&c) == 0 && strcmp(lib.last_error(), "cannot write scratch/read-only.pdf") == 0, "read_only",
+          "read-only output refused");
+    check(file_size(c.out) == 3, "read_only", "read-only output kept");
+}
+
 /* The last-error text across init, cleanup, failures and successes. */
 static void error_state_checks(const char *ten) {
     check(lib.init() == 1 && lib.last_error() && !lib.last_error()[0], "init", "init gives 1 and \"\"");
@@ -433,6 +465,7 @@ int main(int argc, char **argv) {
     int files = corpus_checks(argv[2]);
     odd_path_checks(ten, ten_added);
     overwrite_checks(ten, ten_added);
+    leftover_checks(ten, ten_added);
     fclose(transcript);
     printf("host: %d corpus files, %d checks, %d failed\n", files, checks, failures);
     return failures ? 1 : 0;
