@@ -202,6 +202,9 @@ constexpr int PDFP_MAX_TREE_DEPTH = 1024;
 int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                       int32_t node, int32_t max_num, pdfp_pagevec *pages,
                       unsigned char *visited, int32_t inherited_rot);
+// The visible box of a page: its /CropBox clipped to its /MediaBox, each
+// taken from the object or the nearest of up to depth ancestors. 1 when
+// either was found (the four values set), else 0.
 int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                  const pdfp_obj *obj, double *llx, double *lly, double *urx, double *ury,
                  int depth);

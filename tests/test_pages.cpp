@@ -1,11 +1,12 @@
-// The page tree: order, parents, inherited rotation, box and resources, and
-// the limits on hostile trees.
+// The page tree: order, parents, inherited rotation, the visible box and
+// resources, and the limits on hostile trees.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "dedediruzurud.h"
 #include "pdf_parse.h"
 #include "support.h"
 
@@ -93,7 +94,7 @@ struct box_case {
     double want[4];
 };
 class PageBox : public ::testing::TestWithParam<box_case> {};
-TEST_P(PageBox, CropBoxThenMediaBoxThenUpward) {
+TEST_P(PageBox, FoundOnThePageOrUpward) {
     const box_case &c = GetParam();
     std::vector<std::string> b = {CATALOG, "<< /Type /Pages /Kids [3 0 R] " + c.parent_keys + " >>",
                                   "<< /Type /Page /Parent 2 0 R " + c.page_keys + " >>", "[0 0 200 300]",
@@ -109,7 +110,7 @@ TEST_P(PageBox, CropBoxThenMediaBoxThenUpward) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, PageBox,
     ::testing::Values(box_case{"/MediaBox [0 0 612 792] /CropBox [10 10 600 780]", "", {10, 10, 600, 780}},
-                      box_case{"/MediaBox [0 0 612 792]", "/CropBox [1 1 5 5]", {0, 0, 612, 792}},
+                      box_case{"/MediaBox [0 0 612 792]", "/CropBox [1 1 5 5]", {1, 1, 5, 5}},
                       box_case{"/MediaBox [0 0 -612 792]", "", {0, 0, 0, 0}},
                       box_case{"/MediaBox [0 0 612]", "", {0, 0, 0, 0}},
                       box_case{"/MediaBox [0 0 612 0]", "", {0, 0, 0, 0}},
@@ -122,6 +123,68 @@ INSTANTIATE_TEST_SUITE_P(
                       box_case{"/MediaBox [0 0 612 792 99]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox [0 0 -1 1] /MediaBox [0 0 3 4]", "", {0, 0, 3, 4}},
                       box_case{"", "/MediaBox [0 0 7 8]", {0, 0, 7, 8}}));
+
+// The visible box: /CropBox and /MediaBox each from the nearest dictionary
+// that holds a usable one (page 4, its parent 3, the root 2), the crop box
+// clipped to the media box.
+struct visible_case {
+    const char *name;
+    std::string root_keys, node_keys, page_keys;
+    double want[4];
+};
+void PrintTo(const visible_case &c, std::ostream *os) { *os << c.name; }
+
+class VisibleBox : public ::testing::TestWithParam<visible_case> {};
+TEST_P(VisibleBox, CropBoxClippedToMediaBoxEachInheritedOnItsOwn) {
+    const visible_case &c = GetParam();
+    std::vector<std::string> b = {CATALOG, "<< /Type /Pages /Kids [3 0 R] " + c.root_keys + " >>",
+                                  "<< /Type /Pages /Parent 2 0 R /Kids [4 0 R] " + c.node_keys + " >>",
+                                  "<< /Type /Page /Parent 3 0 R " + c.page_keys + " >>"};
+    doc_holder h;
+    ASSERT_EQ(load_bytes(make_pdf(b), &h.doc), 0);
+    const pdfp_pageinfo &p = h.doc.pages.items[0];
+    EXPECT_EQ(p.box_llx, c.want[0]);
+    EXPECT_EQ(p.box_lly, c.want[1]);
+    EXPECT_EQ(p.box_urx, c.want[2]);
+    EXPECT_EQ(p.box_ury, c.want[3]);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, VisibleBox,
+    ::testing::Values(
+        visible_case{"inherited_crop_own_media", "/CropBox [50 70 535.25 801.5]", "", "/MediaBox [0 0 595 842]",
+                     {50, 70, 535.25, 801.5}},
+        visible_case{"own_crop_clipped", "", "", "/MediaBox [0 0 612 792] /CropBox [-20 100 700 900]",
+                     {0, 100, 612, 792}},
+        visible_case{"crop_and_media_from_two_ancestors", "/MediaBox [0 0 612 792]", "/CropBox [36 36 576 900]", "",
+                     {36, 36, 576, 792}},
+        visible_case{"nearer_crop_wins", "/CropBox [1 1 2 2]", "/CropBox [5 5 50 50]", "/MediaBox [0 0 99 99]",
+                     {5, 5, 50, 50}},
+        visible_case{"unusable_crop_passed_over", "/CropBox [10 10 20 20]", "",
+                     "/MediaBox [0 0 612 792] /CropBox [0 0 -5 5]", {10, 10, 20, 20}},
+        visible_case{"unusable_crop_alone", "", "", "/MediaBox [0 0 612 792] /CropBox [0 0 612]", {0, 0, 612, 792}},
+        visible_case{"reversed_crop_normalised", "", "", "/MediaBox [0 0 612 792] /CropBox [600 780 10 10]",
+                     {10, 10, 600, 780}},
+        visible_case{"crop_outside_media_shows_media", "/CropBox [700 0 800 100]", "", "/MediaBox [0 0 612 792]",
+                     {0, 0, 612, 792}},
+        visible_case{"crop_touching_media_shows_media", "", "", "/MediaBox [0 0 612 792] /CropBox [612 0 700 792]",
+                     {0, 0, 612, 792}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The numbered page shows that box: the frame takes its size, the form
+// moves it to the origin and turns it.
+TEST(VisibleBox, NumberedPageHasTheVisibleSize) {
+    std::vector<std::string> b = {CATALOG,
+                                  "<< /Type /Pages /Kids [3 0 R] /CropBox [50 70 535.28 801.89] >>",
+                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 595.28 841.89] /Rotate 90 "
+                                  "/Contents 4 0 R >>",
+                                  stream_body("", "0 0 m 100 100 l S")};
+    std::string in = temp_path("crop.pdf"), out = temp_path("out.pdf");
+    write_file(in, make_pdf(b));
+    ASSERT_EQ(dedediruzurud_add(in.c_str(), out.c_str(), 0, "{n}", 12, 1, 0, 0, 0), 1) << dedediruzurud_last_error();
+    std::string bytes = read_file(out);
+    EXPECT_NE(bytes.find("/MediaBox [0 0 731.8900 485.2800]"), std::string::npos);
+    EXPECT_NE(bytes.find("/BBox [50 70 535.2800 801.8900] /Matrix [0 -1 1 0 -70 535.2800]"), std::string::npos);
+}
 
 // A chain of Pages nodes, each the only kid of the one before; the box and
 // resources sit on the top node.

@@ -1,5 +1,6 @@
 // The page tree: walking it into the page list, and what a page inherits
 // (box and resources through /Parent, rotation down the walk).
+#include <algorithm>
 #include <array>
 #include <cstdlib>
 #include <cstring>
@@ -124,35 +125,77 @@ size_t child_room(const pdfp_obj *node) {
     return EXTRA_CHILD_ROOM;
 }
 
-// The box of the object itself (depth 0 of obj_box_deep).
-bool own_box(const unsigned char *data, const pdfp_objvec *objs, const pdfp_obj *obj, int32_t len,
-             double v[4]);
+// The two boxes a page sees. /CropBox and /MediaBox are inherited each on
+// its own: a page with its own /MediaBox still takes the /CropBox of a Pages
+// node above it (imposition tools set one there for the whole document).
+enum { CROP = 0, MEDIA = 1 };
+constexpr const char *BOX_NAMES[2] = {"CropBox", "MediaBox"};
 
-// Boxes that ancestors hand down, by (object number, depth left): the pages
-// of one node share them, and reading a node with a /Kids of 100,000 pages
-// once per page made the walk quadratic.
-using box_memo = std::map<std::pair<int32_t, int>, std::pair<bool, std::array<double, 4>>>;
+struct page_boxes {
+    bool found[2] = {false, false};
+    std::array<double, 4> box[2] = {};
+};
 
-// obj_box_deep with the ancestors' answers remembered in memo.
-bool box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
-              double v[4], int depth, box_memo *memo) {
-    if (own_box(data, objs, obj, len, v)) return true;
+// The first usable box under this name in the object's own dictionary.
+bool own_box(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
+             const char *name, double v[4]) {
     const unsigned char *buf;
     int32_t end;
     int32_t start = obj_text_region(data, len, obj, &buf, &end);
-    if (depth <= 0 || start < 0) return false;
-    int32_t parent = parent_number(buf, start, end);
+    if (start < 0) return false;
+    const int32_t after_name = 1 + static_cast<int32_t>(std::strlen(name));
+    for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
+        int32_t p = skip_ws(buf, k + after_name, end);
+        if (p < end && box_value(data, objs, buf, p, end, v)) return true;
+    }
+    return false;
+}
+
+// What ancestors hand down, by (object number, depth left): the pages of one
+// node share it, and reading a node with a /Kids of 100,000 pages once per
+// page made the walk quadratic.
+using box_memo = std::map<std::pair<int32_t, int>, page_boxes>;
+
+// Each box from the object itself, else from the nearest of up to depth
+// ancestors that holds a usable one.
+page_boxes boxes_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
+                      int depth, box_memo *memo) {
+    page_boxes b;
+    for (int i : {CROP, MEDIA}) b.found[i] = own_box(data, len, objs, obj, BOX_NAMES[i], b.box[i].data());
+    if ((b.found[CROP] && b.found[MEDIA]) || depth <= 0) return b;
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, obj, &buf, &end);
+    int32_t parent = start < 0 ? -1 : parent_number(buf, start, end);
     const pdfp_obj *up = parent < 0 ? nullptr : pdfp_obj_find(objs, parent);
-    if (!up) return false;
+    if (!up) return b;
     auto key = std::make_pair(parent, depth - 1);
     auto it = memo->find(key);
-    if (it == memo->end()) {
-        std::array<double, 4> found{};
-        bool ok = box_deep(data, len, objs, up, found.data(), depth - 1, memo);
-        it = memo->emplace(key, std::make_pair(ok, found)).first;
+    if (it == memo->end()) it = memo->emplace(key, boxes_deep(data, len, objs, up, depth - 1, memo)).first;
+    for (int i : {CROP, MEDIA}) {
+        if (b.found[i] || !it->second.found[i]) continue;
+        b.found[i] = true;
+        b.box[i] = it->second.box[i];
     }
-    if (it->second.first) std::memcpy(v, it->second.second.data(), sizeof(double) * 4);
-    return it->second.first;
+    return b;
+}
+
+std::array<double, 4> normalised(const std::array<double, 4> &r) {
+    return {std::min(r[0], r[2]), std::min(r[1], r[3]), std::max(r[0], r[2]), std::max(r[1], r[3])};
+}
+
+// The area a viewer shows: the CropBox clipped to the MediaBox. A box found
+// alone is taken as read; a clip that leaves nothing shows the MediaBox.
+bool visible_box(const page_boxes &b, double v[4]) {
+    if (!b.found[CROP] && !b.found[MEDIA]) return false;
+    std::array<double, 4> r = b.box[b.found[CROP] ? CROP : MEDIA];
+    if (b.found[CROP] && b.found[MEDIA]) {
+        std::array<double, 4> c = normalised(b.box[CROP]), m = normalised(b.box[MEDIA]);
+        r = {std::max(c[0], m[0]), std::max(c[1], m[1]), std::min(c[2], m[2]), std::min(c[3], m[3])};
+        if (!(r[2] > r[0] && r[3] > r[1])) r = m;
+    }
+    std::memcpy(v, r.data(), sizeof(double) * 4);
+    return true;
 }
 
 void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
@@ -162,7 +205,7 @@ void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs
     info.parent_num = parent;
     info.rotate = reduce_rotation(rot);
     double v[4];
-    if (box_deep(data, len, objs, page, v, BOX_DEPTH, memo)) {
+    if (visible_box(boxes_deep(data, len, objs, page, BOX_DEPTH, memo), v)) {
         info.box_llx = v[0];
         info.box_lly = v[1];
         info.box_urx = v[2];
@@ -216,13 +259,6 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
     return pages->count;
 }
 
-// Text region of the entry with this number, or false.
-bool entry_region(const unsigned char *data, int32_t len, const pdfp_obj *o, const unsigned char **buf,
-                  int32_t *start, int32_t *end) {
-    *start = obj_text_region(data, len, o, buf, end);
-    return *start >= 0;
-}
-
 // Where a resource search starts: after the last "endobj" of the text, so
 // that for a file-body object only its own header and dictionary are seen.
 int32_t resource_window(const unsigned char *text, int32_t text_len) {
@@ -239,29 +275,11 @@ int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec 
     return walk(data, len, objs, node, max_num, pages, visited, inherited_rot, 1, &memo);
 }
 
-namespace {
-
-bool own_box(const unsigned char *data, const pdfp_objvec *objs, const pdfp_obj *obj, int32_t len,
-             double v[4]) {
-    const unsigned char *buf;
-    int32_t start, end;
-    if (!entry_region(data, len, obj, &buf, &start, &end)) return false;
-    for (const char *name : {"CropBox", "MediaBox"}) {
-        for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
-            int32_t p = skip_ws(buf, k + 1 + static_cast<int32_t>(std::strlen(name)), end);
-            if (p < end && box_value(data, objs, buf, p, end, v)) return true;
-        }
-    }
-    return false;
-}
-
-}  // namespace
-
 int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
                  double *llx, double *lly, double *urx, double *ury, int depth) {
     box_memo memo;
     double v[4];
-    if (!obj || !box_deep(data, len, objs, obj, v, depth, &memo)) return 0;
+    if (!obj || !visible_box(boxes_deep(data, len, objs, obj, depth, &memo), v)) return 0;
     *llx = v[0];
     *lly = v[1];
     *urx = v[2];
