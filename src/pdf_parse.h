@@ -184,6 +184,9 @@ int32_t obj_text_region(const unsigned char *data, int32_t size, const pdfp_obj 
 
 // Trailer chain: sets doc->root and doc->encrypted.
 void read_trailer_chain(pdfp_doc *doc);
+// Sets doc->encrypted when a cross-reference stream of the object table
+// names /Encrypt (run once headers inside stream data are dropped).
+void read_xref_stream_encryption(pdfp_doc *doc);
 // Appends the objects of every object stream to doc->objs.
 void load_objstms(pdfp_doc *doc);
 

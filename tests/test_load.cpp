@@ -2,10 +2,12 @@
 // definition per number, the trailer chain and the catalog search.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "dedediruzurud.h"
 #include "pdf_parse.h"
 #include "support.h"
 
@@ -272,6 +274,92 @@ INSTANTIATE_TEST_SUITE_P(
         chain_case{"trailer_not_dict", "xref\ntrailer /Root 3 0 R\nstartxref\n0", -1, 0}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// One revision of a file whose cross-reference data are streams: its
+// objects (ascending numbers) and more entries for its cross-reference stream.
+struct revision {
+    std::vector<std::pair<int, std::string>> objs;
+    std::string xref_extra;
+};
+
+// Each revision's cross-reference stream takes the next free number, lists
+// the revision's objects and itself (/W [1 4 2]) and names the one before
+// it with /Prev.
+std::string xref_stream_file(const std::vector<revision> &revisions) {
+    std::string f = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n", prev;
+    int top = 0;
+    for (const revision &r : revisions) {
+        std::string index, rows;
+        auto row = [&rows](size_t off) {
+            rows += '\1';
+            for (int s = 24; s >= 0; s -= 8) rows += static_cast<char>((off >> s) & 0xFF);
+            rows += std::string(2, '\0');
+        };
+        for (const auto &o : r.objs) {
+            index += std::to_string(o.first) + " 1 ";
+            row(f.size());
+            f += std::to_string(o.first) + " 0 obj\n" + o.second + "\nendobj\n";
+            top = std::max(top, o.first);
+        }
+        std::string at = std::to_string(f.size()), num = std::to_string(++top);
+        row(f.size());
+        f += num + " 0 obj\n" +
+             stream_body("/Type /XRef /Size " + std::to_string(top + 1) + " /Index [" + index + num +
+                             " 1] /W [1 4 2] /Root 1 0 R" + (prev.empty() ? "" : " /Prev " + prev) + r.xref_extra,
+                         rows) +
+             "\nendobj\nstartxref\n" + at + "\n%%EOF\n";
+        prev = at;
+    }
+    return f;
+}
+
+const std::pair<int, std::string> STANDARD = {4, "<< /Filter /Standard /V 1 /R 2 /O <00> /U <00> /P -4 >>"};
+
+struct xref_stream_case {
+    const char *name;
+    std::vector<revision> revisions;
+    bool refused;
+};
+
+const xref_stream_case k_xref_stream_cases[] = {
+    {"encrypt_in_newest", {{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}, STANDARD}, " /Encrypt 4 0 R"}}, true},
+    {"encrypt_in_older_with_update_after",
+     {{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}, STANDARD}, " /Encrypt 4 0 R"}, {{{3, PAGE}}, ""}},
+     true},
+    // An encrypted file's objects are often unreadable; the refusal still
+    // names encryption, not the page tree it could not find.
+    {"encrypt_wins_over_a_broken_tree", {{{{1, "<< /Type /Catalog /Pages 9 0 R >>"}, STANDARD}, " /Encrypt 4 0 R"}}, true},
+    {"no_encrypt_two_revisions", {{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}}, ""}, {{{3, PAGE}}, ""}}, false},
+    {"xref_dictionary_inside_stream_data",
+     {{{{1, CATALOG}, {2, PAGES1}, {3, PAGE},
+        {4, stream_body("", "9 0 obj\n<< /Type /XRef /Encrypt 4 0 R /Length 0 >>\nstream\n\nendstream\nendobj\n")}},
+       ""}},
+     false},
+    {"encrypt_in_a_stream_that_is_not_xref",
+     {{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}, {4, stream_body("/Type /XRefs /Encrypt 9 0 R", "x")}}, ""}},
+     false},
+};
+
+void PrintTo(const xref_stream_case &c, std::ostream *os) { *os << c.name; }
+
+class XrefStream : public ::testing::TestWithParam<xref_stream_case> {};
+
+TEST_P(XrefStream, EncryptNamedInAnyRevisionRefusesTheFile) {
+    std::string in = temp_path("xrefstm.pdf"), out = temp_path("out.pdf");
+    write_file(in, xref_stream_file(GetParam().revisions));
+    int ok = dedediruzurud_add(in.c_str(), out.c_str(), 0, "{n}", 12, 1, 0, 0, 0);
+    if (GetParam().refused) {
+        EXPECT_EQ(ok, 0);
+        EXPECT_EQ(std::string(dedediruzurud_last_error()), "encrypted PDFs are not supported: " + in);
+        EXPECT_FALSE(file_exists(out));
+    } else {
+        EXPECT_EQ(ok, 1) << dedediruzurud_last_error();
+        EXPECT_TRUE(file_exists(out));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, XrefStream, ::testing::ValuesIn(k_xref_stream_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 // Every corpus file that is not encrypted loads with pdfinfo's page count.
 TEST(Load, CorpusPageCounts) {
     std::string manifest = read_file(corpus_file("MANIFEST.tsv"));
@@ -299,7 +387,7 @@ TEST(Load, CorpusPageCounts) {
         pdfp_doc_free(&doc);
         ++files;
     }
-    EXPECT_GE(files, 28);
+    EXPECT_GE(files, 30);
 }
 
 }  // namespace

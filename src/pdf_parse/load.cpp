@@ -362,6 +362,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
         settle_stream_extents(doc, sources, &endobj);
     }
     remove_false_entries(doc);
+    read_xref_stream_encryption(doc);
     load_objstms(doc);
     select_definitions(doc);
     if (doc->objs.count == 0)

@@ -1,6 +1,10 @@
 // The trailer chain: the catalog's number and the encryption flag, read
-// from the classic trailers that "startxref" and /Prev lead to. The
-// cross-reference entries themselves are never read: the scan finds objects.
+// from the classic trailers that "startxref" and /Prev lead to, and the
+// encryption flag of cross-reference streams. The cross-reference entries
+// themselves are never read: the scan finds objects.
+#include <algorithm>
+#include <cstring>
+
 #include "pdf_parse.h"
 
 namespace {
@@ -81,7 +85,31 @@ int32_t dict_section(pdfp_doc *doc, int32_t p) {
     return prev_offset(doc, p, e);
 }
 
+// Whether the dictionary [d, e) has the top-level entry /Type /XRef.
+bool is_xref_dict(const unsigned char *data, int32_t d, int32_t e) {
+    int32_t t = find_name_top(data, e, d, e, "Type");
+    if (t < 0) return false;
+    int32_t p = skip_ws(data, t + 5, e);
+    return p + 5 <= e && std::memcmp(data + p, "/XRef", 5) == 0 && (p + 5 == e || !is_name_cont(data[p + 5]));
+}
+
 }  // namespace
+
+void read_xref_stream_encryption(pdfp_doc *doc) {
+    // A PDF 1.5 file keeps its trailer in such a stream, in every revision.
+    const pdfp_objvec &objs = doc->objs;  // in file order here
+    for (int32_t i = 0; i < objs.count && !doc->encrypted; ++i) {
+        const pdfp_obj &o = objs.items[i];
+        if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
+        // Read no further than the next header: hostile files nest thousands
+        // of stream dictionaries, and reading each one whole is quadratic.
+        int32_t e = o.stream_pos;
+        if (i + 1 < objs.count && !objs.items[i + 1].in_objstm) e = std::min(e, objs.items[i + 1].hdr_pos);
+        if (e > o.dict_pos && is_xref_dict(doc->data, o.dict_pos, e) &&
+            find_name(doc->data, doc->size, o.dict_pos, e, "Encrypt") >= 0)
+            doc->encrypted = 1;
+    }
+}
 
 void read_trailer_chain(pdfp_doc *doc) {
     int32_t h = -1;
