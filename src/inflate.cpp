@@ -16,29 +16,11 @@
 
 #include <cstring>
 
+#include "flate_format.h"
+
 namespace {
 
-// Limits of the format.
-constexpr int MAXBITS = 15;       // longest Huffman code
-constexpr int MAXLCODES = 286;    // literal/length codes in a dynamic block
-constexpr int MAXDCODES = 30;     // distance codes
-constexpr int MAXCODES = MAXLCODES + MAXDCODES;
-constexpr int FIXLCODES = 288;    // literal/length symbols of the fixed code
-constexpr int CLCODES = 19;       // code-length codes
-
-// Base lengths and extra bits of length symbols 257..285 (RFC 1951, 3.2.5).
-constexpr uint16_t lens[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                               31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t lext[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                              2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-// Base distances and extra bits of distance symbols 0..29.
-constexpr uint16_t dists[30] = {1,   2,   3,   4,   5,    7,    9,    13,   17,   25,
-                                33,  49,  65,  97,  129,  193,  257,  385,  513,  769,
-                                1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t dext[30] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
-                              6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// Order in which the code-length code lengths are stored (3.2.7).
-constexpr uint8_t order[CLCODES] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+using namespace flate;
 
 // How a block, or the whole call, ended.
 enum inflate_status {
@@ -160,7 +142,7 @@ constexpr uint32_t NO_CODE = make_entry(K_BAD, 0, 0, MAXBITS);
 
 constexpr unsigned LIT_ROOT = 10;
 constexpr unsigned DIST_ROOT = 8;
-constexpr unsigned CL_ROOT = 7;  // code-length codes are at most 7 bits
+constexpr unsigned CL_ROOT = MAXCLBITS;  // every code-length code fits the root
 // Only complete codes have codes longer than the root (the incomplete ones that
 // are accepted have a single code of one bit). In a complete code every
 // subtable holds at least two codes and has at most 2^(15 - root) slots.
@@ -441,14 +423,11 @@ fixed_tables build_fixed() {
     huffman_table h;
     int16_t length[FIXLCODES];
     int sym = 0;
-    for (; sym < 144; sym++) length[sym] = 8;
-    for (; sym < 256; sym++) length[sym] = 9;
-    for (; sym < 280; sym++) length[sym] = 7;
-    for (; sym < FIXLCODES; sym++) length[sym] = 8;
+    for (; sym < FIXLCODES; sym++) length[sym] = int16_t(fixed_length(sym));
     construct(&h, length, FIXLCODES);
     build_lookup(t.lit.entry, LIT_ENOUGH, LIT_ROOT, &h, LITLEN_CODE);
     // 30 five-bit codes leave two unused: they decode as damaged data.
-    for (sym = 0; sym < MAXDCODES; sym++) length[sym] = 5;
+    for (sym = 0; sym < MAXDCODES; sym++) length[sym] = FIXDBITS;
     construct(&h, length, MAXDCODES);
     build_lookup(t.dist.entry, DIST_ENOUGH, DIST_ROOT, &h, DIST_CODE);
     return t;
