@@ -1,0 +1,28 @@
+// deflate: our own encoder for zlib-format (RFC 1950/1951) Flate data.
+#ifndef DEFLATE_H
+#define DEFLATE_H
+
+#include <cstdint>
+
+constexpr uint64_t DEFLATE_MAX_INPUT = 2147483647;  // 2^31 - 1
+
+// The most bytes deflate_compress produces for n input bytes (n at most
+// DEFLATE_MAX_INPUT): the input itself plus about 0.04 %.
+uint64_t deflate_bound(uint64_t n);
+
+// Compresses src[0..n) into dst as one zlib stream (header, blocks,
+// Adler-32), at most dst_cap bytes. Returns 0 with *produced bytes written;
+// -1 with *produced 0 when n exceeds DEFLATE_MAX_INPUT, the stream does not
+// fit in dst_cap (deflate_bound(n) always does) or the matcher's tables
+// (at most about 330 KB) cannot be allocated. The bytes depend on the input
+// alone, not on dst_cap. Thread-safe.
+int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, uint64_t dst_cap,
+                     uint64_t *produced);
+
+// Code lengths of an optimal prefix code for freq[0..n) (n at most 288) in
+// which no code is longer than max_bits (at most 15, and 2^max_bits at least
+// the number of used symbols): length[s] is 0 for an unused symbol, 1 for
+// the only used one. Every block's codes are built with it.
+void deflate_code_lengths(const uint32_t *freq, int n, int max_bits, uint8_t *length);
+
+#endif
