@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "corpus_streams.h"
 #include "inflate.h"
 #include "support.h"
 
@@ -613,28 +614,21 @@ TEST(Inflate, RandomBodiesMatchReference) {
 TEST(Inflate, CorpusStreamsMatchZlib) {
     int streams = 0;
     std::vector<unsigned char> out(1 << 22);
-    for (const auto &entry : std::filesystem::directory_iterator(TEST_CORPUS_DIR)) {
-        if (entry.path().extension() != ".pdf") continue;
-        const std::string name = entry.path().filename().string();
-        std::string pdf = read_file(corpus_file(name));
+    for (const auto &file : pdf_files(TEST_CORPUS_DIR)) {
+        const std::string name = file.filename().string();
+        std::string pdf = read_file(file.string());
         ASSERT_FALSE(pdf.empty()) << name;
-        for (size_t at = pdf.find("stream"); at != std::string::npos; at = pdf.find("stream", at + 6)) {
-            if (at >= 3 && pdf.compare(at - 3, 3, "end") == 0) continue;
-            size_t start = at + 6;
-            if (pdf.compare(start, 2, "\r\n") == 0) start += 2;
-            else if (pdf[start] == '\n' || pdf[start] == '\r') start += 1;
-            size_t end = pdf.find("endstream", start);
-            if (end == std::string::npos) continue;
-            std::string z = pdf.substr(start, end - start);
+        for (const pdf_stream &s : pdf_streams(pdf)) {
+            const std::string &z = s.data;
             if (z.size() < 2 || (z[0] & 0x0f) != 8 || ((unsigned char)z[0] * 256 + (unsigned char)z[1]) % 31) continue;
             uLongf n = out.size();
             if (uncompress(out.data(), &n, reinterpret_cast<const Bytef *>(z.data()), uLong(z.size())) != Z_OK) {
-                EXPECT_EQ(ours(z, 1 << 20), reference(z, 1 << 20)) << name << " at " << start;
+                EXPECT_EQ(ours(z, 1 << 20), reference(z, 1 << 20)) << name << " at " << s.offset;
                 continue;
             }
             decoded d = ours(z, n);
-            ASSERT_EQ(d.rc, 0) << name << " at " << start;
-            ASSERT_EQ(d.bytes, std::string(reinterpret_cast<char *>(out.data()), n)) << name << " at " << start;
+            ASSERT_EQ(d.rc, 0) << name << " at " << s.offset;
+            ASSERT_EQ(d.bytes, std::string(reinterpret_cast<char *>(out.data()), n)) << name << " at " << s.offset;
             streams++;
         }
     }
