@@ -10,13 +10,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "corpus_streams.h"
 #include "inflate.h"
 
 namespace {
@@ -29,38 +27,6 @@ struct stream_set {
 };
 
 std::map<std::string, stream_set> g_sets;
-
-std::string read_all(const std::filesystem::path &p) {
-    std::ifstream f(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
-
-// Inflates a stream of unknown decoded size with zlib; false if it is not good zlib data.
-bool zlib_inflate(const std::string &z, std::string *out) {
-    z_stream s{};
-    if (inflateInit(&s) != Z_OK) return false;
-    s.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(z.data()));
-    s.avail_in = uInt(z.size());
-    char chunk[65536];
-    int rc;
-    do {
-        s.next_out = reinterpret_cast<Bytef *>(chunk);
-        s.avail_out = sizeof chunk;
-        rc = inflate(&s, Z_NO_FLUSH);
-        out->append(chunk, sizeof chunk - s.avail_out);
-    } while (rc == Z_OK);
-    inflateEnd(&s);
-    return rc == Z_STREAM_END;
-}
-
-// Which set a stream belongs to, judged from the text of its dictionary.
-const char *kind_of(const std::string &dict) {
-    if (dict.find("/Image") != std::string::npos) return "images";
-    if (dict.find("/Type") == std::string::npos && dict.find("/Subtype") == std::string::npos &&
-        dict.find("/Length1") == std::string::npos && dict.find("/Length2") == std::string::npos)
-        return "content";
-    return "other";
-}
 
 void add(const char *kind, const std::string &data) {
     stream_set &s = g_sets[kind];
@@ -76,23 +42,9 @@ void add(const char *kind, const std::string &data) {
 }
 
 void load_corpus(const char *dir) {
-    for (const auto &e : std::filesystem::directory_iterator(dir)) {
-        if (e.path().extension() != ".pdf") continue;
-        std::string pdf = read_all(e.path());
-        for (size_t at = pdf.find("stream"); at != std::string::npos; at = pdf.find("stream", at + 6)) {
-            if (at >= 3 && pdf.compare(at - 3, 3, "end") == 0) continue;
-            size_t start = at + 6;
-            if (pdf.compare(start, 2, "\r\n") == 0) start += 2;
-            else if (pdf[start] == '\n' || pdf[start] == '\r') start += 1;
-            size_t end = pdf.find("endstream", start);
-            size_t dict = pdf.rfind(" obj", at);
-            if (end == std::string::npos || dict == std::string::npos) continue;
-            std::string data;
-            if (!zlib_inflate(pdf.substr(start, end - start), &data) || data.empty()) continue;
-            const char *kind = kind_of(pdf.substr(dict, at - dict));
-            add(kind, data);
-            add("all", data);
-        }
+    for (const decoded_stream &d : corpus_decoded_streams(dir)) {
+        add(d.kind.c_str(), d.bytes);
+        add("all", d.bytes);
     }
 }
 
