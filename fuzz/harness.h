@@ -22,6 +22,7 @@
 
 #include "dedediruzurud.h"
 #include "dedediruzurud_internal.h"
+#include "deflate.h"
 #include "inflate.h"
 #include "pdf_parse.h"
 #include "pdf_parse/load_steps.h"
@@ -266,6 +267,50 @@ inline std::string run_decode(const uint8_t *data, size_t size) {
         return run_inflate(src.data(), src.size(), data[1]);
     }
     return run_filters(data + 1, size - 1);
+}
+
+// Largest input the encoder target builds from runs, so that a run stays fast.
+constexpr size_t k_max_deflate_input = 1u << 16;
+
+// The input of the encoder target: the bytes after the first, or (bit 0 of
+// the first byte) those read as (count, byte) pairs of runs, which reach
+// long matches and many blocks with short inputs.
+inline std::string deflate_input(const uint8_t *data, size_t size) {
+    if (!(data[0] & 1)) return std::string(reinterpret_cast<const char *>(data + 1), size - 1);
+    std::string in;
+    for (size_t i = 1; i + 1 < size && in.size() < k_max_deflate_input; i += 2)
+        in.append(size_t(data[i]) + 1, static_cast<char>(data[i + 1]));
+    return in;
+}
+
+// Encoder target: our encoding must fit its bound and give the input back
+// through our decoder and through zlib (which also checks the Adler-32);
+// with bit 1 of the first byte, one byte less room must fail cleanly.
+inline std::string run_deflate(const uint8_t *data, size_t size) {
+    if (size < 1) return "";
+    const std::string in = deflate_input(data, size);
+    const auto *src = reinterpret_cast<const unsigned char *>(in.data());
+    const uint64_t bound = deflate_bound(in.size());
+    std::vector<unsigned char> z(bound);  // exact, so that the sanitizer sees any overrun
+    uint64_t produced = 12345;
+    if (deflate_compress(src, in.size(), z.data(), bound, &produced) != 0) return "deflate failed within its bound";
+    if (produced > bound || produced < 8) return "deflate count outside its bound";
+    std::vector<unsigned char> back(in.size() + 1);
+    uint64_t n = 0;
+    if (inflate_decompress(z.data(), produced, back.data(), in.size(), &n) != 0 || n != in.size() ||
+        std::memcmp(back.data(), src, n) != 0)
+        return "our decoder does not give the input back";
+    uLongf zn = static_cast<uLongf>(back.size());
+    if (uncompress(back.data(), &zn, z.data(), static_cast<uLong>(produced)) != Z_OK || zn != in.size() ||
+        std::memcmp(back.data(), src, zn) != 0)
+        return "zlib does not give the input back";
+    if (data[0] & 2) {
+        std::vector<unsigned char> tight(produced - 1);
+        uint64_t short_count = 7;
+        if (deflate_compress(src, in.size(), tight.data(), tight.size(), &short_count) != -1 || short_count != 0)
+            return "deflate did not fail one byte short";
+    }
+    return "";
 }
 
 // Scanner target: every scanner of the reader over the bytes, at offsets

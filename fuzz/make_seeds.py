@@ -2,7 +2,7 @@
 """Writes the hand-built seed inputs of the fuzz targets.
 
 usage: make_seeds.py OUT_DIR
-Creates OUT_DIR/numbering, OUT_DIR/decode and OUT_DIR/scan. Numbering seeds
+Creates OUT_DIR/numbering, OUT_DIR/decode, OUT_DIR/scan and OUT_DIR/deflate. Numbering seeds
 are small PDFs, each preceded by the four parameter bytes that the
 numbering target reads (appearance and selection); the real files of
 tests/corpus are added by run.sh the same way.
@@ -179,9 +179,20 @@ def scan_seeds():
     yield "comment", b"\x01\x00%PDF-1.7\n<< % /Type /Page\n /Type (x) /Type /Pages >> 12abc -12 +5"
 
 
+def deflate_seeds():
+    # First byte: bit 0 reads the rest as (count, byte) runs, bit 1 also
+    # checks that one byte less room fails.
+    yield "text", b"\x02" + CONTENT.encode() * 3
+    yield "bytes", b"\x00" + bytes(range(256)) + bytes(range(0, 256, 3))
+    yield "runs", b"\x01" + b"\xff\x00\x03a\x00b\x80\x00\x02c\xff\x00"
+    yield "many-runs", b"\x03" + bytes(b for i in range(3000) for b in (i * 7 % 256, i % 3))
+    yield "empty", b"\x00"
+
+
 def main():
     out = sys.argv[1]
-    groups = {"numbering": numbering_seeds(), "decode": decode_seeds(), "scan": scan_seeds()}
+    groups = {"numbering": numbering_seeds(), "decode": decode_seeds(), "scan": scan_seeds(),
+              "deflate": deflate_seeds()}
     for target, seeds in groups.items():
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)

@@ -9,7 +9,7 @@
 #   -w  work directory for the growing corpora and crash files
 #       (default BUILD_DIR/work; kept between runs, so runs add up)
 #   -j  parallel fuzzing processes per target (default 1)
-#   TARGET is numbering, decode or scan (default: all three)
+#   TARGET is numbering, decode, scan or deflate (default: all four)
 #
 # Exit status 0 when no target found anything, 1 when one did (the inputs
 # are in WORK_DIR/artifacts: copy each into tests/regress/ as
@@ -33,7 +33,7 @@ while getopts t:m:b:w:j: opt; do
     esac
 done
 shift $((OPTIND - 1))
-targets=${*:-numbering decode scan}
+targets=${*:-numbering decode scan deflate}
 work=${work:-$build/work}
 cxx=${CXX_FUZZ:-clang++-14}
 
