@@ -14,7 +14,7 @@ uint64_t deflate_bound(uint64_t n);
 // Adler-32), at most dst_cap bytes. Returns 0 with *produced bytes written;
 // -1 with *produced 0 when n exceeds DEFLATE_MAX_INPUT, the stream does not
 // fit in dst_cap (deflate_bound(n) always does) or the matcher's tables
-// (at most about 330 KB) cannot be allocated. The bytes depend on the input
+// (at most about 450 KB) cannot be allocated. The bytes depend on the input
 // alone, not on dst_cap. Thread-safe.
 int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, uint64_t dst_cap,
                      uint64_t *produced);
