@@ -7,6 +7,14 @@
 #include <cstring>
 #include <vector>
 
+#if defined(_WIN32)
+#include <sys/stat.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 #include "load_steps.h"
 
 namespace {
@@ -403,6 +411,34 @@ int64_t file_size(FILE *f) {
     return n;
 }
 
+// Opens path for reading when it names a regular file, else null. Nothing
+// is read from anything else, and nothing waits: a FIFO is opened without
+// waiting for a writer and then refused, a device or directory likewise.
+FILE *open_regular(const char *path) {
+#if defined(_WIN32)
+    FILE *f = std::fopen(path, "rb");
+    struct _stat64 st;
+    if (f && (_fstat64(_fileno(f), &st) != 0 || (st.st_mode & _S_IFMT) != _S_IFREG)) {
+        std::fclose(f);
+        return nullptr;
+    }
+    return f;
+#else
+    int fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat st;
+    int flags = fcntl(fd, F_GETFL);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || flags < 0 ||
+        fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        close(fd);
+        return nullptr;
+    }
+    FILE *f = fdopen(fd, "rb");
+    if (!f) close(fd);
+    return f;
+#endif
+}
+
 }  // namespace
 
 int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
@@ -411,7 +447,7 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
         report("NULL path argument");
         return -1;
     }
-    FILE *f = std::fopen(path, "rb");
+    FILE *f = open_regular(path);
     if (!f) {
         report("cannot open %s", path);
         return -1;

@@ -226,6 +226,13 @@ static void loader_checks(void) {
     write_all("scratch/abc.txt", "abc", 3);
     c.in = "scratch/abc.txt";
     run("not_a_pdf", &c, "no PDF objects found " EM_DASH " not a PDF: scratch/abc.txt");
+    /* Not a regular file: a directory, and NUL (Windows' null device, on
+     * Linux a file that does not exist): neither is read. */
+    make_dir("scratch/a directory");
+    c.in = "scratch/a directory";
+    run("directory_input", &c, "cannot open scratch/a directory");
+    c.in = "NUL";
+    run("null_device_input", &c, "cannot open NUL");
 
     /* A path far over the message limit: the message is cut at 1023 bytes. */
     static char long_path[1200], want[1024];
