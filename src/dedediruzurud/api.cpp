@@ -1,4 +1,5 @@
-// The six exported functions and the process-wide last-error text.
+// The six exported functions, the process-wide last-error text, and the
+// internal entry that keeps a call's message in the caller's own buffer.
 #include <cstdarg>
 #include <cstdio>
 #include <new>
@@ -9,9 +10,17 @@
 namespace {
 
 char g_err[1024];
-// Bumped by every message, so that a caller can tell whether anything was
-// recorded since it looked.
-unsigned g_err_epoch;
+// Where this thread's messages go while numbering_run works: the caller's
+// buffer instead of g_err, so that concurrent runs keep their own.
+thread_local char *t_err_sink = nullptr;
+// Bumped by every message on this thread (a call never leaves its thread),
+// so that a caller can tell whether anything was recorded since it looked.
+thread_local unsigned t_err_epoch;
+
+constexpr size_t ERR_SIZE = sizeof g_err;
+static_assert(sizeof numbering_result::message == ERR_SIZE);
+
+char *err_text() { return t_err_sink ? t_err_sink : g_err; }
 
 // Frees the document on every path out of a working call.
 struct doc_guard {
@@ -19,24 +28,63 @@ struct doc_guard {
     ~doc_guard() { pdfp_doc_free(&doc); }
 };
 
-// Shared road of the three working functions: load, select, write.
-// first_index/last_index come from select(page_count), which returns false
-// (with its message recorded) for an empty selection.
-template <typename Select>
-int run_numbering(const char *input_path, const char *output_path, int position,
-                  const char *format, int font_size, int red, int green, int blue,
-                  Select select) noexcept {
+// The labelled pages of a count-page document as 0-based indexes; false
+// (with the message recorded) for an empty selection.
+bool select_pages(const numbering_job *job, int32_t count, numbering_result *r) {
+    if (job->selection == SELECT_RANGE) {
+        // 64-bit so that INT_MIN/INT_MAX pages cannot wrap.
+        long long f = static_cast<long long>(job->start_page) - 1;
+        long long l = static_cast<long long>(job->end_page) - 1;
+        if (f < 0) f = 0;
+        if (l >= count) l = count - 1;
+        if (f > l) {
+            set_error("range %d..%d is empty (document has %ld pages)", job->start_page, job->end_page,
+                      static_cast<long>(count));
+            return false;
+        }
+        r->first_index = static_cast<int>(f);
+        r->last_index = static_cast<int>(l);
+    } else if (job->selection == SELECT_SKIP) {
+        int f = job->skip_pages < 0 ? 0 : job->skip_pages;
+        if (f >= count) {
+            set_error("skip_pages %d >= page count %ld \xE2\x80\x94 nothing to number", job->skip_pages,
+                      static_cast<long>(count));
+            return false;
+        }
+        r->first_index = f;
+        r->last_index = count - 1;
+    } else {
+        r->first_index = 0;
+        r->last_index = count - 1;
+    }
+    return true;
+}
+
+// The one road of every numbering: load, select, write (or build).
+int run_job(const numbering_job *job, numbering_result *r) noexcept {
     try {
-        if (!input_path || !output_path) {
+        bool has_target = job->output_path || job->output_image || job->count_only;
+        if (!job->input_path || !has_target) {
             set_error("NULL path argument");
             return 0;
         }
         doc_guard g;
-        if (pdfp_doc_load(input_path, &g.doc, set_error) != 0) return 0;
-        int first_index = 0, last_index = 0, first_number = 1;
-        if (!select(g.doc.pages.count, &first_index, &last_index, &first_number)) return 0;
-        int ok = numbered_doc(&g.doc, output_path, position, format, static_cast<double>(font_size),
-                              first_index, last_index, first_number, red, green, blue);
+        int loaded = job->input_bytes ? pdfp_doc_load_mem(job->input_bytes, job->input_size,
+                                                          job->input_path, &g.doc, set_error)
+                                      : pdfp_doc_load(job->input_path, &g.doc, set_error);
+        if (loaded != 0) return 0;
+        r->page_count = g.doc.pages.count;
+        if (!select_pages(job, g.doc.pages.count, r)) return 0;
+        int ok = 1;
+        double size = static_cast<double>(job->font_size);
+        if (job->output_image)
+            ok = numbered_doc_build(&g.doc, job->output_image, job->position, job->format, size,
+                                    r->first_index, r->last_index, job->first_number, job->red,
+                                    job->green, job->blue, job->total);
+        else if (!job->count_only)
+            ok = numbered_doc(&g.doc, job->output_path, job->position, job->format, size,
+                              r->first_index, r->last_index, job->first_number, job->red, job->green,
+                              job->blue, job->total);
         if (!ok) return 0;
         clear_error();
         return 1;
@@ -48,21 +96,53 @@ int run_numbering(const char *input_path, const char *output_path, int position,
     return 0;
 }
 
+// What the three exported functions share apart from their selection.
+numbering_job export_job(const char *input_path, const char *output_path, int position,
+                         const char *format, int font_size, int red, int green, int blue) {
+    numbering_job job{};
+    job.input_path = input_path;
+    job.output_path = output_path;
+    job.position = position;
+    job.format = format;
+    job.font_size = font_size;
+    job.red = red;
+    job.green = green;
+    job.blue = blue;
+    job.first_number = 1;
+    job.total = -1;
+    return job;
+}
+
+int run_export(const numbering_job &job) {
+    numbering_result r{};
+    return run_job(&job, &r);
+}
+
 }  // namespace
 
 void set_error(const char *fmt, ...) {
+    char *text = err_text();
     va_list ap;
     va_start(ap, fmt);
-    int n = std::vsnprintf(g_err, sizeof g_err, fmt, ap);
+    int n = std::vsnprintf(text, ERR_SIZE, fmt, ap);
     va_end(ap);
-    if (n < 0) g_err[0] = 0;
-    g_err[sizeof g_err - 1] = 0;
-    ++g_err_epoch;
+    if (n < 0) text[0] = 0;
+    text[ERR_SIZE - 1] = 0;
+    ++t_err_epoch;
 }
 
-void clear_error() { g_err[0] = 0; }
+void clear_error() { err_text()[0] = 0; }
 
-unsigned error_epoch() { return g_err_epoch; }
+unsigned error_epoch() { return t_err_epoch; }
+
+int numbering_run(const numbering_job *job, numbering_result *result) noexcept {
+    *result = numbering_result{};
+    char *outer = t_err_sink;
+    t_err_sink = result->message;
+    int ok = run_job(job, result);
+    t_err_sink = outer;
+    return ok;
+}
 
 extern "C" {
 
@@ -80,13 +160,9 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_add(const char *input_pat
                                                            const char *format, int font_size,
                                                            int first_number, int red, int green,
                                                            int blue) {
-    return run_numbering(input_path, output_path, position, format, font_size, red, green, blue,
-                         [&](int32_t count, int *fi, int *li, int *fn) {
-                             *fi = 0;
-                             *li = count - 1;
-                             *fn = first_number;
-                             return true;
-                         });
+    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
+    job.first_number = first_number;
+    return run_export(job);
 }
 
 DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_range(const char *input_path,
@@ -95,23 +171,12 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_range(const char *input_p
                                                              int start_page, int end_page,
                                                              int first_number, int red, int green,
                                                              int blue) {
-    return run_numbering(input_path, output_path, position, format, font_size, red, green, blue,
-                         [&](int32_t count, int *fi, int *li, int *fn) {
-                             // 64-bit so that INT_MIN/INT_MAX pages cannot wrap.
-                             long long f = static_cast<long long>(start_page) - 1;
-                             long long l = static_cast<long long>(end_page) - 1;
-                             if (f < 0) f = 0;
-                             if (l >= count) l = count - 1;
-                             if (f > l) {
-                                 set_error("range %d..%d is empty (document has %ld pages)",
-                                           start_page, end_page, static_cast<long>(count));
-                                 return false;
-                             }
-                             *fi = static_cast<int>(f);
-                             *li = static_cast<int>(l);
-                             *fn = first_number;
-                             return true;
-                         });
+    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
+    job.selection = SELECT_RANGE;
+    job.start_page = start_page;
+    job.end_page = end_page;
+    job.first_number = first_number;
+    return run_export(job);
 }
 
 DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_path,
@@ -119,19 +184,10 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_pa
                                                             const char *format, int font_size,
                                                             int skip_pages, int red, int green,
                                                             int blue) {
-    return run_numbering(input_path, output_path, position, format, font_size, red, green, blue,
-                         [&](int32_t count, int *fi, int *li, int *fn) {
-                             int f = skip_pages < 0 ? 0 : skip_pages;
-                             if (f >= count) {
-                                 set_error("skip_pages %d >= page count %ld \xE2\x80\x94 nothing to number",
-                                           skip_pages, static_cast<long>(count));
-                                 return false;
-                             }
-                             *fi = f;
-                             *li = count - 1;
-                             *fn = 1;
-                             return true;
-                         });
+    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
+    job.selection = SELECT_SKIP;
+    job.skip_pages = skip_pages;
+    return run_export(job);
 }
 
 }  // extern "C"

@@ -65,6 +65,7 @@ struct build_job {
     label_style style;
     int32_t first_index, last_index, first_number;
     int32_t page_count;
+    int64_t total;  // shown for {total}
 };
 
 // The argument checks, in order; false with the message recorded.
@@ -87,6 +88,7 @@ bool check_args(build_job *j, int position, double font_size, int red, int green
     j->style.green = green;
     j->style.blue = blue;
     j->page_count = j->doc->pages.count;
+    if (j->total < 0) j->total = j->page_count;
     if (j->page_count < 1) {
         set_error("document has no pages");
         return false;
@@ -144,7 +146,7 @@ bool append_pages(const build_job *j, const copy_table *table, int32_t font_obj,
         std::string label;
         if (i >= j->first_index && i <= j->last_index) {
             int64_t number = static_cast<int64_t>(j->first_number) + (i - j->first_index);
-            if (!label_block(&j->style, number, j->page_count, frame.w, frame.h, &label)) return false;
+            if (!label_block(&j->style, number, j->total, frame.w, frame.h, &label)) return false;
         }
         append_content(o, offsets, i, label);
     }
@@ -226,9 +228,9 @@ bool write_output(const char *path, const pdfp_buf *out) {
 
 int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const char *format,
                        double font_size, int first_index, int last_index, int first_number,
-                       int red, int green, int blue) {
+                       int red, int green, int blue, int64_t total) {
     unsigned epoch = error_epoch();
-    build_job j{doc, {0, format, 0, 0, 0, 0}, first_index, last_index, first_number, 0};
+    build_job j{doc, {0, format, 0, 0, 0, 0}, first_index, last_index, first_number, 0, total};
     if (!check_args(&j, position, font_size, red, green, blue)) return 0;
     bool ok = false;
     try {
@@ -246,14 +248,14 @@ int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const c
 
 int numbered_doc(const pdfp_doc *doc, const char *output_path, int position, const char *format,
                  double font_size, int first_index, int last_index, int first_number, int red,
-                 int green, int blue) {
+                 int green, int blue, int64_t total) {
     if (!output_path) {
         set_error("NULL output path");
         return 0;
     }
     pdfp_buf out{};
     bool ok = numbered_doc_build(doc, &out, position, format, font_size, first_index, last_index,
-                                 first_number, red, green, blue) &&
+                                 first_number, red, green, blue, total) &&
               write_output(output_path, &out);
     pdfp_buf_free(&out);
     if (!ok) return 0;
