@@ -1,41 +1,18 @@
 // The command-line tool: options, their mapping onto the three entry
-// points, usage errors (exit 2) and the library's failures (exit 1).
+// points, usage errors (exit 2), the library's failures (exit 1), the
+// label's characters, inputs that are not files, and the manual page.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <set>
 #include <string>
 #include <vector>
 
-#include "writer_support.h"
-
-#ifndef DEDEDIRUZURUD_CLI
-#define DEDEDIRUZURUD_CLI "dedediruzurud"
-#endif
+#include "cli_support.h"
 
 namespace {
-
-using strings = std::vector<std::string>;
-
-std::string quote(const std::string &s) {
-    std::string q = "'";
-    for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
-    return q + "'";
-}
-
-struct run_result {
-    int status;
-    std::string output;  // stdout and stderr together
-};
-
-run_result cli(const strings &args, const std::string &prefix = "") {
-    std::string cmd = prefix + quote(DEDEDIRUZURUD_CLI);
-    for (const auto &a : args) cmd += " " + quote(a);
-    run_result r;
-    r.status = run_command(cmd + " 2>&1", &r.output);
-    return r;
-}
 
 class Cli : public ::testing::Test {
 protected:
@@ -232,6 +209,148 @@ TEST_F(Cli, CorpusFileWithLabelsOnEveryPage) {
     ASSERT_EQ(pages.size(), 6u);
     for (size_t i = 0; i < 6; ++i)
         EXPECT_NE(pages[i].find("Seite " + std::to_string(i + 1) + "/6"), std::string::npos) << i;
+}
+
+// Characters of Windows-1252 typed in UTF-8 reach the label as that
+// encoding's bytes, and text extraction reads them back as typed.
+struct charset_case {
+    const char *name;
+    const char *typed;  // UTF-8
+    const char *code;   // in the content stream's string
+};
+
+const charset_case kShowable[] = {
+    {"eAcute", "\xC3\xA9", "\\351"},          {"uUmlaut", "\xC3\xBC", "\\374"},
+    {"sharpS", "\xC3\x9F", "\\337"},          {"emDash", "\xE2\x80\x94", "\\227"},
+    {"euro", "\xE2\x82\xAC", "\\200"},       {"leftQuote", "\xE2\x80\x9C", "\\223"},
+    {"rightQuote", "\xE2\x80\x9D", "\\224"}, {"sCaron", "\xC5\xA1", "\\232"},
+    {"ellipsis", "\xE2\x80\xA6", "\\205"},   {"yDiaeresis", "\xC3\xBF", "\\377"},
+};
+
+class CliShowable : public Cli, public ::testing::WithParamInterface<charset_case> {};
+
+TEST_P(CliShowable, ComesOutAsTyped) {
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "pdftotext not installed";
+    const charset_case &c = GetParam();
+    run_result r = cli({"--format", std::string("a") + c.typed + "{n}", in, out});
+    ASSERT_EQ(r.status, 0) << r.output;
+    EXPECT_EQ(labels()[1], std::string("a") + c.code + "2");
+    std::vector<std::string> pages = page_texts(out);
+    ASSERT_EQ(pages.size(), 4u);
+    EXPECT_NE(pages[3].find(std::string("a") + c.typed + "4"), std::string::npos) << pages[3];
+}
+
+INSTANTIATE_TEST_SUITE_P(Labels, CliShowable, ::testing::ValuesIn(kShowable),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// What the label font cannot show is refused before any work: exit 2,
+// the character or byte named, no output.
+struct refused_case {
+    const char *name;
+    const char *format;
+    const char *message;
+};
+
+const refused_case kRefused[] = {
+    {"cyrillic", "\xD0\x96 {n}", "the label font cannot show '\xD0\x96' (U+0416)"},
+    {"cjk", "{n} \xE4\xB8\xAD", "the label font cannot show '\xE4\xB8\xAD' (U+4E2D)"},
+    {"emoji", "\xF0\x9F\x98\x80", "the label font cannot show '\xF0\x9F\x98\x80' (U+1F600)"},
+    {"c1Control", "\xC2\x81", "the label font cannot show U+0081"},
+    {"latin1Byte", "S\xE9ite {n}", "--format is not valid UTF-8 (byte 0xE9 at position 2)"},
+    {"cutShort", "{n} \xE2\x80", "--format is not valid UTF-8 (byte 0xE2 at position 5)"},
+    {"overlong", "\xC0\xAF", "--format is not valid UTF-8 (byte 0xC0 at position 1)"},
+    {"surrogate", "\xED\xA0\x80", "--format is not valid UTF-8 (byte 0xED at position 1)"},
+    {"pastUnicode", "\xF4\x90\x80\x80", "--format is not valid UTF-8 (byte 0xF4 at position 1)"},
+};
+
+class CliRefused : public Cli, public ::testing::WithParamInterface<refused_case> {};
+
+TEST_P(CliRefused, ExitTwoNamingIt) {
+    const refused_case &c = GetParam();
+    run_result r = cli({"--format", c.format, in, out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(r.output, std::string("dedediruzurud: ") + c.message + "\n");
+    EXPECT_FALSE(file_exists(out));
+    // Many files: not even the output directory is made.
+    std::string dir = temp_path("never");
+    EXPECT_EQ(cli({"--format", c.format, in, "-o", dir}).status, 2);
+    EXPECT_FALSE(file_exists(dir));
+}
+
+INSTANTIATE_TEST_SUITE_P(Labels, CliRefused, ::testing::ValuesIn(kRefused),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// A directory, a FIFO without a writer and an endless device are refused
+// at once as files that cannot be opened, nothing read from them. The
+// timeout only keeps a regression from hanging the run.
+TEST_F(Cli, InputThatIsNotAFile) {
+    std::string dir = temp_path("a-directory"), fifo = temp_path("a-fifo");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+    for (const std::string &path : {dir, fifo, std::string("/dev/zero")}) {
+        run_result r = cli({path, out}, "timeout 60 ");
+        EXPECT_EQ(r.status, 1) << path;
+        EXPECT_EQ(r.output, "dedediruzurud: cannot open " + path + "\n");
+        EXPECT_FALSE(file_exists(out));
+    }
+}
+
+// The manual page and --help describe the same options.
+class ManPage : public ::testing::Test {
+protected:
+    static std::string source() {
+        std::string man = read_file(DEDEDIRUZURUD_MAN_PAGE), plain;
+        for (size_t i = 0; i < man.size(); ++i) {
+            if (man.compare(i, 2, "\\-") == 0) ++i;  // "\-" is a plain hyphen
+            plain += man[i];
+        }
+        return plain;
+    }
+    // Every option word (-x, --word) in a text.
+    static std::set<std::string> options_in(const std::string &text) {
+        std::set<std::string> found;
+        for (size_t i = 0; i + 1 < text.size(); ++i) {
+            bool start = i == 0 || text[i - 1] == ' ' || text[i - 1] == ',' || text[i - 1] == 'B' || text[i - 1] == '\n';
+            if (!start || text[i] != '-') continue;
+            size_t e = i + 1 + (text[i + 1] == '-');
+            while (e < text.size() && ((text[e] >= 'a' && text[e] <= 'z') || text[e] == '-')) ++e;
+            std::string word = text.substr(i, e - i);
+            if (word.size() > 1 && word.back() != '-' && (word[1] == '-' ? word.size() > 3 : word.size() == 2))
+                found.insert(word);
+        }
+        return found;
+    }
+};
+
+TEST_F(ManPage, NamesEveryOptionOfTheHelp) {
+    std::string help = cli({"--help"}).output, man = source();
+    std::set<std::string> in_help = options_in(help), in_man = options_in(man);
+    EXPECT_GE(in_help.size(), 14u);
+    for (const auto &o : in_help) EXPECT_TRUE(in_man.count(o)) << o << " is missing from the manual page";
+    for (const auto &o : in_man) EXPECT_TRUE(in_help.count(o)) << o << " is missing from --help";
+}
+
+TEST_F(ManPage, VersionAndRendering) {
+    std::string man = source();
+    std::string version = cli({"--version"}).output;  // "dedediruzurud 1.0.0\n"
+    EXPECT_NE(man.find(".TH DEDEDIRUZURUD 1 "), std::string::npos);
+    EXPECT_NE(man.find("\"" + version.substr(0, version.size() - 1) + "\""), std::string::npos);
+    if (!have_tool("groff")) GTEST_SKIP() << "groff not installed";
+    std::string warnings;
+    run_command("groff -man -ww -z -Tutf8 " + quote(DEDEDIRUZURUD_MAN_PAGE) + " 2>&1", &warnings);
+    EXPECT_EQ(warnings, "");
+}
+
+// cmake --install puts the page where man finds it.
+TEST_F(ManPage, Installed) {
+    std::string prefix = temp_path("prefix");
+    std::string log;
+    int rc = run_command(quote(CMAKE_COMMAND) + " --install " + quote(DEDEDIRUZURUD_BUILD_DIR) + " --prefix " +
+                             quote(prefix) + " 2>&1",
+                         &log);
+    ASSERT_EQ(rc, 0) << log;
+    EXPECT_EQ(read_file(prefix + "/share/man/man1/dedediruzurud.1"), read_file(DEDEDIRUZURUD_MAN_PAGE));
+    EXPECT_TRUE(file_exists(prefix + "/bin/dedediruzurud"));
 }
 
 }  // namespace

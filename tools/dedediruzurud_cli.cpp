@@ -1,35 +1,40 @@
 // dedediruzurud: the command-line face of the library. It turns options
-// into one call of dedediruzurud_add, dedediruzurud_range or
-// dedediruzurud_skip and reports the library's message on failure.
+// into numbering calls: one for INPUT.pdf OUTPUT.pdf (either may be "-", a
+// pipe), or one per file with -o DIR or --suffix TEXT (cli_batch.cpp), and
+// reports the library's messages.
 #include <cerrno>
-#include <climits>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
+#include <vector>
 
-#include "dedediruzurud.h"
+#include "cli.h"
 
 namespace {
 
-constexpr const char *PROGRAM = "dedediruzurud";
 constexpr const char *VERSION = "1.0.0";
-constexpr int EXIT_FAILED = 1;
-constexpr int EXIT_USAGE = 2;
+// The names the pipes go by in messages.
+constexpr const char *STDIN_NAME = "(standard input)";
+constexpr const char *STDOUT_NAME = "(standard output)";
+constexpr size_t MAX_INPUT_BYTES = 2147483647;  // the library's limit
 
 constexpr const char *HELP_TEXT =
     "Usage: dedediruzurud [options] INPUT.pdf OUTPUT.pdf\n"
+    "       dedediruzurud [options] INPUT.pdf... -o DIR\n"
+    "       dedediruzurud [options] INPUT.pdf... --suffix TEXT\n"
     "\n"
     "Writes a copy of INPUT.pdf to OUTPUT.pdf with a page number stamped on\n"
     "its pages. Every page is kept, in order; the selected pages (all of them\n"
     "unless --pages or --skip says otherwise) carry a one-line label in\n"
-    "Helvetica.\n"
+    "Helvetica. With -o or --suffix it numbers many files, on all cores.\n"
     "\n"
     "Options:\n"
     "  --format TEXT     label text: {n} is the page's number, {total} the number\n"
     "                    of pages in the document, {{ and {} give { and }\n"
-    "                    (default \"{n}\"; example \"Page {n} of {total}\")\n"
+    "                    (default \"{n}\"; example \"Page {n} of {total}\"); the\n"
+    "                    label shows the characters of Windows-1252 (accented\n"
+    "                    Latin letters, dashes, quotes, the euro sign ...)\n"
     "  --position POS    where the label stands, as a name or a code:\n"
     "                      bottom-center 0 (default)   top-center 3\n"
     "                      bottom-right  1             top-right  4\n"
@@ -45,44 +50,41 @@ constexpr const char *HELP_TEXT =
     "                    the first, N labels page N alone\n"
     "  --skip N          leave the first N pages without a label; the first\n"
     "                    labelled page shows 1 (not with --pages or --first)\n"
+    "  -o, --output-dir DIR\n"
+    "                    number every INPUT.pdf into DIR under its own name\n"
+    "                    (DIR is created when missing)\n"
+    "  --suffix TEXT     number every INPUT.pdf into a file beside it, TEXT\n"
+    "                    added before the extension (--suffix -numbered:\n"
+    "                    a.pdf gives a-numbered.pdf)\n"
+    "  -j, --jobs N      number N files at a time (default: one per core)\n"
+    "  --continue        number the files, in the order given, as one document:\n"
+    "                    each file's first number follows the last number of\n"
+    "                    the file before, {total} counts the pages of all\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
     "Options may also be written --option=VALUE; \"--\" ends the options.\n"
+    "INPUT.pdf - reads standard input and OUTPUT.pdf - writes standard output.\n"
     "OUTPUT.pdf is only replaced once the whole numbered copy has been\n"
     "written, so it may name INPUT.pdf itself.\n"
     "\n"
-    "Exit status: 0 on success, 1 when the document cannot be numbered (the\n"
-    "reason is printed), 2 for a usage error.\n"
+    "With many files a progress line shows on a terminal, each file that\n"
+    "fails is named with the reason, and a summary closes. With --continue\n"
+    "nothing is written unless every file can be read.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when a document cannot be numbered (the\n"
+    "reason is printed), 2 for a usage error or a label character the font\n"
+    "cannot show.\n"
     "\n"
     "Examples:\n"
     "  dedediruzurud report.pdf report-numbered.pdf\n"
     "  dedediruzurud --format \"Page {n} of {total}\" --position bottom-right in.pdf out.pdf\n"
     "  dedediruzurud --skip 2 --size 10 --color \"#336699\" thesis.pdf thesis-numbered.pdf\n"
-    "  dedediruzurud --pages 5-20 --first 1 --position top-right book.pdf book-numbered.pdf\n";
-
-struct options {
-    const char *input = nullptr;
-    const char *output = nullptr;
-    const char *format = "{n}";
-    int position = DEDEDIRUZURUD_BOTTOM_CENTER;
-    int size = 12;
-    int red = 0, green = 0, blue = 0;
-    int first = 1;
-    bool has_first = false;
-    bool has_pages = false;
-    int from = 1, to = INT_MAX;
-    bool has_skip = false;
-    int skip = 0;
-};
-
-// A usage error was printed; the program exits with EXIT_USAGE.
-struct usage_error {};
-
-[[noreturn]] void usage(const std::string &message) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", PROGRAM, message.c_str(), PROGRAM);
-    throw usage_error{};
-}
+    "  dedediruzurud --pages 5-20 --first 1 --position top-right book.pdf book-numbered.pdf\n"
+    "  dedediruzurud --format \"Página {n} — {total}\" in.pdf out.pdf\n"
+    "  dedediruzurud scans/*.pdf -o numbered\n"
+    "  dedediruzurud --continue --format \"Page {n} of {total}\" ch1.pdf ch2.pdf ch3.pdf --suffix -numbered\n"
+    "  curl -s https://example.org/a.pdf | dedediruzurud - - > a-numbered.pdf\n";
 
 // A whole decimal int, optionally signed, from [s, end).
 bool parse_int(const char *s, const char *end, int *out) {
@@ -164,7 +166,7 @@ void pages_value(const char *value, options *o) {
 // Applies one option that takes a value.
 void apply(const std::string &name, const char *value, options *o) {
     if (name == "--format") {
-        o->format = value;
+        o->format_arg = value;
     } else if (name == "--position") {
         o->position = position_value(value);
     } else if (name == "--size") {
@@ -179,27 +181,53 @@ void apply(const std::string &name, const char *value, options *o) {
     } else if (name == "--skip") {
         o->skip = int_value("--skip", value);
         o->has_skip = true;
+    } else if (name == "-o" || name == "--output-dir") {
+        o->out_dir = value;
+    } else if (name == "--suffix") {
+        o->suffix = value;
+    } else if (name == "-j" || name == "--jobs") {
+        o->jobs = int_value(name.c_str(), value);
+        if (o->jobs < 1) usage("option " + name + " needs a number of 1 or more, not '" + value + "'");
     } else {
         usage("unknown option '" + name + "'");
     }
 }
 
 bool takes_value(const std::string &name) {
-    return name == "--format" || name == "--position" || name == "--size" || name == "--color" ||
-           name == "--first" || name == "--pages" || name == "--skip";
+    static const char *const names[] = {"--format", "--position", "--size",       "--color",  "--first",
+                                        "--pages",  "--skip",     "--output-dir", "--suffix", "--jobs",
+                                        "-o",       "-j"};
+    for (const char *n : names)
+        if (name == n) return true;
+    return false;
+}
+
+// The file arguments and the options' combinations.
+void check_files(options *o) {
+    const auto &f = o->files;
+    if (!o->out_dir && !o->suffix) {
+        if (f.size() < 2) usage("expected INPUT.pdf and OUTPUT.pdf");
+        if (f.size() > 2) usage(std::string("unexpected argument '") + f[2] + "'");
+        if (o->chain) usage("--continue numbers many files: give them with -o DIR or --suffix TEXT");
+    } else {
+        if (o->out_dir && o->suffix) usage("-o and --suffix cannot be used together");
+        if (f.empty()) usage("expected INPUT.pdf files to number");
+        if (o->suffix && !*o->suffix) usage("option --suffix needs a text that is not empty");
+        for (const char *name : f)
+            if (std::strcmp(name, "-") == 0) usage("'-' (standard input) cannot be used with -o or --suffix");
+    }
+    if (o->has_skip && o->has_pages) usage("--skip and --pages cannot be used together");
+    if (o->has_skip && o->has_first) usage("--first cannot be used with --skip (numbering after skipped pages starts at 1)");
 }
 
 // Returns -1 to go on, or the exit status for --help / --version.
 int parse(int argc, char **argv, options *o) {
-    const char *files[2];
-    int nfiles = 0;
     bool options_done = false;
     for (int k = 1; k < argc; ++k) {
         const char *arg = argv[k];
         bool is_option = !options_done && arg[0] == '-' && arg[1] != 0;
         if (!is_option) {
-            if (nfiles == 2) usage(std::string("unexpected argument '") + arg + "'");
-            files[nfiles++] = arg;
+            o->files.push_back(arg);
             continue;
         }
         std::string name = arg;
@@ -211,52 +239,116 @@ int parse(int argc, char **argv, options *o) {
         } else if (name == "--version") {
             std::printf("%s %s\n", PROGRAM, VERSION);
             return 0;
+        } else if (name == "--continue") {
+            o->chain = true;
         } else if (size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
             std::string key = name.substr(0, eq);
             if (!takes_value(key)) usage("unknown option '" + key + "'");
             apply(key, arg + eq + 1, o);
+            if (key == "--format") o->format_index = k, o->format_offset = eq + 1;
+        } else if (name.size() > 2 && name[1] != '-' && takes_value(name.substr(0, 2))) {
+            apply(name.substr(0, 2), arg + 2, o);  // -j2, -oDIR
         } else if (takes_value(name)) {
             if (k + 1 >= argc) usage("option " + name + " needs a value");
             apply(name, argv[++k], o);
+            if (name == "--format") o->format_index = k, o->format_offset = 0;
         } else {
             usage("unknown option '" + name + "'");
         }
     }
-    if (nfiles < 2) usage("expected INPUT.pdf and OUTPUT.pdf");
-    if (o->has_skip && o->has_pages) usage("--skip and --pages cannot be used together");
-    if (o->has_skip && o->has_first) usage("--first cannot be used with --skip (numbering after skipped pages starts at 1)");
-    o->input = files[0];
-    o->output = files[1];
+    check_files(o);
     return -1;
 }
 
-int run(const options &o) {
-    int ok;
-    if (o.has_skip)
-        ok = dedediruzurud_skip(o.input, o.output, o.position, o.format, o.size, o.skip, o.red, o.green, o.blue);
-    else if (o.has_pages)
-        ok = dedediruzurud_range(o.input, o.output, o.position, o.format, o.size, o.from, o.to, o.first,
-                                 o.red, o.green, o.blue);
-    else
-        ok = dedediruzurud_add(o.input, o.output, o.position, o.format, o.size, o.first, o.red, o.green,
-                               o.blue);
+// The whole of a stream (at most one byte past the library's limit, which
+// then refuses it); false on a read error.
+bool read_stream(FILE *f, std::vector<unsigned char> *bytes) {
+    set_binary(f);
+    unsigned char chunk[65536];
+    size_t n;
+    while (bytes->size() <= MAX_INPUT_BYTES && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    return !std::ferror(f);
+}
+
+// INPUT.pdf OUTPUT.pdf, either of them possibly a pipe.
+int run_single(const options &o) {
+    const char *in = o.files[0], *out = o.files[1];
+    bool in_pipe = std::strcmp(in, "-") == 0, out_pipe = std::strcmp(out, "-") == 0;
+    if (out_pipe && is_terminal(stdout))
+        usage("standard output is a terminal: redirect it, or name an OUTPUT.pdf");
+    numbering_job job = job_for(o, in_pipe ? STDIN_NAME : in);
+    std::vector<unsigned char> bytes;
+    static const unsigned char nothing = 0;
+    if (in_pipe) {
+        if (!read_stream(stdin, &bytes)) {
+            std::fprintf(stderr, "%s: read error on %s\n", PROGRAM, STDIN_NAME);
+            return EXIT_FAILED;
+        }
+        job.input_bytes = bytes.empty() ? &nothing : bytes.data();
+        job.input_size = bytes.size();
+    }
+    pdfp_buf image{};
+    if (out_pipe) job.output_image = &image;
+    else job.output_path = out;
+    numbering_result r;
+    bool ok = numbering_run(&job, &r) == 1;
+    if (ok && out_pipe) {
+        set_binary(stdout);
+        ok = std::fwrite(image.data, 1, image.len, stdout) == image.len && std::fflush(stdout) == 0;
+        if (!ok) std::snprintf(r.message, sizeof r.message, "short write to %s", STDOUT_NAME);
+    }
+    pdfp_buf_free(&image);
     if (ok) return 0;
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, dedediruzurud_last_error());
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, r.message);
     return EXIT_FAILED;
 }
 
 }  // namespace
+
+[[noreturn]] void usage(const std::string &message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", PROGRAM, message.c_str(), PROGRAM);
+    throw usage_error{};
+}
+
+numbering_job job_for(const options &o, const char *input) {
+    numbering_job job{};
+    job.input_path = input;
+    job.position = o.position;
+    job.format = o.format.c_str();
+    job.font_size = o.size;
+    job.red = o.red;
+    job.green = o.green;
+    job.blue = o.blue;
+    job.first_number = o.first;
+    job.total = -1;
+    if (o.has_skip) {
+        job.selection = SELECT_SKIP;
+        job.skip_pages = o.skip;
+        job.first_number = 1;
+    } else if (o.has_pages) {
+        job.selection = SELECT_RANGE;
+        job.start_page = o.from;
+        job.end_page = o.to;
+    }
+    return job;
+}
 
 int main(int argc, char **argv) {
     options o;
     try {
         int status = parse(argc, argv, &o);
         if (status >= 0) return status;
+        std::string error;
+        if (o.format_arg && !label_format(o, &o.format, &error)) {
+            std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+            return EXIT_USAGE;
+        }
+        return o.out_dir || o.suffix ? run_batch(o) : run_single(o);
     } catch (const usage_error &) {
         return EXIT_USAGE;
     } catch (const std::exception &) {
         std::fprintf(stderr, "%s: out of memory\n", PROGRAM);
         return EXIT_FAILED;
     }
-    return run(o);
 }

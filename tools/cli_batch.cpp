@@ -1,0 +1,226 @@
+// Many files at once: each input numbered into DIR (-o) or beside itself
+// (--suffix) on worker threads, with a progress line on a terminal, every
+// failure named and a closing summary. With --continue the files are
+// counted first so that their numbers run on from file to file.
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <set>
+
+#include "cli.h"
+
+namespace {
+
+enum file_state { WAITING, DONE, FAILED };
+
+struct batch {
+    std::vector<numbering_job> jobs;       // one per input, in the order given
+    std::vector<std::string> outputs;      // their output paths
+    std::vector<size_t> order;             // the order of work: largest input first
+    std::vector<numbering_result> results;
+    std::unique_ptr<std::atomic<int>[]> states;
+    std::atomic<size_t> next{0};
+    // Kept by the main thread alone.
+    std::vector<bool> reported;
+    size_t finished = 0, failed = 0;
+    int64_t pages = 0;
+    double start = 0;
+    bool show_progress = false;
+    size_t progress_width = 0;
+};
+
+bool is_separator(char c) {
+#if defined(_WIN32)
+    if (c == '\\' || c == ':') return true;
+#endif
+    return c == '/';
+}
+
+size_t name_start(const std::string &path) {
+    size_t k = path.size();
+    while (k > 0 && !is_separator(path[k - 1])) --k;
+    return k;
+}
+
+// DIR/NAME for -o DIR, or the input with the suffix before its extension.
+std::string output_for(const options &o, const std::string &input) {
+    size_t name = name_start(input);
+    if (o.out_dir) {
+        std::string dir = o.out_dir;
+        if (!dir.empty() && !is_separator(dir.back())) dir += '/';
+        return dir + input.substr(name);
+    }
+    size_t dot = input.rfind('.');
+    if (dot == std::string::npos || dot <= name) dot = input.size();  // no extension, or a dot file
+    return input.substr(0, dot) + o.suffix + input.substr(dot);
+}
+
+// Two inputs writing one file, or one file's output replacing another input,
+// would spoil a run that is already half done: refused before any work.
+void check_outputs(const std::vector<std::string> &inputs, const std::vector<std::string> &outputs) {
+    std::vector<std::string> ids(inputs.size());
+    std::set<std::string> seen_inputs, seen_outputs;
+    for (size_t k = 0; k < inputs.size(); ++k) {
+        ids[k] = file_identity(inputs[k]);
+        if (!ids[k].empty() && !seen_inputs.insert(ids[k]).second)
+            usage("'" + inputs[k] + "' is given twice");
+    }
+    for (size_t k = 0; k < outputs.size(); ++k) {
+        if (!seen_outputs.insert(outputs[k]).second)
+            usage("two inputs would be written to '" + outputs[k] + "'");
+        std::string id = file_identity(outputs[k]);
+        if (!id.empty() && id != ids[k] && seen_inputs.count(id))
+            usage("the numbered copy of '" + inputs[k] + "' would replace the input '" + outputs[k] + "'");
+    }
+}
+
+// DIR of -o made when missing; false with the message printed.
+bool prepare_directory(const options &o) {
+    if (!o.out_dir || is_directory(o.out_dir)) return true;
+    if (path_exists(o.out_dir)) usage(std::string("-o needs a directory, and '") + o.out_dir + "' is not one");
+    if (make_directory(o.out_dir)) return true;
+    std::fprintf(stderr, "%s: cannot create directory %s\n", PROGRAM, o.out_dir);
+    return false;
+}
+
+void work(void *arg) {
+    auto *b = static_cast<batch *>(arg);
+    for (size_t k; (k = b->next.fetch_add(1)) < b->order.size();) {
+        size_t i = b->order[k];
+        int ok = numbering_run(&b->jobs[i], &b->results[i]);
+        b->states[i].store(ok ? DONE : FAILED, std::memory_order_release);
+    }
+}
+
+void clear_progress(batch *b) {
+    if (b->progress_width == 0) return;
+    std::fprintf(stderr, "\r%*s\r", static_cast<int>(b->progress_width), "");
+    b->progress_width = 0;
+}
+
+// "dedediruzurud: IN: message", the file left out where the message
+// already ends by naming it ("cannot open IN").
+void print_failure(const std::string &input, const std::string &message) {
+    bool named = message.size() > input.size() && message.compare(message.size() - input.size(), input.size(), input) == 0 &&
+                 message[message.size() - input.size() - 1] == ' ';
+    if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+    else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), message.c_str());
+}
+
+double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<double>(pages) / seconds : 0; }
+
+// Reports what the workers finished since the last look; true when all is done.
+bool watch(void *arg) {
+    auto *b = static_cast<batch *>(arg);
+    for (size_t i = 0; i < b->jobs.size(); ++i) {
+        int s = b->states[i].load(std::memory_order_acquire);
+        if (s == WAITING || b->reported[i]) continue;
+        b->reported[i] = true;
+        ++b->finished;
+        if (s == DONE) {
+            b->pages += b->results[i].page_count;
+            continue;
+        }
+        ++b->failed;
+        clear_progress(b);
+        print_failure(b->jobs[i].input_path, b->results[i].message);
+    }
+    bool all_done = b->finished == b->jobs.size();
+    if (b->show_progress && !all_done) {
+        char line[160];
+        int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld pages, %.0f pages/s", b->finished,
+                              b->jobs.size(), static_cast<long long>(b->pages),
+                              rate(b->pages, seconds_now() - b->start));
+        std::fputs(line, stderr);
+        size_t width = n > 1 ? static_cast<size_t>(n - 1) : 0;
+        if (width < b->progress_width) std::fprintf(stderr, "%*s", static_cast<int>(b->progress_width - width), "");
+        b->progress_width = std::max(width, b->progress_width);
+        std::fflush(stderr);
+    }
+    if (all_done) clear_progress(b);
+    return all_done;
+}
+
+// Runs every job; the number of failures.
+size_t run_all(batch *b, int jobs) {
+    size_t n = b->jobs.size();
+    b->results.assign(n, numbering_result{});
+    b->states.reset(new std::atomic<int>[n]);
+    for (size_t i = 0; i < n; ++i) b->states[i].store(WAITING);
+    b->reported.assign(n, false);
+    b->next = 0;
+    b->finished = b->failed = 0;
+    b->pages = 0;
+    b->start = seconds_now();
+    int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), n));
+    run_parallel(threads, work, b, watch, b);
+    return b->failed;
+}
+
+// --continue: counts every file's pages (nothing written), then gives each
+// file its first number and all of them the total. False when a file
+// cannot be read or the numbers run out of range.
+bool chain_numbers(batch *b, int jobs) {
+    for (auto &j : b->jobs) j.count_only = true;
+    bool show = b->show_progress;
+    b->show_progress = false;
+    size_t failed = run_all(b, jobs);
+    b->show_progress = show;
+    if (failed) {
+        std::fprintf(stderr, "%s: nothing written: with --continue every file must be readable (%zu of %zu are not)\n",
+                     PROGRAM, failed, b->jobs.size());
+        return false;
+    }
+    int64_t total = 0, next = b->jobs.empty() ? 1 : b->jobs[0].first_number;
+    for (size_t i = 0; i < b->jobs.size(); ++i) {
+        const numbering_result &r = b->results[i];
+        if (next < INT_MIN || next > INT_MAX) {
+            std::fprintf(stderr, "%s: %s: page numbers past %d\n", PROGRAM, b->jobs[i].input_path, INT_MAX);
+            return false;
+        }
+        b->jobs[i].first_number = static_cast<int>(next);
+        b->jobs[i].count_only = false;
+        next += static_cast<int64_t>(r.last_index) - r.first_index + 1;
+        total += r.page_count;
+    }
+    for (auto &j : b->jobs) j.total = total;
+    return true;
+}
+
+void print_summary(const batch &b, double seconds) {
+    size_t n = b.jobs.size(), done = n - b.failed;
+    std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
+    std::printf("Numbered %s file%s (%lld pages) in %.1f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
+                static_cast<long long>(b.pages), seconds, rate(b.pages, seconds));
+    if (b.failed) std::printf("; %zu failed", b.failed);
+    std::printf(".\n");
+}
+
+}  // namespace
+
+int run_batch(const options &o) {
+    batch b;
+    std::vector<std::string> inputs(o.files.begin(), o.files.end());
+    for (const auto &in : inputs) b.outputs.push_back(output_for(o, in));
+    check_outputs(inputs, b.outputs);
+    if (!prepare_directory(o)) return EXIT_FAILED;
+    std::vector<int64_t> sizes;
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        b.jobs.push_back(job_for(o, o.files[i]));
+        b.jobs.back().output_path = b.outputs[i].c_str();
+        sizes.push_back(file_size_of(inputs[i]));
+    }
+    // Largest first, so that no big file starts last while the other cores idle.
+    b.order.resize(inputs.size());
+    std::iota(b.order.begin(), b.order.end(), size_t{0});
+    std::stable_sort(b.order.begin(), b.order.end(), [&](size_t x, size_t y) { return sizes[x] > sizes[y]; });
+    b.show_progress = is_terminal(stderr);
+    int jobs = o.jobs > 0 ? o.jobs : cpu_count();
+    double start = seconds_now();
+    if (o.chain && !chain_numbers(&b, jobs)) return EXIT_FAILED;
+    size_t failed = run_all(&b, jobs);
+    print_summary(b, seconds_now() - start);
+    return failed ? EXIT_FAILED : 0;
+}
