@@ -13,20 +13,22 @@
 
 namespace {
 
-enum file_state { WAITING, DONE, FAILED };
-
 struct batch {
     std::vector<numbering_job> jobs;       // one per input, in the order given
     std::vector<std::string> outputs;      // their output paths
     std::vector<size_t> order;             // the order of work: largest input first
     std::vector<numbering_result> results;
-    std::unique_ptr<std::atomic<int>[]> states;
-    std::atomic<size_t> next{0};
+    std::vector<char> succeeded;
+    std::atomic<size_t> next{0};  // the next place in order to work on
+    // The finished jobs in the order they finished (index + 1; 0 until set),
+    // so that the main thread looks at each once.
+    std::unique_ptr<std::atomic<size_t>[]> finished_jobs;
+    std::atomic<size_t> finishing{0};
     // Kept by the main thread alone.
-    std::vector<bool> reported;
     size_t finished = 0, failed = 0;
     int64_t pages = 0;
     double start = 0;
+    double drawn = 0;  // when the progress line was last drawn
     bool show_progress = false;
     size_t progress_width = 0;
 };
@@ -89,8 +91,8 @@ void work(void *arg) {
     auto *b = static_cast<batch *>(arg);
     for (size_t k; (k = b->next.fetch_add(1)) < b->order.size();) {
         size_t i = b->order[k];
-        int ok = numbering_run(&b->jobs[i], &b->results[i]);
-        b->states[i].store(ok ? DONE : FAILED, std::memory_order_release);
+        b->succeeded[i] = numbering_run(&b->jobs[i], &b->results[i]) == 1;
+        b->finished_jobs[b->finishing.fetch_add(1)].store(i + 1, std::memory_order_release);
     }
 }
 
@@ -114,12 +116,10 @@ double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<do
 // Reports what the workers finished since the last look; true when all is done.
 bool watch(void *arg) {
     auto *b = static_cast<batch *>(arg);
-    for (size_t i = 0; i < b->jobs.size(); ++i) {
-        int s = b->states[i].load(std::memory_order_acquire);
-        if (s == WAITING || b->reported[i]) continue;
-        b->reported[i] = true;
+    for (size_t v; b->finished < b->jobs.size() && (v = b->finished_jobs[b->finished].load(std::memory_order_acquire));) {
+        size_t i = v - 1;
         ++b->finished;
-        if (s == DONE) {
+        if (b->succeeded[i]) {
             b->pages += b->results[i].page_count;
             continue;
         }
@@ -128,11 +128,13 @@ bool watch(void *arg) {
         print_failure(b->jobs[i].input_path, b->results[i].message);
     }
     bool all_done = b->finished == b->jobs.size();
-    if (b->show_progress && !all_done) {
+    double now = seconds_now();
+    if (b->show_progress && !all_done && (b->drawn == 0 || now - b->drawn >= 0.1)) {
+        b->drawn = now;
         char line[160];
         int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld pages, %.0f pages/s", b->finished,
                               b->jobs.size(), static_cast<long long>(b->pages),
-                              rate(b->pages, seconds_now() - b->start));
+                              rate(b->pages, now - b->start));
         std::fputs(line, stderr);
         size_t width = n > 1 ? static_cast<size_t>(n - 1) : 0;
         if (width < b->progress_width) std::fprintf(stderr, "%*s", static_cast<int>(b->progress_width - width), "");
@@ -147,13 +149,15 @@ bool watch(void *arg) {
 size_t run_all(batch *b, int jobs) {
     size_t n = b->jobs.size();
     b->results.assign(n, numbering_result{});
-    b->states.reset(new std::atomic<int>[n]);
-    for (size_t i = 0; i < n; ++i) b->states[i].store(WAITING);
-    b->reported.assign(n, false);
+    b->succeeded.assign(n, 0);
+    b->finished_jobs.reset(new std::atomic<size_t>[n]);
+    for (size_t i = 0; i < n; ++i) b->finished_jobs[i].store(0);
     b->next = 0;
+    b->finishing = 0;
     b->finished = b->failed = 0;
     b->pages = 0;
     b->start = seconds_now();
+    b->drawn = 0;
     int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), n));
     run_parallel(threads, work, b, watch, b);
     return b->failed;
