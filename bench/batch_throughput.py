@@ -10,7 +10,8 @@ measures how much two plain busy processes gain over one at that moment.
 
     bench/batch_throughput.py [--tool PATH] [--corpus DIR] [--copies N] [--rounds N] [--jobs 1 2]
 
-Without --tool it builds the tool in build-bench/ (Release).
+Without --tool it builds the tool in build-bench/ (Release). The copies and
+outputs go to TMPDIR; TMPDIR=/dev/shm keeps the disk out of the figures.
 """
 import argparse
 import multiprocessing

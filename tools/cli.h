@@ -73,8 +73,8 @@ int64_t file_size_of(const std::string &path);
 // names nothing.
 std::string file_identity(const std::string &path);
 // Runs work(arg) on `threads` threads while this thread calls tick(tick_arg)
-// every 5 ms until it returns true (all work done); then joins them.
-void run_parallel(int threads, void (*work)(void *), void *arg, bool (*tick)(void *), void *tick_arg);
+// every 100 ms, and once more as soon as the last of them has ended.
+void run_parallel(int threads, void (*work)(void *), void *arg, void (*tick)(void *), void *tick_arg);
 // Seconds on a steady clock.
 double seconds_now();
 

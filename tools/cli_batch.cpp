@@ -28,7 +28,6 @@ struct batch {
     size_t finished = 0, failed = 0;
     int64_t pages = 0;
     double start = 0;
-    double drawn = 0;  // when the progress line was last drawn
     bool show_progress = false;
     size_t progress_width = 0;
 };
@@ -113,8 +112,8 @@ void print_failure(const std::string &input, const std::string &message) {
 
 double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<double>(pages) / seconds : 0; }
 
-// Reports what the workers finished since the last look; true when all is done.
-bool watch(void *arg) {
+// Reports what the workers finished since the last look.
+void watch(void *arg) {
     auto *b = static_cast<batch *>(arg);
     for (size_t v; b->finished < b->jobs.size() && (v = b->finished_jobs[b->finished].load(std::memory_order_acquire));) {
         size_t i = v - 1;
@@ -129,8 +128,7 @@ bool watch(void *arg) {
     }
     bool all_done = b->finished == b->jobs.size();
     double now = seconds_now();
-    if (b->show_progress && !all_done && (b->drawn == 0 || now - b->drawn >= 0.1)) {
-        b->drawn = now;
+    if (b->show_progress && !all_done) {
         char line[160];
         int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld pages, %.0f pages/s", b->finished,
                               b->jobs.size(), static_cast<long long>(b->pages),
@@ -142,7 +140,6 @@ bool watch(void *arg) {
         std::fflush(stderr);
     }
     if (all_done) clear_progress(b);
-    return all_done;
 }
 
 // Runs every job; the number of failures.
@@ -157,7 +154,6 @@ size_t run_all(batch *b, int jobs) {
     b->finished = b->failed = 0;
     b->pages = 0;
     b->start = seconds_now();
-    b->drawn = 0;
     int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), n));
     run_parallel(threads, work, b, watch, b);
     return b->failed;

@@ -14,16 +14,16 @@
 #include <windows.h>
 #else
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 #endif
 
 namespace {
 
-// Short enough that the end of the last file is noticed at once.
-constexpr int TICK_MS = 5;
+constexpr int TICK_MS = 100;  // between looks at the finished files
 
 }  // namespace
 
@@ -123,19 +123,19 @@ DWORD WINAPI thread_main(LPVOID p) {
 }
 }  // namespace
 
-void run_parallel(int threads, void (*work)(void *), void *arg, bool (*tick)(void *), void *tick_arg) {
+void run_parallel(int threads, void (*work)(void *), void *arg, void (*tick)(void *), void *tick_arg) {
     thread_start start{work, arg};
     std::vector<HANDLE> handles;
-    for (int k = 0; k < threads; ++k) {
+    for (int k = 0; k < threads && k < MAXIMUM_WAIT_OBJECTS; ++k) {
         HANDLE h = CreateThread(nullptr, 0, thread_main, &start, 0, nullptr);
         if (h) handles.push_back(h);
     }
     if (handles.empty()) work(arg);  // no thread to be had: do the work here
-    while (!tick(tick_arg)) Sleep(TICK_MS);
-    for (HANDLE h : handles) {
-        WaitForSingleObject(h, INFINITE);
-        CloseHandle(h);
-    }
+    while (!handles.empty() &&
+           WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, TICK_MS) == WAIT_TIMEOUT)
+        tick(tick_arg);
+    for (HANDLE h : handles) CloseHandle(h);
+    tick(tick_arg);
 }
 
 #else
@@ -212,16 +212,35 @@ std::string file_identity(const std::string &path) {
     return std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
 }
 
-void run_parallel(int threads, void (*work)(void *), void *arg, bool (*tick)(void *), void *tick_arg) {
+void run_parallel(int threads, void (*work)(void *), void *arg, void (*tick)(void *), void *tick_arg) {
+    std::mutex m;
+    std::condition_variable ended;
+    int running = 0;
+    auto body = [&] {
+        work(arg);
+        std::lock_guard<std::mutex> hold(m);
+        --running;
+        ended.notify_all();
+    };
     std::vector<std::thread> pool;
+    std::unique_lock<std::mutex> lock(m);  // no thread counts itself out before it is counted in
     try {
-        for (int k = 0; k < threads; ++k) pool.emplace_back(work, arg);
+        for (int k = 0; k < threads; ++k) {
+            pool.emplace_back(body);
+            ++running;
+        }
     } catch (const std::exception &) {
         if (pool.empty()) work(arg);  // no thread to be had: do the work here
     }
-    struct timespec pause = {0, TICK_MS * 1000L * 1000L};
-    while (!tick(tick_arg)) nanosleep(&pause, nullptr);
+    while (running > 0) {
+        lock.unlock();
+        tick(tick_arg);
+        lock.lock();
+        ended.wait_for(lock, std::chrono::milliseconds(TICK_MS), [&] { return running == 0; });
+    }
+    lock.unlock();
     for (auto &t : pool) t.join();
+    tick(tick_arg);
 }
 
 #endif
