@@ -192,7 +192,7 @@ bool chain_numbers(batch *b, int jobs) {
 void print_summary(const batch &b, double seconds) {
     size_t n = b.jobs.size(), done = n - b.failed;
     std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
-    std::printf("Numbered %s file%s (%lld pages) in %.1f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
+    std::printf("Numbered %s file%s (%lld pages) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
                 static_cast<long long>(b.pages), seconds, rate(b.pages, seconds));
     if (b.failed) std::printf("; %zu failed", b.failed);
     std::printf(".\n");
