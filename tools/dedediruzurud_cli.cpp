@@ -245,13 +245,19 @@ int parse(int argc, char **argv, options *o) {
             std::string key = name.substr(0, eq);
             if (!takes_value(key)) usage("unknown option '" + key + "'");
             apply(key, arg + eq + 1, o);
-            if (key == "--format") o->format_index = k, o->format_offset = eq + 1;
+            if (key == "--format") {
+                o->format_index = k;
+                o->format_offset = eq + 1;
+            }
         } else if (name.size() > 2 && name[1] != '-' && takes_value(name.substr(0, 2))) {
             apply(name.substr(0, 2), arg + 2, o);  // -j2, -oDIR
         } else if (takes_value(name)) {
             if (k + 1 >= argc) usage("option " + name + " needs a value");
             apply(name, argv[++k], o);
-            if (name == "--format") o->format_index = k, o->format_offset = 0;
+            if (name == "--format") {
+                o->format_index = k;
+                o->format_offset = 0;
+            }
         } else {
             usage("unknown option '" + name + "'");
         }
