@@ -130,8 +130,8 @@ void watch(void *arg) {
     double now = seconds_now();
     if (b->show_progress && !all_done) {
         char line[160];
-        int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld pages, %.0f pages/s", b->finished,
-                              b->jobs.size(), static_cast<long long>(b->pages),
+        int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld page%s, %.0f pages/s", b->finished,
+                              b->jobs.size(), static_cast<long long>(b->pages), b->pages == 1 ? "" : "s",
                               rate(b->pages, now - b->start));
         std::fputs(line, stderr);
         size_t width = n > 1 ? static_cast<size_t>(n - 1) : 0;
@@ -192,8 +192,8 @@ bool chain_numbers(batch *b, int jobs) {
 void print_summary(const batch &b, double seconds) {
     size_t n = b.jobs.size(), done = n - b.failed;
     std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
-    std::printf("Numbered %s file%s (%lld pages) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
-                static_cast<long long>(b.pages), seconds, rate(b.pages, seconds));
+    std::printf("Numbered %s file%s (%lld page%s) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
+                static_cast<long long>(b.pages), b.pages == 1 ? "" : "s", seconds, rate(b.pages, seconds));
     if (b.failed) std::printf("; %zu failed", b.failed);
     std::printf(".\n");
 }
