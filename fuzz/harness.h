@@ -253,7 +253,7 @@ inline std::string run_filters(const uint8_t *data, size_t size) {
     else if (!out.data) problem = "output buffer lost";
     else if (r != 1 && out.len != 6) problem = "failed decode changed the buffer";
     else if (std::memcmp(out.data, "prefix", 6) != 0) problem = "decode overwrote earlier content";
-    else if (out.len - 6 > PDFP_MAX_DECODED) problem = "decoded past the limit";
+    else if (out.len - 6 > MAX_DECODED_BYTES) problem = "decoded past the limit";
     else if (out.data[out.len] != 0) problem = "no NUL after decoded bytes";
     pdfp_buf_free(&out);
     return problem;

@@ -4,7 +4,9 @@
 
 #include <cstdint>
 
-constexpr uint64_t DEFLATE_MAX_INPUT = 2147483647;  // 2^31 - 1
+#include "size_limits.h"
+
+constexpr uint64_t DEFLATE_MAX_INPUT = MAX_FILE_BYTES;
 
 // The most bytes deflate_compress produces for n input bytes (n at most
 // DEFLATE_MAX_INPUT): the input itself plus about 0.04 %.

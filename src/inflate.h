@@ -4,7 +4,10 @@
 
 #include <cstdint>
 
-constexpr uint64_t INFLATE_MAX_OUTPUT = 1073741824;  // 2^30
+#include "size_limits.h"
+
+// The most output one call may be asked for.
+constexpr uint64_t INFLATE_MAX_OUTPUT = MAX_DECODED_BYTES;
 
 // Decodes src (zlib header included) into dst, at most dst_cap bytes; never
 // allocates. Returns 0 when decoding ended (at the final block, or early at

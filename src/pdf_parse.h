@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "size_limits.h"
+
 // ---------------------------------------------------------------------------
 // Byte buffer and number formatting (buf.cpp)
 // ---------------------------------------------------------------------------
@@ -258,9 +260,6 @@ char *pdfp_remap_res_text_map(const char *text, int32_t text_len, const int32_t 
 // Stream decoding (decode.cpp, filters.cpp)
 // ---------------------------------------------------------------------------
 
-// No stream, and no stage of a filter chain, decodes to more than this.
-constexpr uint64_t PDFP_MAX_DECODED = 1073741824;  // 2^30
-
 // The most bytes that one call makes out of an input of input_size bytes,
 // for the output file and for any one decoded or joined page content: 1,024
 // per input byte plus 64 MiB, and below 2^31. Flate expands at most
@@ -270,7 +269,8 @@ constexpr uint64_t PDFP_MAX_DECODED = 1073741824;  // 2^30
 // gigabytes of memory.
 inline uint64_t pdfp_work_limit(int64_t input_size) {
     uint64_t relative = 1024 * static_cast<uint64_t>(input_size > 0 ? input_size : 0) + (64u << 20);
-    return relative < 2147483647u ? relative : 2147483647u;
+    const uint64_t most = static_cast<uint64_t>(MAX_FILE_BYTES);
+    return relative < most ? relative : most;
 }
 
 // The bytes of a stream entry after decoding, or null. Decoded bytes are
@@ -286,7 +286,7 @@ const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned cha
 // No stage produces more than limit bytes (a stage that would fails).
 int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
                         const unsigned char *raw, int32_t raw_len, pdfp_buf *out,
-                        uint64_t limit = PDFP_MAX_DECODED);
+                        uint64_t limit = MAX_DECODED_BYTES);
 
 constexpr int PDFP_MAX_FILTERS = 16;
 
@@ -317,10 +317,10 @@ int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filte
 // have advanced and the caller restores it.
 // Each stops (-1) beyond limit output bytes.
 int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out,
-               uint64_t limit = PDFP_MAX_DECODED);
-int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
-int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
-int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = PDFP_MAX_DECODED);
+               uint64_t limit = MAX_DECODED_BYTES);
+int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
+int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
+int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
 // Undoes f's predictor in place on out's bytes from start on: 1, or -1 for
 // a row the predictor cannot have written.
 int undo_predictor(pdfp_buf *out, uint64_t start, const pdfp_filter *f);

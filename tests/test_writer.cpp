@@ -433,7 +433,7 @@ TEST(Failure, OutputPastTheLimitFailsForGood) {
     out_str(&o, "");
     EXPECT_EQ(std::string(reinterpret_cast<char *>(b.data), b.len), "0123456789");
     pdfp_buf_free(&b);
-    EXPECT_EQ(OUTPUT_LIMIT, 2147483647u);
+    EXPECT_EQ(MAX_FILE_BYTES, 2147483647);
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ constexpr const char *VERSION = "1.0.0";
 // The names the pipes go by in messages.
 constexpr const char *STDIN_NAME = "(standard input)";
 constexpr const char *STDOUT_NAME = "(standard output)";
-constexpr size_t MAX_INPUT_BYTES = 2147483647;  // the library's limit
+constexpr size_t MAX_INPUT_BYTES = MAX_FILE_BYTES;  // the library's limit
 
 constexpr const char *HELP_TEXT =
     "Usage: dedediruzurud [options] INPUT.pdf OUTPUT.pdf\n"

@@ -183,7 +183,7 @@ void append_xref_and_trailer(out_buf *o, const std::vector<int64_t> &offsets) {
 
 // The longest output a document may produce (pdfp_work_limit): a small
 // hostile file must not take gigabytes of memory.
-uint64_t output_limit(int32_t input_size) { return std::min(pdfp_work_limit(input_size), OUTPUT_LIMIT); }
+uint64_t output_limit(int32_t input_size) { return std::min<uint64_t>(pdfp_work_limit(input_size), MAX_FILE_BYTES); }
 
 // The assembly proper; false with or without a message of its own.
 bool build(build_job *j, pdfp_buf *out) {

@@ -16,9 +16,6 @@
 // Output buffer (writer.cpp)
 // ---------------------------------------------------------------------------
 
-// Cross-reference offsets are 32-bit: the output must stay below 2^31 bytes.
-constexpr uint64_t OUTPUT_LIMIT = 2147483647;
-
 // The output file image. After the first failed append nothing more is
 // appended and failed stays set: a buffer that could not grow loses its
 // content, and a later append must not start it afresh behind our back.
@@ -26,7 +23,7 @@ constexpr uint64_t OUTPUT_LIMIT = 2147483647;
 struct out_buf {
     pdfp_buf *buf;
     bool failed;
-    uint64_t limit = OUTPUT_LIMIT;
+    uint64_t limit = MAX_FILE_BYTES;  // cross-reference offsets are 32-bit
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);

@@ -59,7 +59,7 @@ int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_
 
 int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
                         const unsigned char *raw, int32_t raw_len, pdfp_buf *out, uint64_t limit) {
-    limit = std::min(limit, PDFP_MAX_DECODED);
+    limit = std::min(limit, MAX_DECODED_BYTES);
     pdfp_filter_chain chain;
     int count = parse_filters(buf, from, to, &chain);
     if (count <= 0) return count;

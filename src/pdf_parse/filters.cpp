@@ -2,7 +2,7 @@
 // the PNG and TIFF predictors that follow Flate and LZW, and the reading of
 // /Filter and /DecodeParms from a stream dictionary. Every decoder appends
 // to a pdfp_buf, so its output grows by doubling and stops at
-// PDFP_MAX_DECODED bytes instead of growing without bound.
+// MAX_DECODED_BYTES bytes instead of growing without bound.
 #include <cstring>
 
 #include "pdf_parse.h"
@@ -23,7 +23,7 @@ bool room(pdfp_buf *out, uint64_t start, uint64_t n, uint64_t limit) {
 void put_byte(pdfp_buf *out, unsigned char c) { out->data[out->len++] = c; }
 
 int finish(pdfp_buf *out) {
-    if (!room(out, out->len, 0, PDFP_MAX_DECODED)) return -1;  // an empty output still gets storage
+    if (!room(out, out->len, 0, MAX_DECODED_BYTES)) return -1;  // an empty output still gets storage
     out->data[out->len] = 0;
     return 1;
 }
@@ -491,7 +491,7 @@ bool read_parm_dict(const unsigned char *b, int32_t p, int32_t e, pdfp_filter *f
     if (f->colors < 1 || f->colors > 256 || f->columns < 1) return false;
     if (f->bpc != 1 && f->bpc != 2 && f->bpc != 4 && f->bpc != 8 && f->bpc != 16) return false;
     uint64_t rowbytes = (static_cast<uint64_t>(f->colors) * f->bpc * f->columns + 7) / 8;
-    return rowbytes <= PDFP_MAX_DECODED;
+    return rowbytes <= MAX_DECODED_BYTES;
 }
 
 // Parameters for a filter from the object at [p, e): a dictionary, null, or

@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int64_t MAX_INPUT = 2147483647;  // offsets are 32-bit
-
 // Reads "NUM GEN" backwards from the "obj" keyword at k. False when there
 // is no valid header there.
 bool header_before(const unsigned char *data, int32_t k, int32_t *num, int32_t *gen, int32_t *hdr) {
@@ -458,7 +456,7 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
         report("empty input file: %s", path);
         return -1;
     }
-    if (n > MAX_INPUT) {
+    if (n > MAX_FILE_BYTES) {
         std::fclose(f);
         report("input file too large: %s", path);
         return -1;
@@ -483,7 +481,7 @@ int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name,
         report("empty input file: %s", name);
         return -1;
     }
-    if (size > static_cast<size_t>(MAX_INPUT)) {
+    if (size > static_cast<size_t>(MAX_FILE_BYTES)) {
         report("input file too large: %s", name);
         return -1;
     }

@@ -73,7 +73,7 @@ unsigned char *container_data(pdfp_doc *doc, const pdfp_obj &o, int32_t dict_end
         *out_len = L;
         return block;
     }
-    if (out.len > static_cast<uint64_t>(INT32_MAX) || !arena_adopt(&doc->arena, out.data)) {
+    if (out.len > static_cast<uint64_t>(MAX_FILE_BYTES) || !arena_adopt(&doc->arena, out.data)) {
         pdfp_buf_free(&out);
         return nullptr;
     }
