@@ -24,40 +24,15 @@
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
 #include "inflate.h"
+#include "messages.h"
 #include "pdf_parse.h"
 #include "pdf_parse/load_steps.h"
 
 namespace fuzz {
 
-// Every message the library may leave in its last-error text. "%s" stands
-// for any text, "%d" and "%ld" for a decimal integer.
-inline const char *const k_messages[] = {
-    "NULL path argument",
-    "cannot open %s",
-    "empty input file: %s",
-    "input file too large: %s",
-    "read error on %s",
-    "no PDF objects found \xE2\x80\x94 not a PDF: %s",
-    "encrypted PDFs are not supported: %s",
-    "cannot locate the page tree",
-    "page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects",
-    "broken page tree",
-    "document has no pages",
-    "range %d..%d is empty (document has %ld pages)",
-    "skip_pages %d >= page count %ld \xE2\x80\x94 nothing to number",
-    "NULL output path",
-    "position must be 0..5 (got %d)",
-    "colour components must be 0..255",
-    "empty page range (start %ld > end %ld of %ld)",
-    "out of memory",
-    "failed to build output",
-    "failed to build output (damaged page tree or content)",
-    "cannot write %s",
-    "short write to %s",
-    "close error on %s",
-};
-
-// Whether text matches the message pattern pat.
+// Whether text matches the message pattern pat (one of ALL_MESSAGES, the
+// library's own table): "%s" stands for any text, "%d", "%ld" and "%lld"
+// for a decimal integer.
 inline bool match_message(const char *pat, const char *text) {
     if (!*pat) return !*text;
     if (pat[0] == '%' && pat[1] == 's') {
@@ -66,7 +41,8 @@ inline bool match_message(const char *pat, const char *text) {
             if (!*t) return false;
         }
     }
-    int skip = pat[0] == '%' && pat[1] == 'd' ? 2 : pat[0] == '%' && pat[1] == 'l' && pat[2] == 'd' ? 3 : 0;
+    int skip = 0;
+    if (pat[0] == '%') skip = pat[1] == 'd' ? 2 : pat[1] == 'l' && pat[2] == 'd' ? 3 : pat[1] == 'l' && pat[2] == 'l' && pat[3] == 'd' ? 4 : 0;
     if (skip) {
         const char *t = text;
         if (*t == '-') ++t;
@@ -78,7 +54,7 @@ inline bool match_message(const char *pat, const char *text) {
 }
 
 inline bool is_specified_message(const char *text) {
-    for (const char *m : k_messages)
+    for (const char *m : ALL_MESSAGES)
         if (match_message(m, text)) return true;
     return false;
 }

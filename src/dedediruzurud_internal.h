@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "messages.h"
 #include "pdf_parse.h"
 
 // Replaces the last-error text (at most 1023 bytes, always NUL-terminated).

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dedediruzurud.h"
+#include "messages.h"
 #include "pdf_parse.h"
 #include "support.h"
 
@@ -47,31 +48,30 @@ TEST_P(LoadFailure, ReportsOneMessageAndHoldsNoStorage) {
     pdfp_doc_free(&doc);  // harmless on an empty record
 }
 
-std::string em = "\xE2\x80\x94";
 INSTANTIATE_TEST_SUITE_P(
     Table, LoadFailure,
     ::testing::Values(
-        fail_case{"empty", "", "empty input file: %s"},
-        fail_case{"abc", "abc", "no PDF objects found " + em + " not a PDF: %s"},
+        fail_case{"empty", "", MSG_EMPTY_INPUT},
+        fail_case{"abc", "abc", MSG_NOT_A_PDF},
         fail_case{"encrypted", make_pdf({CATALOG, PAGES1, PAGE, "<< /Filter /Standard >>"}, 1, " /Encrypt 4 0 R"),
-                  "encrypted PDFs are not supported: %s"},
-        fail_case{"no_catalog", make_pdf({"<< /Foo 1 >>"}, 9), "cannot locate the page tree"},
+                  MSG_ENCRYPTED},
+        fail_case{"no_catalog", make_pdf({"<< /Foo 1 >>"}, 9), MSG_NO_PAGE_TREE},
         fail_case{"pages_zero", make_pdf({"<< /Type /Catalog /Pages 0 0 R >>", PAGES1, PAGE}),
-                  "cannot locate the page tree"},
+                  MSG_NO_PAGE_TREE},
         fail_case{"inline_kids",
                   make_pdf({CATALOG, "<< /Type /Pages /Kids [<< /Type /Page >>] /Count 1 >>"}),
-                  "page tree uses inline page dictionaries in /Kids " + em + " pages must be indirect objects"},
+                  MSG_INLINE_KIDS},
         fail_case{"inline_below_root",
                   make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R] >>", "<< /Type /Pages /Kids [<< /Type /Page >>] >>"}),
-                  "broken page tree"},
+                  MSG_BROKEN_TREE},
         fail_case{"cycle", make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R] >>", "<< /Type /Pages /Kids [2 0 R] >>"}),
-                  "broken page tree"},
+                  MSG_BROKEN_TREE},
         fail_case{"missing_kid", make_pdf({CATALOG, "<< /Type /Pages /Kids [3 0 R 99 0 R] >>", PAGE}),
-                  "broken page tree"},
-        fail_case{"empty_tree", make_pdf({CATALOG, "<< /Type /Pages /Kids [] /Count 0 >>"}), "document has no pages"},
+                  MSG_BROKEN_TREE},
+        fail_case{"empty_tree", make_pdf({CATALOG, "<< /Type /Pages /Kids [] /Count 0 >>"}), MSG_NO_PAGES},
         fail_case{"indirect_kids", make_pdf({CATALOG, "<< /Type /Pages /Kids 3 0 R >>", "[4 0 R]"}),
-                  "document has no pages"},
-        fail_case{"root_not_tree", make_pdf({CATALOG, "<< /Type /Font >>"}), "broken page tree"}),
+                  MSG_NO_PAGES},
+        fail_case{"root_not_tree", make_pdf({CATALOG, "<< /Type /Font >>"}), MSG_BROKEN_TREE}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Load, MissingFileAndNullPath) {

@@ -345,7 +345,7 @@ TEST_F(WriterDirect, BuildTouchesNoFileAndFreesOnFailure) {
 // Failures of the build and of the write.
 // ---------------------------------------------------------------------------
 
-const char *kFallback = "failed to build output (damaged page tree or content)";
+const char *kFallback = MSG_DAMAGED;
 
 TEST(Failure, DamagedPagesFailWithTheFallbackMessage) {
     const std::vector<std::string> damaged = {

@@ -302,7 +302,7 @@ int run_single(const options &o) {
     if (ok && out_pipe) {
         set_binary(stdout);
         ok = std::fwrite(image.data, 1, image.len, stdout) == image.len && std::fflush(stdout) == 0;
-        if (!ok) std::snprintf(r.message, sizeof r.message, "short write to %s", STDOUT_NAME);
+        if (!ok) std::snprintf(r.message, sizeof r.message, MSG_SHORT_WRITE, STDOUT_NAME);
     }
     pdfp_buf_free(&image);
     if (ok) return 0;

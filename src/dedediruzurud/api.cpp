@@ -38,7 +38,7 @@ bool select_pages(const numbering_job *job, int32_t count, numbering_result *r) 
         if (f < 0) f = 0;
         if (l >= count) l = count - 1;
         if (f > l) {
-            set_error("range %d..%d is empty (document has %ld pages)", job->start_page, job->end_page,
+            set_error(MSG_EMPTY_RANGE, job->start_page, job->end_page,
                       static_cast<long>(count));
             return false;
         }
@@ -47,7 +47,7 @@ bool select_pages(const numbering_job *job, int32_t count, numbering_result *r) 
     } else if (job->selection == SELECT_SKIP) {
         int f = job->skip_pages < 0 ? 0 : job->skip_pages;
         if (f >= count) {
-            set_error("skip_pages %d >= page count %ld \xE2\x80\x94 nothing to number", job->skip_pages,
+            set_error(MSG_SKIP_ALL, job->skip_pages,
                       static_cast<long>(count));
             return false;
         }
@@ -65,7 +65,7 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
     try {
         bool has_target = job->output_path || job->output_image || job->count_only;
         if (!job->input_path || !has_target) {
-            set_error("NULL path argument");
+            set_error(MSG_NULL_PATH);
             return 0;
         }
         doc_guard g;
@@ -89,9 +89,9 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
         clear_error();
         return 1;
     } catch (const std::bad_alloc &) {
-        set_error("out of memory");
+        set_error(MSG_OUT_OF_MEMORY);
     } catch (...) {
-        set_error("failed to build output");
+        set_error(MSG_BUILD_FAILED);
     }
     return 0;
 }

@@ -80,7 +80,7 @@ uint64_t random_bits() {
 }
 
 bool cannot_write(const char *path) {
-    set_error("cannot write %s", path);
+    set_error(MSG_CANNOT_WRITE, path);
     return false;
 }
 
@@ -122,14 +122,14 @@ bool write_and_close(int fd, const char *path, const unsigned char *data, uint64
     for (uint64_t done = 0; done < len;) {
         long k = write_piece(fd, data + done, static_cast<size_t>(len - done));
         if (k <= 0) {
-            set_error("short write to %s", path);
+            set_error(MSG_SHORT_WRITE, path);
             ok = false;
             break;
         }
         done += static_cast<uint64_t>(k);
     }
     if (close_file(fd) != 0) {
-        set_error("close error on %s", path);
+        set_error(MSG_CLOSE_ERROR, path);
         ok = false;
     }
     return ok;

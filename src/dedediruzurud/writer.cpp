@@ -71,12 +71,12 @@ struct build_job {
 // The argument checks, in order; false with the message recorded.
 bool check_args(build_job *j, int position, double font_size, int red, int green, int blue) {
     if (static_cast<unsigned>(position) > MAX_POSITION) {
-        set_error("position must be 0..5 (got %d)", position);
+        set_error(MSG_BAD_POSITION, position);
         return false;
     }
     if (static_cast<unsigned>(red) > MAX_COMPONENT || static_cast<unsigned>(blue) > MAX_COMPONENT ||
         static_cast<unsigned>(green) > MAX_COMPONENT) {
-        set_error("colour components must be 0..255");
+        set_error(MSG_BAD_COLOUR);
         return false;
     }
     // Not positive (or not a number at all) means the default.
@@ -90,14 +90,14 @@ bool check_args(build_job *j, int position, double font_size, int red, int green
     j->page_count = j->doc->pages.count;
     if (j->total < 0) j->total = j->page_count;
     if (j->page_count < 1) {
-        set_error("document has no pages");
+        set_error(MSG_NO_PAGES);
         return false;
     }
     if (j->first_index < 0) j->first_index = 0;
     if (j->last_index >= j->page_count) j->last_index = j->page_count - 1;
     if (j->last_index < j->first_index) {
         // long long: a 32-bit long (Windows) could not show first_index + 1.
-        set_error("empty page range (start %lld > end %lld of %lld)",
+        set_error(MSG_EMPTY_PAGE_RANGE,
                   static_cast<long long>(j->first_index) + 1, static_cast<long long>(j->last_index) + 1,
                   static_cast<long long>(j->page_count));
         return false;
@@ -193,7 +193,7 @@ bool build(build_job *j, pdfp_buf *out) {
     int64_t font_obj = first_out + static_cast<int64_t>(table.nums.size());
     std::vector<int64_t> offsets(static_cast<size_t>(font_obj) + 1, -1);
     if (!pdfp_buf_init(out)) {
-        set_error("out of memory");
+        set_error(MSG_OUT_OF_MEMORY);
         return false;
     }
     out_buf o{out, false, output_limit(j->doc->size)};
@@ -204,7 +204,7 @@ bool build(build_job *j, pdfp_buf *out) {
     append_font(&o, &offsets, static_cast<int32_t>(font_obj));
     append_xref_and_trailer(&o, offsets);
     if (o.failed) {
-        set_error("failed to build output");
+        set_error(MSG_BUILD_FAILED);
         return false;
     }
     return true;
@@ -218,7 +218,7 @@ bool build(build_job *j, pdfp_buf *out) {
 // output as it was.
 bool write_output(const char *path, const pdfp_buf *out) {
     if (!out->data || out->len == 0) {
-        set_error("failed to build output");
+        set_error(MSG_BUILD_FAILED);
         return false;
     }
     return output_file_write(path, out->data, out->len);
@@ -236,12 +236,12 @@ int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const c
     try {
         ok = build(&j, out);
     } catch (const std::bad_alloc &) {
-        set_error("out of memory");
+        set_error(MSG_OUT_OF_MEMORY);
     }
     if (!ok) {
         pdfp_buf_free(out);
         // Page failures record nothing themselves.
-        if (error_epoch() == epoch) set_error("failed to build output (damaged page tree or content)");
+        if (error_epoch() == epoch) set_error(MSG_DAMAGED);
     }
     return ok ? 1 : 0;
 }
@@ -250,7 +250,7 @@ int numbered_doc(const pdfp_doc *doc, const char *output_path, int position, con
                  double font_size, int first_index, int last_index, int first_number, int red,
                  int green, int blue, int64_t total) {
     if (!output_path) {
-        set_error("NULL output path");
+        set_error(MSG_NULL_OUTPUT);
         return 0;
     }
     pdfp_buf out{};

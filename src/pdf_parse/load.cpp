@@ -16,6 +16,7 @@
 #endif
 
 #include "load_steps.h"
+#include "messages.h"
 
 namespace {
 
@@ -372,21 +373,21 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     load_objstms(doc);
     select_definitions(doc);
     if (doc->objs.count == 0)
-        return fail(doc, report, "no PDF objects found \xE2\x80\x94 not a PDF: %s", path);
-    if (doc->encrypted) return fail(doc, report, "encrypted PDFs are not supported: %s", path);
+        return fail(doc, report, MSG_NOT_A_PDF, path);
+    if (doc->encrypted) return fail(doc, report, MSG_ENCRYPTED, path);
     objvec_build_index(&doc->objs);
     doc->catalog = find_catalog(doc);
     int32_t root = find_tree_root(doc, doc->catalog);
-    if (root < 0) return fail(doc, report, "cannot locate the page tree", path);
+    if (root < 0) return fail(doc, report, MSG_NO_PAGE_TREE, path);
     std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
     int32_t r = resolve_pages(doc->data, doc->size, &doc->objs, root, doc->max_num, &doc->pages,
                               visited.data(), 0);
     if (r == -2)
         return fail(doc, report,
-                    "page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects",
+                    MSG_INLINE_KIDS,
                     path);
-    if (r < 0) return fail(doc, report, "broken page tree", path);
-    if (doc->pages.count < 1) return fail(doc, report, "document has no pages", path);
+    if (r < 0) return fail(doc, report, MSG_BROKEN_TREE, path);
+    if (doc->pages.count < 1) return fail(doc, report, MSG_NO_PAGES, path);
     return 0;
 }
 
@@ -442,23 +443,23 @@ FILE *open_regular(const char *path) {
 int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
     clear_doc(doc);
     if (!path) {
-        report("NULL path argument");
+        report(MSG_NULL_PATH);
         return -1;
     }
     FILE *f = open_regular(path);
     if (!f) {
-        report("cannot open %s", path);
+        report(MSG_CANNOT_OPEN, path);
         return -1;
     }
     int64_t n = file_size(f);
     if (n < 1) {
         std::fclose(f);
-        report("empty input file: %s", path);
+        report(MSG_EMPTY_INPUT, path);
         return -1;
     }
     if (n > MAX_FILE_BYTES) {
         std::fclose(f);
-        report("input file too large: %s", path);
+        report(MSG_INPUT_TOO_LARGE, path);
         return -1;
     }
     doc->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(n)));
@@ -467,7 +468,7 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
     if (got != static_cast<size_t>(n)) {
         std::free(doc->data);
         doc->data = nullptr;
-        report("read error on %s", path);
+        report(MSG_READ_ERROR, path);
         return -1;
     }
     doc->size = static_cast<int32_t>(n);
@@ -478,16 +479,16 @@ int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name,
                       pdfp_report_fn report) {
     clear_doc(doc);
     if (size < 1) {
-        report("empty input file: %s", name);
+        report(MSG_EMPTY_INPUT, name);
         return -1;
     }
     if (size > static_cast<size_t>(MAX_FILE_BYTES)) {
-        report("input file too large: %s", name);
+        report(MSG_INPUT_TOO_LARGE, name);
         return -1;
     }
     doc->data = static_cast<unsigned char *>(std::malloc(size));
     if (!doc->data) {
-        report("read error on %s", name);
+        report(MSG_READ_ERROR, name);
         return -1;
     }
     std::memcpy(doc->data, bytes, size);
