@@ -69,6 +69,10 @@ int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t 
 int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
 // 1 for a top-level /Type /Page, 2 for /Pages, else 0.
 int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj);
+// Offset after the ")" that closes the literal string opened at pos
+// (backslash escapes and nested parentheses respected), or -1 when the
+// string is still open at end.
+int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
 // Offset of the "stream" keyword after the dictionary opened at pos, or -1.
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
 int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);

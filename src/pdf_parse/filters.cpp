@@ -322,17 +322,6 @@ int32_t token_end(const unsigned char *b, int32_t p, int32_t end) {
     return p;
 }
 
-// End of the literal string opening at p (one past its ')'), or -1.
-int32_t string_end(const unsigned char *b, int32_t p, int32_t end) {
-    int depth = 0;
-    for (; p < end; ++p) {
-        if (b[p] == '\\') ++p;
-        else if (b[p] == '(') ++depth;
-        else if (b[p] == ')' && --depth == 0) return p + 1;
-    }
-    return -1;
-}
-
 // End of the array or dictionary opening at p, or -1.
 int32_t composite_end(const unsigned char *b, int32_t p, int32_t end) {
     int64_t depth = 0;
@@ -340,7 +329,7 @@ int32_t composite_end(const unsigned char *b, int32_t p, int32_t end) {
         unsigned char c = b[p];
         bool pair = p + 1 < end && b[p + 1] == c;
         if (c == '(') {
-            p = string_end(b, p, end);
+            p = skip_literal(b, p, end);
             if (p < 0) return -1;
             continue;
         }
@@ -370,7 +359,7 @@ int32_t composite_end(const unsigned char *b, int32_t p, int32_t end) {
 int32_t object_end(const unsigned char *b, int32_t p, int32_t end) {
     unsigned char c = b[p];
     if (c == '/') return token_end(b, p + 1, end);
-    if (c == '(') return string_end(b, p, end);
+    if (c == '(') return skip_literal(b, p, end);
     if (c == '[' || (c == '<' && p + 1 < end && b[p + 1] == '<')) return composite_end(b, p, end);
     if (c == '<') {
         while (p < end && b[p] != '>') ++p;

@@ -85,17 +85,12 @@ int32_t stream_after(const unsigned char *data, int32_t size, int32_t m, int64_t
     return kw_at(data, p, size, "stream") ? p : -1;
 }
 
-// Skips the literal string at pos as dict_stream_kw does; -1 when it runs
-// to the end.
+// Skips the literal string at pos as dict_stream_kw does, charging the
+// bytes walked; -1 when it runs to the end.
 int32_t skip_string(const unsigned char *data, int32_t size, int32_t pos, int64_t *budget) {
-    int depth = 1;
-    for (int32_t i = pos + 1; i < size; ++i) {
-        --*budget;
-        if (data[i] == '\\') ++i;
-        else if (data[i] == '(') ++depth;
-        else if (data[i] == ')' && --depth == 0) return i + 1;
-    }
-    return -1;
+    int32_t e = skip_literal(data, pos, size);
+    *budget -= (e < 0 ? size : e) - pos - 1;
+    return e;
 }
 
 constexpr int32_t CLOSER_UNKNOWN = -2, CLOSER_NEVER = -1;

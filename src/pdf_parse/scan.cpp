@@ -56,9 +56,7 @@ int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t 
     return -1;
 }
 
-// Skips a literal string whose "(" is at pos; returns the offset after its
-// closing ")", or -1 when the string is still open at end.
-static int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end) {
+int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end) {
     int depth = 1;
     int32_t i = pos + 1;
     while (i < end) {
