@@ -24,19 +24,14 @@ int32_t read_digits(const unsigned char *t, int32_t i, int32_t end, int32_t *v) 
     return i;
 }
 
-int32_t skip_pdf_ws(const unsigned char *t, int32_t i, int32_t end) {
-    while (i < end && is_pdf_ws(t[i])) ++i;
-    return i;
-}
-
 // The rest of a reference after the object number's digits, which end at i:
 // returns the offset after the "R", or -1 when the syntax does not hold.
 // The listing accepts "7 R" without a generation; the rewrite does not.
 int32_t reference_tail(const unsigned char *t, int32_t i, int32_t end, bool need_gen) {
-    i = skip_pdf_ws(t, i, end);
+    i = skip_ws(t, i, end);
     if (i < end && is_digit(t[i])) {
         int32_t gen;
-        i = skip_pdf_ws(t, read_digits(t, i, end, &gen), end);
+        i = skip_ws(t, read_digits(t, i, end, &gen), end);
     } else if (need_gen) {
         return -1;
     }
