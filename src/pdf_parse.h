@@ -77,6 +77,12 @@ int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
 int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
 int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
+// Offset of the value of the object whose header "N G obj" starts at hdr:
+// past the two numbers, the keyword and the whitespace behind it. Where the
+// keyword does not follow the numbers (the scan also reads a header whose
+// parts a vertical tab separates), the offset where reading stopped. -1
+// when no number stands at hdr.
+int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr);
 // Malloc'd NUL-terminated copy of the dictionary at pos; the caller frees it.
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out);
@@ -199,6 +205,9 @@ void load_objstms(pdfp_doc *doc);
 // /Length of the dictionary in [from, to): direct value or indirect object number.
 void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int32_t to,
                   int32_t *direct, int32_t *indirect);
+// The integer value of the object whose header "N G obj" starts at hdr, as
+// an indirect /Length holds it; negative when there is none.
+int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
 // Offset of the first data byte for a "stream" keyword at k.
 int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
 

@@ -138,6 +138,41 @@ TEST(Scan, DictStreamKeyword) {
     EXPECT_EQ(dict_stream_kw(u(d), n(d), 0), 20);
 }
 
+// The one literal-string skip that the dictionary walks, the object scan
+// and the filter reader share.
+struct literal_case {
+    std::string text;
+    int32_t want;
+};
+class SkipLiteral : public ::testing::TestWithParam<literal_case> {};
+TEST_P(SkipLiteral, EndsAfterTheMatchingParenthesis) {
+    const literal_case &c = GetParam();
+    EXPECT_EQ(skip_literal(u(c.text), 0, n(c.text)), c.want) << c.text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, SkipLiteral,
+                         ::testing::Values(literal_case{"(a) x", 3}, literal_case{"(a(b)c) x", 7},
+                                           literal_case{"(a\\) x)", 7}, literal_case{"(\\\\) x", 4},
+                                           literal_case{"(a(b) x", -1}, literal_case{"(a\\", -1},
+                                           literal_case{"(", -1}));
+
+// The one way past an object header "N G obj" to the object's value.
+struct header_case {
+    std::string text;
+    int32_t hdr;
+    int32_t want;
+};
+class ObjValueStart : public ::testing::TestWithParam<header_case> {};
+TEST_P(ObjValueStart, SkipsNumbersKeywordAndWhitespace) {
+    const header_case &c = GetParam();
+    EXPECT_EQ(obj_value_start(u(c.text), n(c.text), c.hdr), c.want) << c.text;
+}
+INSTANTIATE_TEST_SUITE_P(Cases, ObjValueStart,
+                         ::testing::Values(header_case{"12 0 obj << >>", 0, 9}, header_case{"x 7 3 obj\r\n [1]", 2, 12},
+                                           header_case{"12 0 obj", 0, 8}, header_case{"12\v0 obj 5", 0, 2},
+                                           header_case{"12 0\vobj 5", 0, 4}, header_case{"12 obj 5", 0, 7},
+                                           header_case{"obj 5", 0, -1}, header_case{"12 0 obj", -1, -1},
+                                           header_case{"12 0 obj", 8, -1}));
+
 struct text_case {
     std::string in;
     const char *want;  // null: no result

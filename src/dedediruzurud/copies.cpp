@@ -65,20 +65,6 @@ bool stream_extent_ok(const pdfp_doc *doc, const pdfp_obj *o) {
            o->data_start <= o->data_end && o->data_end <= doc->size;
 }
 
-// Start of a plain object's value: after its number, generation and "obj".
-int32_t body_start(const pdfp_doc *doc, const pdfp_obj *o) {
-    int32_t p = o->hdr_pos;
-    if (p < 0 || p >= doc->size) return -1;
-    pdfp_parse_long(doc->data, doc->size, &p);
-    p = pdfp_skip_ws(doc->data, p, doc->size);
-    if (p < doc->size && is_digit(doc->data[p])) {
-        pdfp_parse_long(doc->data, doc->size, &p);
-    }
-    p = pdfp_skip_ws(doc->data, p, doc->size);
-    if (pdfp_kw_at(doc->data, p, doc->size, "obj")) p += 3;
-    return pdfp_skip_ws(doc->data, p, doc->size);
-}
-
 copy_source source_of(const pdfp_doc *doc, const pdfp_obj *o) {
     copy_source s;
     if (o->in_objstm) {
@@ -92,7 +78,7 @@ copy_source source_of(const pdfp_doc *doc, const pdfp_obj *o) {
             s.n = o->stream_pos - o->dict_pos;
         }
     } else {
-        int32_t start = body_start(doc, o);
+        int32_t start = obj_value_start(doc->data, doc->size, o->hdr_pos);
         if (start >= 0 && start < doc->size && o->endobj_pos > start && o->endobj_pos <= doc->size &&
             o->endobj_pos - start <= MAX_BODY) {
             s.p = doc->data + start;

@@ -108,13 +108,7 @@ int32_t indirect_int(const unsigned char *data, int32_t len, const pdfp_obj *obj
         int32_t q = 0;
         return obj->text ? parse_int_at(obj->text, obj->text_len, &q) : -1;
     }
-    int32_t q = obj->hdr_pos;
-    if (q < 0 || parse_int_at(data, len, &q) < 0) return -1;
-    q = skip_ws(data, q, len);
-    if (q < len && is_digit(data[q])) parse_int_at(data, len, &q);
-    q = skip_ws(data, q, len);
-    if (kw_at(data, q, len, "obj")) q = skip_ws(data, q + 3, len);
-    return parse_int_at(data, len, &q);
+    return indirect_int_value(data, len, obj->hdr_pos);
 }
 
 // /Contents << /Length n >> stream ... written in place at p: exactly n raw

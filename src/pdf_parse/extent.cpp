@@ -69,17 +69,9 @@ void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int
     }
 }
 
-// The integer value of an object written "N G obj VALUE" at hdr.
 int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr) {
-    int32_t p = hdr;
-    if (parse_int_at(data, size, &p) < 0) return -1;
-    p = skip_ws(data, p, size);
-    if (p < size && is_digit(data[p])) {
-        parse_int_at(data, size, &p);
-        p = skip_ws(data, p, size);
-    }
-    if (kw_at(data, p, size, "obj")) p = skip_ws(data, p + 3, size);
-    return parse_int_at(data, size, &p);
+    int32_t p = obj_value_start(data, size, hdr);
+    return p < 0 ? -1 : parse_int_at(data, size, &p);
 }
 
 // Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a

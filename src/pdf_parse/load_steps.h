@@ -29,8 +29,6 @@ struct kw_positions {
 // then by file position, so the first of a number is the one in file order.
 // endobj is shared with the object scan, so the keyword is found once.
 void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj);
-// The integer value of the object whose header starts at hdr, or negative.
-int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
 
 // dict_stream_kw for each of the ascending dictionary offsets starts, with
 // work shared between overlapping walks and bounded by budget bytes walked

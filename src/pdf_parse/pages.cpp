@@ -83,8 +83,8 @@ int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int3
 
 // The box array at p, or the array object that "N G R" at p names: linearizers
 // push inherited boxes down to the pages as shared indirect arrays.
-bool box_value(const unsigned char *data, const pdfp_objvec *objs, const unsigned char *buf, int32_t p,
-               int32_t end, double v[4]) {
+bool box_value(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const unsigned char *buf,
+               int32_t p, int32_t end, double v[4]) {
     if (buf[p] == '[') return read_box(buf, end, p, v);
     if (!is_digit(buf[p])) return false;
     int32_t num = parse_int_at(buf, end, &p);
@@ -100,13 +100,8 @@ bool box_value(const unsigned char *data, const pdfp_objvec *objs, const unsigne
         return q < o->text_len && o->text[q] == '[' && read_box(o->text, o->text_len, q, v);
     }
     if (o->endobj_pos <= o->hdr_pos) return false;
-    int32_t q = o->hdr_pos;
-    parse_int_at(data, o->endobj_pos, &q);
-    parse_int_at(data, o->endobj_pos, &q);
-    q = skip_ws(data, q, o->endobj_pos);
-    if (!kw_at(data, q, o->endobj_pos, "obj")) return false;
-    q = skip_ws(data, q + 3, o->endobj_pos);
-    return q < o->endobj_pos && data[q] == '[' && read_box(data, o->endobj_pos, q, v);
+    int32_t q = obj_value_start(data, len, o->hdr_pos);
+    return q >= 0 && q < o->endobj_pos && data[q] == '[' && read_box(data, o->endobj_pos, q, v);
 }
 
 // Offset of the "[" of the node's /Kids array, or -1.
@@ -146,7 +141,7 @@ bool own_box(const unsigned char *data, int32_t len, const pdfp_objvec *objs, co
     const int32_t after_name = 1 + static_cast<int32_t>(std::strlen(name));
     for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
         int32_t p = skip_ws(buf, k + after_name, end);
-        if (p < end && box_value(data, objs, buf, p, end, v)) return true;
+        if (p < end && box_value(data, len, objs, buf, p, end, v)) return true;
     }
     return false;
 }

@@ -205,6 +205,16 @@ int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos) {
     return read_int(buf, end, pos, true);
 }
 
+int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr) {
+    int32_t p = hdr;
+    if (hdr < 0 || hdr >= size || parse_int_at(data, size, &p) < 0) return -1;
+    p = skip_ws(data, p, size);
+    if (p < size && is_digit(data[p])) parse_int_at(data, size, &p);
+    p = skip_ws(data, p, size);
+    if (kw_at(data, p, size, "obj")) p = skip_ws(data, p + 3, size);
+    return p;
+}
+
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos) {
     if (pos < 0 || pos + 1 >= len || buf[pos] != '<' || buf[pos + 1] != '<') return nullptr;
     int depth = 0;
