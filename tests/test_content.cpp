@@ -123,6 +123,8 @@ INSTANTIATE_TEST_SUITE_P(
         content_case{"inline_crlf", "/Contents << /Length 5 >> stream\r\nABCDEFG\nendstream", {}, BYTES,
                      "ABCDE"},
         content_case{"inline_lf", "/Contents << /Length 5 >> stream\nABCDEFG\nendstream", {}, BYTES, "ABCDE"},
+        content_case{"inline_spaces_before_line_end", "/Contents << /Length 5 >> stream  \r\nABCDEFG\nendstream", {},
+                     BYTES, "ABCDE"},
         content_case{"inline_any_byte", "/Contents << /Length 2 >> stream AB endstream", {}, BYTES, "AB"},
         content_case{"inline_filter_not_applied", "/Contents << /Filter /AHx /Length 3 >> stream\n41>\nendstream",
                      {}, BYTES, "41>"},

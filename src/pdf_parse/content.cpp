@@ -128,11 +128,7 @@ int inline_stream(const unsigned char *data, int32_t len, const pdfp_objvec *obj
         n = indirect_int(data, len, obj);
         if (n < 0) return 0;
     }
-    int32_t start = k + 6;
-    if (start + 1 < end && buf[start] == '\r' && buf[start + 1] == '\n')
-        start += 2;
-    else if (start < end)
-        start += 1;  // exactly one byte after the keyword, whatever it is
+    int32_t start = stream_data_start(buf, end, k);
     if (static_cast<int64_t>(start) + n > end) return 0;
     return hand_over(buf + start, n, out, out_len);
 }
