@@ -301,41 +301,4 @@ int pdfp_decode_filters(const unsigned char *buf, int32_t from, int32_t to,
                         const unsigned char *raw, int32_t raw_len, pdfp_buf *out,
                         uint64_t limit = MAX_DECODED_BYTES);
 
-constexpr int PDFP_MAX_FILTERS = 16;
-
-enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL };
-
-// One filter of a chain with its parameters (defaults when none given).
-struct pdfp_filter {
-    int kind;              // pdfp_filter_kind
-    int32_t predictor;     // 1 none, 2 TIFF, 10..15 PNG
-    int32_t colors;
-    int32_t bpc;           // /BitsPerComponent
-    int32_t columns;
-    int32_t early_change;  // LZW only
-};
-
-struct pdfp_filter_chain {
-    pdfp_filter f[PDFP_MAX_FILTERS];
-    int32_t count;
-};
-
-// Reads the top-level /Filter and /DecodeParms of the dictionary that opens
-// at buf[from] (bound to): the number of filters (> 0), 0 when none is
-// named, -1 for an unknown, indirect or malformed filter or parameter.
-int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filter_chain *chain);
-
-// Byte filters (filters.cpp). Each appends its output to out (growing it by
-// doubling) and returns 1, or -1 when it refuses the data; out->len may then
-// have advanced and the caller restores it.
-// Each stops (-1) beyond limit output bytes.
-int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out,
-               uint64_t limit = MAX_DECODED_BYTES);
-int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
-int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
-int rl_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);
-// Undoes f's predictor in place on out's bytes from start on: 1, or -1 for
-// a row the predictor cannot have written.
-int undo_predictor(pdfp_buf *out, uint64_t start, const pdfp_filter *f);
-
 #endif

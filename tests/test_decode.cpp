@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "pdf_parse.h"
+#include "pdf_parse/filters.h"
 #include "support.h"
 
 namespace {

@@ -3,41 +3,21 @@
 // filter is handed back as a pointer into the file, without a copy.
 #include <algorithm>
 
-#include "inflate.h"
-#include "pdf_parse.h"
+#include "filters.h"
 
 namespace {
 
-// Deflate cannot expand more than 1032:1 (a 258-byte match costs at least
-// two bits), so no capacity beyond this can make a failed attempt succeed.
-uint64_t flate_cap_limit(uint64_t n) { return std::min<uint64_t>(1032 * (n + 1), INFLATE_MAX_OUTPUT); }
-
-// Headers the decoder refuses whatever the capacity: no attempt is made.
-bool flate_header_refused(const unsigned char *src, uint64_t n) {
-    return n < 2 || (src[0] & 0x0F) != 8 || (src[1] & 0x20) != 0;
-}
-
-// Inflates src onto the end of out. The first capacity is 20 x n + 4096
-// bytes; an attempt that fails (most often because the output did not fit)
-// is retried with four times the capacity, up to the decoder's limit.
-// Damaged data inside the stream is a success with the bytes before it.
+// Inflates src onto the end of out, with room for 20 x n + 4096 bytes first.
 int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t most) {
-    uint64_t cap = 20 * n + 4096;
-    uint64_t limit = std::min(flate_cap_limit(n), most);
-    cap = std::min(cap, limit);
-    if (cap > INFLATE_MAX_OUTPUT || flate_header_refused(src, n)) return -1;
-    uint64_t start = out->len;
-    for (;;) {
-        if (!pdfp_buf_reserve(out, cap) || !out->data) return -1;
-        uint64_t produced = 0;
-        if (inflate_decompress(src, n, out->data + start, cap, &produced) == 0) {
-            out->len = start + produced;
-            out->data[out->len] = 0;
-            return 1;
-        }
-        if (cap >= limit) return -1;
-        cap = std::min(cap * 4, limit);
-    }
+    const uint64_t start = out->len;
+    auto room = [out, start](uint64_t cap) {
+        return pdfp_buf_reserve(out, cap) && out->data ? out->data + start : nullptr;
+    };
+    uint64_t produced = 0;
+    if (inflate_growing(src, n, 20 * n + 4096, most, room, &produced) < 0) return -1;
+    out->len = start + produced;
+    out->data[out->len] = 0;
+    return 1;
 }
 
 int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {

@@ -5,7 +5,7 @@
 // MAX_DECODED_BYTES bytes instead of growing without bound.
 #include <cstring>
 
-#include "pdf_parse.h"
+#include "filters.h"
 
 namespace {
 

@@ -4,8 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "inflate.h"
-#include "pdf_parse.h"
+#include "filters.h"
 
 namespace {
 
@@ -26,32 +25,45 @@ bool plain_flate(const unsigned char *data, int32_t from, int32_t to) {
     return true;
 }
 
-// Inflates with growing capacity; blocks of failed attempts are released at
-// once so a damaged container cannot pin a gigabyte of dead memory.
-unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, int32_t L, int32_t *out_len) {
-    if (L < 2) return nullptr;  // not even a zlib header: no capacity can help
-    uint64_t cap = 8 * static_cast<uint64_t>(L) + 64;
-    for (;;) {
-        unsigned char *block = arena_alloc(arena, static_cast<size_t>(cap));
-        if (!block) return nullptr;
-        uint64_t produced = 0;
-        if (inflate_decompress(src, static_cast<uint64_t>(L), block, cap, &produced) == 0) {
-            // Give back what the generous first guess did not need.
-            void *p = std::realloc(block, produced ? static_cast<size_t>(produced) : 1);
-            if (p) {
-                block = static_cast<unsigned char *>(p);
-                arena->blocks[arena->count - 1] = block;
-            }
-            *out_len = static_cast<int32_t>(produced);
-            return block;
-        }
-        arena_release_last(arena, block);
-        // Deflate expands at most 1,032-fold: an attempt that failed with
-        // room for that failed for another reason (input cut short), and
-        // every larger attempt would fail the same way.
-        if (cap > LAST_CAPACITY || cap >= 1032 * (static_cast<uint64_t>(L) + 1)) return nullptr;
-        cap *= 4;
+// The first room for a container's decoded data: 8 x its length + 64.
+uint64_t first_capacity(int32_t L) { return 8 * static_cast<uint64_t>(L) + 64; }
+
+// The most room a container's decoding tries. Growing fourfold from the
+// first room, the attempts end once one above LAST_CAPACITY, or one with
+// room for all that deflate can make of L bytes, has failed; an attempt
+// beyond the decoder's limit cannot succeed and does not count. 0 when no
+// attempt can succeed.
+uint64_t most_capacity(int32_t L) {
+    uint64_t best = 0;
+    for (uint64_t cap = first_capacity(L);; cap *= 4) {
+        if (cap <= INFLATE_MAX_OUTPUT) best = cap;
+        if (cap > LAST_CAPACITY || cap >= 1032 * (static_cast<uint64_t>(L) + 1)) return best;
     }
+}
+
+// Inflates into arena blocks; the block of a failed attempt is released
+// at once so a damaged container cannot pin a gigabyte of dead memory.
+unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, int32_t L, int32_t *out_len) {
+    const uint64_t most = most_capacity(L);
+    if (most == 0) return nullptr;
+    unsigned char *block = nullptr;
+    auto room = [arena, &block](uint64_t cap) {
+        if (block) arena_release_last(arena, block);
+        return block = arena_alloc(arena, static_cast<size_t>(cap));
+    };
+    uint64_t produced = 0;
+    if (inflate_growing(src, static_cast<uint64_t>(L), first_capacity(L), most, room, &produced) < 0) {
+        if (block) arena_release_last(arena, block);
+        return nullptr;
+    }
+    // Give back what the generous first guess did not need.
+    void *p = std::realloc(block, produced ? static_cast<size_t>(produced) : 1);
+    if (p) {
+        block = static_cast<unsigned char *>(p);
+        arena->blocks[arena->count - 1] = block;
+    }
+    *out_len = static_cast<int32_t>(produced);
+    return block;
 }
 
 // Decoded data of a container, kept in the arena; null to skip it.
