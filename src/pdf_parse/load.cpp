@@ -274,7 +274,7 @@ void select_definitions(pdfp_doc *doc) {
     std::vector<char> keep(static_cast<size_t>(objs->count), 0);
     std::vector<char> container(static_cast<size_t>(objs->count), 0);
     for (int32_t i = 0; i < objs->count; ++i) container[i] = is_container(doc, objs->items[i]);
-    if (static_cast<int64_t>(m) <= 4 * static_cast<int64_t>(objs->count) + 4096) {
+    if (numbers_dense(m, objs->count)) {
         std::vector<int32_t> last_file(static_cast<size_t>(m) + 1, -1), last_stm(static_cast<size_t>(m) + 1, -1);
         for (int32_t i = 0; i < objs->count; ++i) {
             const pdfp_obj &o = objs->items[i];

@@ -6,6 +6,13 @@
 
 #include <vector>
 
+// Whether arrays indexed by object number (up to max_num) suit a table of
+// count entries; otherwise entries sorted by number serve. A tiny file
+// naming object 8388607 must not cost 32 MB.
+inline bool numbers_dense(int32_t max_num, int32_t count) {
+    return static_cast<int64_t>(max_num) <= 4 * static_cast<int64_t>(count) + 4096;
+}
+
 // An object header that can hold a stream's indirect /Length: every header
 // the scan found, including those it did not keep because they lie inside
 // the data of a stream whose direct /Length already fixed its extent.

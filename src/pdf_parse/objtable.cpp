@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pdf_parse.h"
+#include "load_steps.h"
 
 namespace {
 
@@ -66,9 +66,7 @@ void objvec_build_index(pdfp_objvec *objs) {
     objs->index_sparse = 0;
     int32_t max_num = 0;
     for (int32_t i = 0; i < objs->count; ++i) max_num = std::max(max_num, objs->items[i].num);
-    // A direct array when numbers are reasonably dense, else a sorted list:
-    // a tiny file naming object 8388607 must not cost 32 MB.
-    if (static_cast<int64_t>(max_num) <= 4 * static_cast<int64_t>(objs->count) + 4096) {
+    if (numbers_dense(max_num, objs->count)) {
         int32_t *idx = static_cast<int32_t *>(std::malloc((static_cast<size_t>(max_num) + 1) * sizeof(int32_t)));
         if (!idx) return;
         std::fill(idx, idx + max_num + 1, -1);
