@@ -166,18 +166,38 @@ std::vector<int32_t> stream_keywords(const unsigned char *data, int32_t size,
 
 namespace {
 
-// Offsets of the "<" after every object header, ascending.
-std::vector<int32_t> dictionary_starts(const unsigned char *data, int32_t size) {
-    std::vector<int32_t> starts;
+// An object header of the file: its "obj" keyword at kw, the number,
+// generation and first digit read backwards, and where its value begins.
+struct object_header {
+    int32_t kw, num, gen, hdr, value;
+};
+
+// Every "obj" keyword of the file that has a header before it, in file order.
+std::vector<object_header> object_headers(const unsigned char *data, int32_t size) {
+    std::vector<object_header> found;
     for (int32_t k = 0; k <= size - 4; ++k) {
         const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
         if (!hit) break;
         k = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - data);
-        int32_t num, gen, hdr;
-        if (!kw_at(data, k, size, "obj") || !header_before(data, k, &num, &gen, &hdr)) continue;
-        int32_t p = skip_ws(data, k + 3, size);
-        if (p < size && data[p] == '<') starts.push_back(p);
+        object_header h{k, 0, 0, 0, 0};
+        if (!kw_at(data, k, size, "obj") || !header_before(data, k, &h.num, &h.gen, &h.hdr)) continue;
+        h.value = skip_ws(data, k + 3, size);
+        found.push_back(h);
     }
+    return found;
+}
+
+bool opens_dictionary(const unsigned char *data, int32_t size, const object_header &h) {
+    return h.value < size && data[h.value] == '<';
+}
+
+// Offsets of the "<" that opens a header's value, for every header whose
+// value is one, ascending.
+std::vector<int32_t> dictionary_starts(const unsigned char *data, int32_t size,
+                                       const std::vector<object_header> &headers) {
+    std::vector<int32_t> starts;
+    for (const object_header &h : headers)
+        if (opens_dictionary(data, size, h)) starts.push_back(h.value);
     return starts;
 }
 
@@ -189,22 +209,19 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positio
     const unsigned char *data = doc->data;
     const int32_t size = doc->size;
     confirmed_ranges confirmed;
-    const std::vector<int32_t> starts = dictionary_starts(data, size);
+    const std::vector<object_header> headers = object_headers(data, size);
+    const std::vector<int32_t> starts = dictionary_starts(data, size, headers);
     const std::vector<int32_t> stream_kw = stream_keywords(data, size, starts, 16 * static_cast<int64_t>(size) + (1 << 24));
     size_t next_start = 0;
-    for (int32_t k = 0; k <= size - 4; ++k) {
-        const void *hit = std::memchr(data + k, 'o', static_cast<size_t>(size - 3 - k));
-        if (!hit) break;
-        k = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - data);
-        if (!kw_at(data, k, size, "obj")) continue;
+    for (const object_header &h : headers) {
         pdfp_obj o = blank_entry();
-        if (!header_before(data, k, &o.num, &o.gen, &o.hdr_pos)) continue;
-        int32_t p = skip_ws(data, k + 3, size);
-        int32_t from = k + 3;
-        if (p < size && data[p] == '<') {
-            o.dict_pos = p;
-            while (starts[next_start] < p) ++next_start;
-            int32_t s = stream_kw[next_start];
+        o.num = h.num;
+        o.gen = h.gen;
+        o.hdr_pos = h.hdr;
+        int32_t from = h.kw + 3;
+        if (opens_dictionary(data, size, h)) {
+            o.dict_pos = h.value;
+            int32_t s = stream_kw[next_start++];
             if (s >= 0) {
                 o.stream_pos = s;
                 o.has_stream = 1;
@@ -214,7 +231,7 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positio
                 if (e > o.data_start) confirmed.r.push_back({o.data_start, e});
                 continue;
             }
-            from = p;
+            from = h.value;
         }
         o.endobj_pos = endobj->first_from(data, size, from);
         if (o.endobj_pos < 0) continue;
