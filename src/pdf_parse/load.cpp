@@ -211,7 +211,7 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positio
     confirmed_ranges confirmed;
     const std::vector<object_header> headers = object_headers(data, size);
     const std::vector<int32_t> starts = dictionary_starts(data, size, headers);
-    const std::vector<int32_t> stream_kw = stream_keywords(data, size, starts, 16 * static_cast<int64_t>(size) + (1 << 24));
+    const std::vector<int32_t> stream_kw = stream_keywords(data, size, starts, dict_walk_budget(size));
     size_t next_start = 0;
     for (const object_header &h : headers) {
         pdfp_obj o = blank_entry();

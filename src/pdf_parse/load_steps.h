@@ -37,9 +37,13 @@ struct kw_positions {
 // endobj is shared with the object scan, so the keyword is found once.
 void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj);
 
+// The bytes that the object scan's dictionary walks may take together for a
+// file of size bytes: 16 per file byte, and 16 MiB more.
+inline int64_t dict_walk_budget(int32_t size) { return 16 * static_cast<int64_t>(size) + (int64_t{1} << 24); }
+
 // dict_stream_kw for each of the ascending dictionary offsets starts, with
 // work shared between overlapping walks and bounded by budget bytes walked
-// (past it, -1). The object scan's budget is 16 bytes per file byte + 16 MiB.
+// (past it, -1).
 std::vector<int32_t> stream_keywords(const unsigned char *data, int32_t size,
                                      const std::vector<int32_t> &starts, int64_t budget);
 
