@@ -73,6 +73,8 @@ int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj);
 // (backslash escapes and nested parentheses respected), or -1 when the
 // string is still open at end.
 int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
+// Offset after the ">" that closes the hexadecimal string opened at pos, or -1.
+int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
 // Offset of the "stream" keyword after the dictionary opened at pos, or -1.
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
 int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
@@ -86,6 +88,25 @@ int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr);
 // Malloc'd NUL-terminated copy of the dictionary at pos; the caller frees it.
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out);
+
+// Reading a dictionary strictly, one token at a time (all bounded by end).
+// The value of key in the dictionary that opens at from (after whitespace
+// and comments): its range in [*vs, *ve). Keys are read in key position
+// only, so nested dictionaries, strings, comments and name values never
+// pass for the key; false when it is absent, or damage comes before it.
+// Every new reader of a dictionary's entries uses this.
+bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
+                int32_t *ve);
+// Offset of the first byte at or after p that is neither whitespace nor in a comment.
+int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
+// End of the one object that starts at p (not whitespace), or -1.
+int32_t object_end(const unsigned char *buf, int32_t p, int32_t end);
+// End of the value at p: one object, or the three tokens of a reference "n g R".
+int32_t value_end(const unsigned char *buf, int32_t p, int32_t end);
+// Whether the name token [p, e) (slash included) spells name, #xx escapes decoded.
+bool name_is(const unsigned char *buf, int32_t p, int32_t e, const char *name);
+// The value of a hexadecimal digit, or -1.
+int hex_value(unsigned char c);
 
 int32_t pdfp_skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
 int pdfp_kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);

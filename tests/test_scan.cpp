@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <ostream>
 #include <string>
 
 #include "pdf_parse.h"
@@ -172,6 +173,45 @@ INSTANTIATE_TEST_SUITE_P(Cases, ObjValueStart,
                                            header_case{"12 0\vobj 5", 0, 4}, header_case{"12 obj 5", 0, 7},
                                            header_case{"obj 5", 0, -1}, header_case{"12 0 obj", -1, -1},
                                            header_case{"12 0 obj", 8, -1}));
+
+// The one strict reader of "the value of key K in this dictionary".
+struct value_case {
+    const char *name;
+    std::string dict;
+    const char *key;
+    const char *want;  // the value's text, null when there is none
+};
+void PrintTo(const value_case &c, std::ostream *os) { *os << c.name; }
+class DictValue : public ::testing::TestWithParam<value_case> {};
+TEST_P(DictValue, ReadsKeysInKeyPositionOnly) {
+    const value_case &c = GetParam();
+    int32_t vs = -1, ve = -1;
+    bool found = dict_value(u(c.dict), 0, n(c.dict), c.key, &vs, &ve);
+    ASSERT_EQ(found, c.want != nullptr) << c.dict;
+    if (found) {
+        EXPECT_EQ(c.dict.substr(vs, ve - vs), c.want);
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DictValue,
+    ::testing::Values(value_case{"integer", "<< /A 1 /Length 42 >>", "Length", "42"},
+                      value_case{"reference", "<</Length 12 0 R/X 1>>", "Length", "12 0 R"},
+                      value_case{"two_numbers_not_a_reference", "<< /W [1 2] /Length 5 >>", "Length", "5"},
+                      value_case{"name_value", "<< /Type /Length /Length 3 >>", "Length", "3"},
+                      value_case{"nested_key_is_not_ours", "<< /P << /Length 9 >> /Length 3 >>", "Length", "3"},
+                      value_case{"only_nested", "<< /P << /Length 9 >> >>", "Length", nullptr},
+                      value_case{"in_string", "<< /S (/Length 9) >>", "Length", nullptr},
+                      value_case{"in_comment", "<< % /Length 9\n /K 1 >>", "Length", nullptr},
+                      value_case{"comment_before_dict", "% x\n<< /Length 4 >>", "Length", "4"},
+                      value_case{"escaped_name", "<< /Le#6egth 6 >>", "Length", "6"},
+                      value_case{"longer_name", "<< /Length1 6 >>", "Length", nullptr},
+                      value_case{"dict_value", "<< /D << /A (>>) >> >>", "D", "<< /A (>>) >>"},
+                      value_case{"array_value", "<< /F [/A85 /Fl] >>", "F", "[/A85 /Fl]"},
+                      value_case{"hex_string_value", "<< /H <41> >>", "H", "<41>"},
+                      value_case{"damage_before_key", "<< 7 /Length 3 >>", "Length", nullptr},
+                      value_case{"key_without_value", "<< /Length >>", "Length", nullptr},
+                      value_case{"not_a_dictionary", "[ /Length 3 ]", "Length", nullptr}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 struct text_case {
     std::string in;

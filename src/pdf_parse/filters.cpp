@@ -143,17 +143,6 @@ int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t lim
     return finish(out);
 }
 
-namespace {
-
-int hex_value(unsigned char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
-
-}  // namespace
-
 int ahx_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit) {
     uint64_t start = out->len;
     int high = -1;
@@ -303,129 +292,6 @@ int undo_predictor(pdfp_buf *out, uint64_t start, const pdfp_filter *f) {
 
 namespace {
 
-bool is_delim(unsigned char c) {
-    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
-           c == '}' || c == '/' || c == '%';
-}
-
-// Skips whitespace and comments.
-int32_t skip_space(const unsigned char *b, int32_t p, int32_t end) {
-    for (;;) {
-        p = skip_ws(b, p, end);
-        if (p >= end || b[p] != '%') return p;
-        while (p < end && b[p] != '\r' && b[p] != '\n') ++p;
-    }
-}
-
-int32_t token_end(const unsigned char *b, int32_t p, int32_t end) {
-    while (p < end && !is_pdf_ws(b[p]) && !is_delim(b[p])) ++p;
-    return p;
-}
-
-// End of the array or dictionary opening at p, or -1.
-int32_t composite_end(const unsigned char *b, int32_t p, int32_t end) {
-    int64_t depth = 0;
-    while (p < end) {
-        unsigned char c = b[p];
-        bool pair = p + 1 < end && b[p + 1] == c;
-        if (c == '(') {
-            p = skip_literal(b, p, end);
-            if (p < 0) return -1;
-            continue;
-        }
-        if (c == '%') {
-            p = skip_space(b, p, end);
-            continue;
-        }
-        if (c == '[' || (c == '<' && pair)) {
-            ++depth;
-            p += c == '[' ? 1 : 2;
-            continue;
-        }
-        if (c == '<') {  // hexadecimal string
-            while (p < end && b[p] != '>') ++p;
-            if (p >= end) return -1;
-        } else if (c == ']' || (c == '>' && pair)) {
-            p += c == ']' ? 1 : 2;
-            if (--depth == 0) return p;
-            continue;
-        }
-        ++p;
-    }
-    return -1;
-}
-
-// End of the one object that starts at p (not whitespace), or -1.
-int32_t object_end(const unsigned char *b, int32_t p, int32_t end) {
-    unsigned char c = b[p];
-    if (c == '/') return token_end(b, p + 1, end);
-    if (c == '(') return skip_literal(b, p, end);
-    if (c == '[' || (c == '<' && p + 1 < end && b[p + 1] == '<')) return composite_end(b, p, end);
-    if (c == '<') {
-        while (p < end && b[p] != '>') ++p;
-        return p < end ? p + 1 : -1;
-    }
-    if (is_delim(c)) return -1;
-    return token_end(b, p, end);
-}
-
-bool all_digits(const unsigned char *b, int32_t p, int32_t e) {
-    if (p >= e) return false;
-    for (; p < e; ++p)
-        if (!is_digit(b[p])) return false;
-    return true;
-}
-
-// End of a value at p: one object, or the three of a reference "n g R".
-int32_t value_end(const unsigned char *b, int32_t p, int32_t end) {
-    int32_t e = object_end(b, p, end);
-    if (e < 0 || !all_digits(b, p, e)) return e;
-    int32_t g = skip_space(b, e, end);
-    if (g >= end || !is_digit(b[g])) return e;
-    int32_t ge = token_end(b, g, end);
-    int32_t r = skip_space(b, ge, end);
-    if (!all_digits(b, g, ge) || r >= end || b[r] != 'R' || token_end(b, r, end) != r + 1) return e;
-    return r + 1;
-}
-
-// Whether the name token [p, e) (slash included) spells name, #xx escapes decoded.
-bool name_is(const unsigned char *b, int32_t p, int32_t e, const char *name) {
-    size_t k = 0;
-    for (int32_t i = p + 1; i < e; ++k) {
-        int c = b[i++];
-        if (c == '#' && i + 1 < e && hex_value(b[i]) >= 0 && hex_value(b[i + 1]) >= 0) {
-            c = hex_value(b[i]) << 4 | hex_value(b[i + 1]);
-            i += 2;
-        }
-        if (name[k] == 0 || static_cast<unsigned char>(name[k]) != c) return false;
-    }
-    return name[k] == 0;
-}
-
-// The value of key in the dictionary opening at from: its range in *vs, *ve.
-// Keys are read in key position only, so nested dictionaries, strings and
-// name values never pass for the key.
-bool dict_value(const unsigned char *b, int32_t from, int32_t to, const char *key, int32_t *vs,
-                int32_t *ve) {
-    int32_t p = skip_space(b, from, to);
-    if (p + 1 >= to || b[p] != '<' || b[p + 1] != '<') return false;
-    for (p += 2;;) {
-        p = skip_space(b, p, to);
-        if (p >= to || b[p] != '/') return false;  // the end, or damage: nothing further is trusted
-        int32_t ke = token_end(b, p + 1, to);
-        int32_t v = skip_space(b, ke, to);
-        if (v >= to || b[v] == '>') return false;
-        int32_t e = value_end(b, v, to);
-        if (e < 0) return false;
-        if (name_is(b, p, ke, key)) {
-            *vs = v;
-            *ve = e;
-            return true;
-        }
-        p = e;
-    }
-}
-
 bool is_null(const unsigned char *b, int32_t p, int32_t e) { return e - p == 4 && std::memcmp(b + p, "null", 4) == 0; }
 
 struct filter_name {
@@ -504,7 +370,7 @@ bool read_parms(const unsigned char *b, int32_t vs, int32_t ve, pdfp_filter_chai
     }
     int32_t p = vs + 1;
     for (int32_t i = 0;; ++i) {
-        p = skip_space(b, p, ve);
+        p = skip_ws_comments(b, p, ve);
         if (p >= ve || b[p] == ']') return true;  // missing entries keep their defaults
         int32_t e = value_end(b, p, ve);
         if (e < 0) return false;
@@ -520,7 +386,7 @@ int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filte
     int32_t vs, ve;
     if (!dict_value(buf, from, to, "Filter", &vs, &ve) || is_null(buf, vs, ve)) return 0;
     if (buf[vs] == '[') {
-        for (int32_t p = skip_space(buf, vs + 1, ve); p < ve && buf[p] != ']'; p = skip_space(buf, p, ve)) {
+        for (int32_t p = skip_ws_comments(buf, vs + 1, ve); p < ve && buf[p] != ']'; p = skip_ws_comments(buf, p, ve)) {
             int32_t e = object_end(buf, p, ve);
             if (e < 0 || !add_filter(buf, p, e, chain)) return -1;
             p = e;

@@ -73,6 +73,11 @@ int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end) {
     return -1;
 }
 
+int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end) {
+    const void *close = std::memchr(buf + pos, '>', static_cast<size_t>(end > pos ? end - pos : 0));
+    return close ? static_cast<int32_t>(static_cast<const unsigned char *>(close) - buf) + 1 : -1;
+}
+
 int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end,
                       const char *name) {
     const int32_t n = static_cast<int32_t>(std::strlen(name));
@@ -95,9 +100,8 @@ int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int3
                 i += 2;
             } else if (c == '<') {
                 // A hexadecimal string: nothing inside it is a key.
-                while (i < end && buf[i] != '>') ++i;
-                if (i >= end) return -1;
-                ++i;
+                i = skip_hex_string(buf, i, end);
+                if (i < 0) return -1;
             } else if (buf[i + 1] == '>') {
                 if (depth > 0) --depth;
                 i += 2;
@@ -253,6 +257,132 @@ int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out) {
     while (p < len && n < 15 && is_digit(buf[p])) out[n++] = static_cast<char>(buf[p++]);
     out[n] = 0;
     return n > 0 ? 1 : 0;
+}
+
+// ---------------------------------------------------------------------------
+// Reading a dictionary strictly: one token at a time, keys in key position
+// ---------------------------------------------------------------------------
+
+int hex_value(unsigned char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+static bool is_delim(unsigned char c) {
+    return c == '(' || c == ')' || c == '<' || c == '>' || c == '[' || c == ']' || c == '{' ||
+           c == '}' || c == '/' || c == '%';
+}
+
+int32_t skip_ws_comments(const unsigned char *b, int32_t p, int32_t end) {
+    for (;;) {
+        p = skip_ws(b, p, end);
+        if (p >= end || b[p] != '%') return p;
+        while (p < end && b[p] != '\r' && b[p] != '\n') ++p;
+    }
+}
+
+static int32_t token_end(const unsigned char *b, int32_t p, int32_t end) {
+    while (p < end && !is_pdf_ws(b[p]) && !is_delim(b[p])) ++p;
+    return p;
+}
+
+// End of the array or dictionary opening at p, or -1.
+static int32_t composite_end(const unsigned char *b, int32_t p, int32_t end) {
+    int64_t depth = 0;
+    while (p < end) {
+        unsigned char c = b[p];
+        bool pair = p + 1 < end && b[p + 1] == c;
+        if (c == '(') {
+            p = skip_literal(b, p, end);
+            if (p < 0) return -1;
+            continue;
+        }
+        if (c == '%') {
+            p = skip_ws_comments(b, p, end);
+            continue;
+        }
+        if (c == '[' || (c == '<' && pair)) {
+            ++depth;
+            p += c == '[' ? 1 : 2;
+            continue;
+        }
+        if (c == '<') {
+            p = skip_hex_string(b, p, end);
+            if (p < 0) return -1;
+            continue;
+        }
+        if (c == ']' || (c == '>' && pair)) {
+            p += c == ']' ? 1 : 2;
+            if (--depth == 0) return p;
+            continue;
+        }
+        ++p;
+    }
+    return -1;
+}
+
+int32_t object_end(const unsigned char *b, int32_t p, int32_t end) {
+    unsigned char c = b[p];
+    if (c == '/') return token_end(b, p + 1, end);
+    if (c == '(') return skip_literal(b, p, end);
+    if (c == '[' || (c == '<' && p + 1 < end && b[p + 1] == '<')) return composite_end(b, p, end);
+    if (c == '<') return skip_hex_string(b, p, end);
+    if (is_delim(c)) return -1;
+    return token_end(b, p, end);
+}
+
+static bool all_digits(const unsigned char *b, int32_t p, int32_t e) {
+    if (p >= e) return false;
+    for (; p < e; ++p)
+        if (!is_digit(b[p])) return false;
+    return true;
+}
+
+int32_t value_end(const unsigned char *b, int32_t p, int32_t end) {
+    int32_t e = object_end(b, p, end);
+    if (e < 0 || !all_digits(b, p, e)) return e;
+    int32_t g = skip_ws_comments(b, e, end);
+    if (g >= end || !is_digit(b[g])) return e;
+    int32_t ge = token_end(b, g, end);
+    int32_t r = skip_ws_comments(b, ge, end);
+    if (!all_digits(b, g, ge) || r >= end || b[r] != 'R' || token_end(b, r, end) != r + 1) return e;
+    return r + 1;
+}
+
+bool name_is(const unsigned char *b, int32_t p, int32_t e, const char *name) {
+    size_t k = 0;
+    for (int32_t i = p + 1; i < e; ++k) {
+        int c = b[i++];
+        if (c == '#' && i + 1 < e && hex_value(b[i]) >= 0 && hex_value(b[i + 1]) >= 0) {
+            c = hex_value(b[i]) << 4 | hex_value(b[i + 1]);
+            i += 2;
+        }
+        if (name[k] == 0 || static_cast<unsigned char>(name[k]) != c) return false;
+    }
+    return name[k] == 0;
+}
+
+bool dict_value(const unsigned char *b, int32_t from, int32_t to, const char *key, int32_t *vs,
+                int32_t *ve) {
+    int32_t p = skip_ws_comments(b, from, to);
+    if (p + 1 >= to || b[p] != '<' || b[p + 1] != '<') return false;
+    for (p += 2;;) {
+        p = skip_ws_comments(b, p, to);
+        if (p >= to || b[p] != '/') return false;  // the end, or damage: nothing further is trusted
+        int32_t ke = token_end(b, p + 1, to);
+        int32_t v = skip_ws_comments(b, ke, to);
+        if (v >= to || b[v] == '>') return false;
+        int32_t e = value_end(b, v, to);
+        if (e < 0) return false;
+        if (name_is(b, p, ke, key)) {
+            *vs = v;
+            *ve = e;
+            return true;
+        }
+        p = e;
+    }
 }
 
 int32_t pdfp_skip_ws(const unsigned char *buf, int32_t pos, int32_t end) {
