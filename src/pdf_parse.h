@@ -272,23 +272,23 @@ char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len,
 int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                           const pdfp_obj *page, unsigned char **out, int32_t *out_len);
 
+// The next reference "N G R" (with need_gen false, "N R" too) at or after
+// from in t[0, end): true with N (wrapping at 32 bits) in *num, the offset
+// of its first digit in *start and the offset after its "R" in *after.
+bool pdfp_next_ref(const unsigned char *t, int32_t end, int32_t from, bool need_gen, int32_t *start,
+                   int32_t *num, int32_t *after);
+// The references of text, with or without generation, in text order (at
+// most cap of them): their count, their numbers in out.
 int32_t pdfp_collect_text_refs(const char *text, int32_t text_len, int32_t *out, int32_t cap);
-// Whether a reference "N G R" starts at the digit at p (with need_gen false,
-// "N R" too). Sets *num (wrapping at 32 bits) and *digits_end (after N's
-// digits) always, *after (after the "R") when it does.
-bool pdfp_ref_at(const unsigned char *t, int32_t end, int32_t p, bool need_gen, int32_t *num,
-                 int32_t *digits_end, int32_t *after);
-int32_t pdfp_collect_resources(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
-                               const int32_t *nums, int32_t count, int32_t *out, int32_t cap,
-                               unsigned char *flags, int32_t highest);
-// Malloc'd copy of text with every reference to old_nums[k] rewritten to
-// "new_nums[k] 0 R" (first match, new number > 0); null on allocation failure.
-char *pdfp_remap_res_text(const char *text, const int32_t *old_nums, const int32_t *new_nums,
-                          int32_t count);
-// The same rewrite with a direct map: new_by_old[n] > 0 is n's new number
-// (n < map_len). Linear in the text for any number of mapped objects.
-char *pdfp_remap_res_text_map(const char *text, int32_t text_len, const int32_t *new_by_old,
-                              int32_t map_len);
+// In a renumbering map: the references to this object become null.
+constexpr int32_t PDFP_REF_TO_NULL = -1;
+// Appends text[0, len) to out with its references "N G R" renumbered by
+// the map new_by_old[0, map_len): an entry above 0 turns the reference
+// into "entry 0 R", PDFP_REF_TO_NULL into "null"; 0, or N outside the map,
+// leaves it as it stands. 1 on success; 0 when out could not grow or would
+// pass limit bytes (out is then of no further use).
+int pdfp_remap_res_text(const unsigned char *text, int32_t len, const int32_t *new_by_old, int32_t map_len,
+                        pdfp_buf *out, uint64_t limit);
 
 // ---------------------------------------------------------------------------
 // Stream decoding (decode.cpp, filters.cpp)

@@ -23,19 +23,15 @@ std::vector<int32_t> refs_of(const std::string &text, int32_t cap = 64) {
     return out;
 }
 
-std::string remapped(const std::string &text, const std::vector<int32_t> &olds,
-                     const std::vector<int32_t> &news) {
-    char *r = pdfp_remap_res_text(text.c_str(), olds.data(), news.data(), static_cast<int32_t>(olds.size()));
-    std::string s = r ? r : "<null>";
-    std::free(r);
-    return s;
-}
-
-std::string remapped_map(const std::string &text, const std::vector<int32_t> &map) {
-    char *r = pdfp_remap_res_text_map(text.c_str(), static_cast<int32_t>(text.size()), map.data(),
-                                      static_cast<int32_t>(map.size()));
-    std::string s = r ? r : "<null>";
-    std::free(r);
+// The rewrite of text through map, or "<failed>".
+std::string remapped(const std::string &text, const std::vector<int32_t> &map, int32_t len = -1,
+                     uint64_t limit = MAX_FILE_BYTES) {
+    pdfp_buf out{};
+    int ok = pdfp_remap_res_text(reinterpret_cast<const unsigned char *>(text.data()),
+                                 len < 0 ? static_cast<int32_t>(text.size()) : len, map.data(),
+                                 static_cast<int32_t>(map.size()), &out, limit);
+    std::string s = ok ? std::string(reinterpret_cast<const char *>(out.data), out.len) : "<failed>";
+    pdfp_buf_free(&out);
     return s;
 }
 
@@ -99,18 +95,12 @@ void PrintTo(const remap_case &c, std::ostream *os) { *os << c.name; }
 
 class RemapRefs : public ::testing::TestWithParam<remap_case> {};
 
-// Map: 5 -> 20, 7 -> 21, 8 -> 0 (kept), 9 -> 30 then 9 -> 31 (first wins).
+// Map: 5 -> 20, 7 -> 21, 8 -> 0 (kept), 9 -> 30, 11 -> null.
 TEST_P(RemapRefs, RewritesMappedReferencesOnly) {
     const remap_case &c = GetParam();
-    std::vector<int32_t> olds{5, 7, 8, 9, 9}, news{20, 21, 0, 30, 31};
-    // The two-column form takes NUL-terminated text.
-    if (c.text.find('\0') == std::string::npos) {
-        EXPECT_EQ(remapped(c.text, olds, news), c.want);
-    }
-    // The direct map gives the same bytes.
-    std::vector<int32_t> map(10, 0);
-    map[5] = 20, map[7] = 21, map[9] = 30;
-    EXPECT_EQ(remapped_map(c.text, map), c.want);
+    std::vector<int32_t> map(12, 0);
+    map[5] = 20, map[7] = 21, map[9] = 30, map[11] = PDFP_REF_TO_NULL;
+    EXPECT_EQ(remapped(c.text, map), c.want);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -123,7 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
         remap_case{"no_generation_kept", "7 R", "7 R"},
         remap_case{"unmapped_kept", "/F 6 0 R", "/F 6 0 R"},
         remap_case{"mapped_to_zero_kept", "8 0 R", "8 0 R"},
-        remap_case{"first_entry_wins", "9 0 R", "30 0 R"},
+        remap_case{"another", "9 0 R", "30 0 R"},
+        remap_case{"to_null", "<< /P 11 0 R /Q [11 2 R] >>", "<< /P null /Q [null] >>"},
+        remap_case{"to_null_needs_generation", "11 R", "11 R"},
+        remap_case{"nul_bytes_kept", std::string("(\0) 5 0 R\0", 10), std::string("(\0) 20 0 R\0", 11)},
         remap_case{"matrix_kept", "[1 0 0 1 5 7]", "[1 0 0 1 5 7]"},
         remap_case{"name_digits_kept", "/F5 7 0 R", "/F5 21 0 R"},
         remap_case{"digits_inside_name_kept", "/Im5 0 R1", "/Im5 0 R1"},
@@ -144,26 +137,29 @@ TEST(RemapRefs, WorstCaseGrowthFits) {
     std::string want;
     for (int k = 0; k < 500; ++k) want += "2147483647 0 R/";
     want += "2147483647 0 R";
-    EXPECT_TRUE(remapped(text, {1}, {2147483647}) == want);
-    std::vector<int32_t> map{0, 2147483647};
-    EXPECT_TRUE(remapped_map(text, map) == want);
+    EXPECT_TRUE(remapped(text, {0, 2147483647}) == want);
+}
+
+TEST(RemapRefs, AppendsAndKeepsToTheLimit) {
+    pdfp_buf out{};
+    pdfp_buf_str(&out, "x ");
+    const std::string text = "5 0 R";
+    const int32_t map[] = {0, 0, 0, 0, 0, 123};
+    ASSERT_EQ(pdfp_remap_res_text(reinterpret_cast<const unsigned char *>(text.data()), 5, map, 6, &out, 1000), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char *>(out.data), out.len), "x 123 0 R");
+    pdfp_buf_free(&out);
+    // "123 0 R" is 7 bytes: a limit of 6 refuses it, 7 takes it.
+    EXPECT_EQ(remapped(text, {0, 0, 0, 0, 0, 123}, -1, 6), "<failed>");
+    EXPECT_EQ(remapped(text, {0, 0, 0, 0, 0, 123}, -1, 7), "123 0 R");
 }
 
 TEST(RemapRefs, DirectMapIgnoresNumbersOutsideIt) {
     std::vector<int32_t> map{0, 0, 12};
-    EXPECT_EQ(remapped_map("2 0 R 3 0 R 4294967298 0 R", map), "12 0 R 3 0 R 12 0 R");
-    char *r = pdfp_remap_res_text_map("2 0 R", 5, nullptr, 0);
-    ASSERT_NE(r, nullptr);
-    EXPECT_STREQ(r, "2 0 R");
-    std::free(r);
+    EXPECT_EQ(remapped("2 0 R 3 0 R 4294967298 0 R", map), "12 0 R 3 0 R 12 0 R");
+    EXPECT_EQ(remapped("2 0 R", {}), "2 0 R");
 }
 
-TEST(RemapRefs, DirectMapHonoursLength) {
-    char *r = pdfp_remap_res_text_map("2 0 R 2 0 R", 5, std::vector<int32_t>{0, 0, 9}.data(), 3);
-    ASSERT_NE(r, nullptr);
-    EXPECT_STREQ(r, "9 0 R");
-    std::free(r);
-}
+TEST(RemapRefs, DirectMapHonoursLength) { EXPECT_EQ(remapped("2 0 R 2 0 R", {0, 0, 9}, 5), "9 0 R"); }
 
 // An independent statement of the reference syntax, as a regular
 // expression over maximal digit runs; the generation is optional for the
@@ -200,12 +196,8 @@ std::string oracle_remap(const std::string &text, const std::regex &full) {
 TEST(RemapRefs, AgreesWithRegularExpressionOnRandomTexts) {
     std::mt19937 rng(7);
     const std::string alphabet = std::string("0123456789  \n\t\f\r\vRRRx/<>[]") + '\0';
-    std::vector<int32_t> olds, news, map(100, 0);
-    for (int32_t k = 1; k < 100; k += 2) {
-        olds.push_back(k);
-        news.push_back(1000 + k);
-        map[k] = 1000 + k;
-    }
+    std::vector<int32_t> map(100, 0);
+    for (int32_t k = 1; k < 100; k += 2) map[k] = 1000 + k;
     const std::regex full = ref_regex(true), loose = ref_regex(false);
     for (int round = 0; round < 3000; ++round) {
         std::string text;
@@ -214,29 +206,9 @@ TEST(RemapRefs, AgreesWithRegularExpressionOnRandomTexts) {
         std::vector<int32_t> listed;
         for (std::sregex_iterator it(text.begin(), text.end(), loose), e; it != e; ++it)
             listed.push_back(wrapped((*it)[2].str()));
-        // The output is read as a C string, so it is compared up to a NUL.
-        ASSERT_EQ(remapped_map(text, map), oracle_remap(text, full).c_str()) << text;
+        ASSERT_EQ(remapped(text, map), oracle_remap(text, full)) << text;
         ASSERT_EQ(refs_of(text, 1000), listed) << text;
-        // The two-column form reads up to the text's NUL.
-        std::string c_text = text.c_str();
-        ASSERT_EQ(remapped(text, olds, news), oracle_remap(c_text, full)) << c_text;
     }
-}
-
-TEST(CollectResources, CopiesFirstNumbersAndFlagsThoseInRange) {
-    int32_t nums[10] = {3, 9, 4, 12, 5, 6, 7, 8, 9, 10};
-    int32_t out[10] = {};
-    unsigned char flags[11] = {};
-    EXPECT_EQ(pdfp_collect_resources(nullptr, 0, nullptr, nums, 10, out, 4, flags, 10), 4);
-    EXPECT_EQ(std::vector<int32_t>(out, out + 4), (std::vector<int32_t>{3, 9, 4, 12}));
-    EXPECT_EQ(out[4], 0);
-    std::vector<int> set;
-    for (int k = 0; k <= 10; ++k)
-        if (flags[k]) set.push_back(k);
-    EXPECT_EQ(set, (std::vector<int>{3, 4, 9}));  // 12 is above the highest index
-    EXPECT_EQ(pdfp_collect_resources(nullptr, 0, nullptr, nums, 3, out, 8, nullptr, 0), 3);
-    EXPECT_EQ(pdfp_collect_resources(nullptr, 0, nullptr, nums, 0, out, 8, flags, 10), 0);
-    EXPECT_EQ(pdfp_collect_resources(nullptr, 0, nullptr, nums, 5, out, -1, flags, 10), 0);
 }
 
 // Real resource dictionaries: renumbering every object by +100000 and
@@ -262,7 +234,7 @@ TEST(RefsOnCorpus, RenumberingRealResourcesShiftsEveryReference) {
             std::free(res);
             std::vector<int32_t> before = refs_of(text, 4096), want;
             for (int32_t v : before) want.push_back(v + 100000);
-            std::string out = remapped_map(text, map);
+            std::string out = remapped(text, map);
             EXPECT_EQ(refs_of(out, 4096), want) << name << " page " << i;
         }
         EXPECT_GT(texts, 0) << name;

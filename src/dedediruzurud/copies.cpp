@@ -1,10 +1,14 @@
-// Copies of the objects that the pages' resources need. The list starts
-// with every reference of every page's resources dictionary (pages in
-// order, references in text order, first appearance wins) and is closed
-// breadth-first over the references inside the listed objects, so that
-// fonts keep their descriptors and font files, images their soft masks and
-// forms their own resources. Each copy is written with its references
-// rewritten to output numbers; stream data is copied unchanged.
+// The copy table and every rewrite of references in the output. The table
+// lists the input objects that the output copies, each under its output
+// number, and says what the references to every other object become. It
+// starts from seeds, the references of every page's resources dictionary
+// (pages in order, references in text order, first appearance wins), and is
+// closed breadth-first over the references inside the listed objects, so
+// that fonts keep their descriptors and font files, images their soft masks
+// and forms their own resources. Every text that reaches the output with
+// input references in it (a page's resources, a copy) is rewritten through
+// the table by the reader's pdfp_remap_res_text; stream data is copied
+// unchanged.
 //
 // Lookups go through a direct map indexed by input object number, so that
 // listing, closing and rewriting stay linear in the bytes copied.
@@ -26,14 +30,15 @@ struct free_deleter {
     void operator()(void *p) const { std::free(p); }
 };
 
-int32_t lookup(const copy_table *t, int32_t num) {
-    if (num <= 0 || static_cast<size_t>(num) >= t->new_by_old.size()) return 0;
-    return t->new_by_old[static_cast<size_t>(num)];
+// What the references to an input object become when it is not copied, or
+// 0 when it is. Page objects and page-tree nodes have objects of their own
+// in the output, and following them (their /Parent above all) would drag
+// the whole input document along: their references become null.
+int32_t not_copied_as(const pdfp_doc *doc, const pdfp_obj *obj) {
+    return obj && obj_type(doc->data, doc->size, obj) != 0 ? PDFP_REF_TO_NULL : 0;
 }
 
-// Adds num to the list unless it is listed already. Page objects and page
-// tree nodes are not copied: the output has its own, and following /Parent
-// would drag the whole input document along; references to them become null.
+// Adds num to the table unless it is there already.
 void list_ref(const pdfp_doc *doc, copy_table *t, int32_t num) {
     // No object can have such a number, in the input or in the output.
     if (num <= 0 || num > PDFP_MAX_OBJ_NUM) return;
@@ -43,9 +48,9 @@ void list_ref(const pdfp_doc *doc, copy_table *t, int32_t num) {
         t->new_by_old.resize(grown, 0);
     }
     if (t->new_by_old[n] != 0) return;
-    const pdfp_obj *obj = pdfp_obj_find(&doc->objs, num);
-    if (obj && obj_type(doc->data, doc->size, obj) != 0) {
-        t->new_by_old[n] = COPY_AS_NULL;
+    int32_t as = not_copied_as(doc, pdfp_obj_find(&doc->objs, num));
+    if (as != 0) {
+        t->new_by_old[n] = as;
         return;
     }
     t->new_by_old[n] = t->first_out + static_cast<int32_t>(t->nums.size());
@@ -88,25 +93,23 @@ copy_source source_of(const pdfp_doc *doc, const pdfp_obj *o) {
     return s;
 }
 
-// Lists every reference in [p, p + n), in text order.
+// Lists every reference of [p, p + n) that the rewrite renumbers, in text order.
 void list_refs_in(const pdfp_doc *doc, copy_table *t, const unsigned char *p, int64_t n) {
-    int64_t i = 0;
-    while (i < n) {
-        if (!is_digit(p[i])) {
-            ++i;
-            continue;
-        }
-        int32_t num, digits_end, after;
-        if (pdfp_ref_at(p, static_cast<int32_t>(n), static_cast<int32_t>(i), true, &num, &digits_end, &after)) {
-            list_ref(doc, t, num);
-            i = after;
-        } else {
-            i = digits_end;
-        }
-    }
+    int32_t at = 0, start, num;
+    while (pdfp_next_ref(p, static_cast<int32_t>(n), at, true, &start, &num, &at)) list_ref(doc, t, num);
 }
 
-// The direct references of every page's resources, in page and text order.
+// The page's resources dictionary text (malloc'd), or null.
+char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_memo *memo) {
+    const unsigned char *buf;
+    int32_t end;
+    // For a file object this is the file from its first byte to the end of
+    // the page's text region; for an object-stream object, its own text.
+    if (obj_text_region(doc->data, doc->size, page, &buf, &end) < 0) return nullptr;
+    return pdfp_page_resources_dict_memo(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH, memo);
+}
+
+// Seeds: the direct references of every page's resources, in page and text order.
 void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     std::vector<int32_t> refs;
     for (int32_t i = 0; i < doc->pages.count; ++i) {
@@ -122,24 +125,8 @@ void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     }
 }
 
-}  // namespace
-
-char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_memo *memo) {
-    const unsigned char *buf;
-    int32_t end;
-    // For a file object this is the file from its first byte to the end of
-    // the page's text region; for an object-stream object, its own text.
-    if (obj_text_region(doc->data, doc->size, page, &buf, &end) < 0) return nullptr;
-    return pdfp_page_resources_dict_memo(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH, memo);
-}
-
-void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
-    t->first_out = first_out;
-    t->nums.clear();
-    t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
-    t->resources.reset(pdfp_res_memo_new());
-    list_page_resources(doc, t);
-    // Breadth-first: the list grows while it is walked.
+// Breadth-first over the listed objects: the list grows while it is walked.
+void close_table(const pdfp_doc *doc, copy_table *t) {
     for (size_t k = 0; k < t->nums.size(); ++k) {
         const pdfp_obj *o = pdfp_obj_find(&doc->objs, t->nums[k]);
         if (!o) continue;
@@ -148,31 +135,35 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     }
 }
 
+}  // namespace
+
+void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
+    t->first_out = first_out;
+    t->nums.clear();
+    t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
+    t->resources.reset(pdfp_res_memo_new());
+    list_page_resources(doc, t);
+    close_table(doc, t);
+}
+
 void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf *o) {
-    int64_t i = 0, copied = 0;
-    while (i < n) {
-        if (!is_digit(p[i])) {
-            ++i;
-            continue;
-        }
-        int32_t num, digits_end, after;
-        int32_t to = pdfp_ref_at(p, static_cast<int32_t>(n), static_cast<int32_t>(i), true, &num, &digits_end, &after)
-                         ? lookup(t, num)
-                         : 0;
-        if (to == 0) {
-            i = digits_end;
-            continue;
-        }
-        out_bytes(o, p + copied, static_cast<uint64_t>(i - copied));
-        if (to > 0) {
-            out_int(o, to);
-            out_str(o, " 0 R");
-        } else {
-            out_str(o, "null");
-        }
-        i = copied = after;
-    }
-    out_bytes(o, p + copied, static_cast<uint64_t>(n - copied));
+    if (o->failed) return;
+    if (!pdfp_remap_res_text(p, static_cast<int32_t>(n), t->new_by_old.data(),
+                             static_cast<int32_t>(t->new_by_old.size()), o->buf, o->limit))
+        o->failed = true;
+}
+
+std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *t) {
+    std::unique_ptr<char, free_deleter> text(page_resources_text(doc, page, t->resources.get()));
+    if (!text || !*text) return {};
+    pdfp_buf scratch{};
+    out_buf o{&scratch, false};
+    copy_remap(t, reinterpret_cast<const unsigned char *>(text.get()), static_cast<int64_t>(std::strlen(text.get())),
+               &o);
+    std::string s;
+    if (!o.failed && scratch.data) s.assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
+    pdfp_buf_free(&scratch);
+    return s;  // short of memory: the form simply goes without resources
 }
 
 void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o, std::vector<int64_t> *offsets) {

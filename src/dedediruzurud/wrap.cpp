@@ -57,21 +57,6 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
 
 namespace {
 
-// The page's resources text with its references rewritten to output
-// numbers; empty when the page has none.
-std::string remapped_resources(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table) {
-    std::unique_ptr<char, free_deleter> text(page_resources_text(doc, obj, table->resources.get()));
-    if (!text || !*text) return {};
-    pdfp_buf scratch{};
-    out_buf o{&scratch, false};
-    copy_remap(table, reinterpret_cast<const unsigned char *>(text.get()),
-               static_cast<int64_t>(std::strlen(text.get())), &o);
-    std::string s;
-    if (!o.failed && scratch.data) s.assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
-    pdfp_buf_free(&scratch);
-    return s;  // short of memory: the form simply goes without resources
-}
-
 void append_page_object(out_buf *o, std::vector<int64_t> *offsets, int32_t i, int32_t font_obj,
                         const page_frame *frame) {
     int32_t num = 3 + 3 * i;
@@ -97,7 +82,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int32_t font_obj, const copy_tabl
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
-    std::string resources = remapped_resources(doc, obj, table);
+    std::string resources = page_resources_remapped(doc, obj, table);
     unsigned char *content = nullptr;
     int32_t length = 0;
     if (!pdfp_get_page_content(doc->data, doc->size, &doc->objs, obj, &content, &length)) return false;

@@ -67,17 +67,18 @@ bool label_block(const label_style *style, int64_t number, int64_t total, double
 // Resource copies (copies.cpp)
 // ---------------------------------------------------------------------------
 
-// Marks, in copy_table::new_by_old, a reference that is written as null.
-constexpr int32_t COPY_AS_NULL = -1;
-
-// The input objects to copy, in copy order, and the output number of each.
 struct res_memo_deleter {
     void operator()(pdfp_res_memo *m) const { pdfp_res_memo_free(m); }
 };
 
+// The input objects to copy, in copy order, the output number of each, and
+// what the references to every other input object become.
 struct copy_table {
-    std::vector<int32_t> nums;        // input numbers; nums[k] becomes first_out + k
-    std::vector<int32_t> new_by_old;  // by input number: output number, 0 or COPY_AS_NULL
+    std::vector<int32_t> nums;  // input numbers; nums[k] becomes first_out + k
+    // By input number, the map of pdfp_remap_res_text: the output number of
+    // a copy, PDFP_REF_TO_NULL for an object that is not copied (a page or
+    // page-tree node), 0 for a number that no listed text names.
+    std::vector<int32_t> new_by_old;
     int32_t first_out = 0;
     // What the pages' ancestors hand down, shared by every page's lookup.
     std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
@@ -86,10 +87,11 @@ struct copy_table {
 // Lists every object the pages' resources need, directly or through other
 // copies, numbered from first_out.
 void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *table);
-// Appends [p, p + n) with its references rewritten to output numbers.
+// Appends [p, p + n) with its references rewritten through the table.
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
-// The page's resources dictionary text (malloc'd, caller frees), or null.
-char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_memo *memo);
+// The page's resources dictionary text rewritten through the table; empty
+// when the page has none.
+std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
 // Appends the copies, recording their offsets.
 void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o,
                    std::vector<int64_t> *offsets);

@@ -1,6 +1,5 @@
-// Indirect references in resource dictionary texts: listing them, turning
-// the writer's list into the objects to copy, and rewriting them to new
-// object numbers.
+// Indirect references in PDF text: finding them, listing them, and
+// rewriting them to new object numbers (the writer's only way to renumber).
 //
 // Format notes: a reference is digits (the object number), optional PDF
 // whitespace, digits (the generation), optional whitespace, and an "R" that
@@ -8,8 +7,6 @@
 // run of digits is tried wherever it stands, also at the end of a name such
 // as /F1; it only becomes a reference when the rest follows.
 #include <charconv>
-#include <cstdlib>
-#include <cstring>
 
 #include "pdf_parse.h"
 
@@ -40,117 +37,56 @@ int32_t reference_tail(const unsigned char *t, int32_t i, int32_t end, bool need
     return i + 1;
 }
 
-// The numbering map, either as the writer's two parallel columns (searched
-// linearly, first match wins) or as a direct array indexed by old number.
-struct ref_map {
-    const int32_t *old_nums;
-    const int32_t *new_nums;
-    int32_t count;
-    const int32_t *new_by_old;
-    int32_t map_len;
-};
-
-// The new number for old number n, or 0 or less when n stays as it is.
-int32_t map_lookup(const ref_map *m, int32_t n) {
-    if (m->new_by_old) return (n >= 0 && n < m->map_len) ? m->new_by_old[n] : 0;
-    for (int32_t k = 0; k < m->count; ++k)
-        if (m->old_nums[k] == n) return m->new_nums[k];
-    return 0;
-}
-
-// The rewrite itself: a copy of text in which every mapped reference reads
-// "new 0 R". The block of 4 × length + 128 bytes always suffices: the
-// shortest reference, "1 0R", grows at most to ten digits and " 0 R".
-char *remap_refs(const char *text, int32_t len, const ref_map *m) {
-    if (!text || len < 0) len = 0;
-    char *out = static_cast<char *>(std::malloc(4 * static_cast<size_t>(len) + 128));
-    if (!out) return nullptr;
-    const auto *t = reinterpret_cast<const unsigned char *>(text);
-    size_t o = 0;
-    int32_t i = 0;
-    while (i < len) {
-        if (!is_digit(t[i])) {
-            out[o++] = static_cast<char>(t[i++]);
-            continue;
-        }
-        int32_t n;
-        int32_t after = read_digits(t, i, len, &n);
-        int32_t tail = reference_tail(t, after, len, true);
-        int32_t new_num = tail >= 0 ? map_lookup(m, n) : 0;
-        if (new_num > 0) {
-            o = static_cast<size_t>(std::to_chars(out + o, out + o + 11, new_num).ptr - out);
-            std::memcpy(out + o, " 0 R", 4);
-            o += 4;
-            i = tail;
-        } else {
-            // Not a mapped reference: its digits come out as they stand.
-            std::memcpy(out + o, t + i, static_cast<size_t>(after - i));
-            o += static_cast<size_t>(after - i);
-            i = after;
-        }
-    }
-    out[o] = 0;
-    return out;
+// Appends n bytes to out unless that takes its length past limit.
+bool put(pdfp_buf *out, const void *p, uint64_t n, uint64_t limit) {
+    return out->len <= limit && n <= limit - out->len && pdfp_buf_bytes(out, p, n);
 }
 
 }  // namespace
 
-bool pdfp_ref_at(const unsigned char *t, int32_t end, int32_t p, bool need_gen, int32_t *num,
-                 int32_t *digits_end, int32_t *after) {
-    *digits_end = read_digits(t, p, end, num);
-    int32_t tail = reference_tail(t, *digits_end, end, need_gen);
-    if (tail < 0) return false;
-    *after = tail;
-    return true;
+bool pdfp_next_ref(const unsigned char *t, int32_t end, int32_t from, bool need_gen, int32_t *start,
+                   int32_t *num, int32_t *after) {
+    int32_t i = from < 0 ? 0 : from;
+    while (i < end) {
+        if (!is_digit(t[i])) {
+            ++i;
+            continue;
+        }
+        int32_t digits_end = read_digits(t, i, end, num);
+        int32_t tail = reference_tail(t, digits_end, end, need_gen);
+        if (tail >= 0) {
+            *start = i;
+            *after = tail;
+            return true;
+        }
+        i = digits_end;  // a trailing number cannot be a reference
+    }
+    return false;
 }
 
 int32_t pdfp_collect_text_refs(const char *text, int32_t text_len, int32_t *out, int32_t cap) {
     if (cap <= 0 || text_len <= 0 || !text) return 0;
     const auto *t = reinterpret_cast<const unsigned char *>(text);
-    int32_t count = 0, i = 0;
-    while (count < cap && i < text_len) {
-        if (!is_digit(t[i])) {
-            ++i;
-            continue;
-        }
-        int32_t n;
-        int32_t after = read_digits(t, i, text_len, &n);
-        if (after >= text_len) break;  // a trailing number cannot be a reference
-        int32_t tail = reference_tail(t, after, text_len, false);
-        if (tail >= 0) {
-            out[count++] = n;
-            i = tail;
-        } else {
-            i = after;
-        }
-    }
+    int32_t count = 0, at = 0, start, num;
+    while (count < cap && pdfp_next_ref(t, text_len, at, false, &start, &num, &at)) out[count++] = num;
     return count;
 }
 
-int32_t pdfp_collect_resources(const unsigned char *, int32_t, const pdfp_objvec *,
-                               const int32_t *nums, int32_t count, int32_t *out, int32_t cap,
-                               unsigned char *flags, int32_t highest) {
-    // One level deep: what the listed objects refer to is not added.
-    int32_t n = count < cap ? count : cap;
-    if (n <= 0) return 0;
-    for (int32_t k = 0; k < n; ++k) {
-        out[k] = nums[k];
-        if (flags && nums[k] >= 0 && nums[k] <= highest) flags[nums[k]] = 1;
+int pdfp_remap_res_text(const unsigned char *text, int32_t len, const int32_t *new_by_old, int32_t map_len,
+                        pdfp_buf *out, uint64_t limit) {
+    if (!text || len < 0) len = 0;
+    int32_t copied = 0, from = 0, start, num, after;
+    while (pdfp_next_ref(text, len, from, true, &start, &num, &after)) {
+        from = after;
+        int32_t to = num > 0 && num < map_len ? new_by_old[num] : 0;
+        if (to == 0) continue;  // not renumbered: its bytes come out as they stand
+        char number[16];
+        auto r = std::to_chars(number, number + sizeof number, to);
+        if (!put(out, text + copied, static_cast<uint64_t>(start - copied), limit) ||
+            !(to > 0 ? put(out, number, static_cast<uint64_t>(r.ptr - number), limit) && put(out, " 0 R", 4, limit)
+                     : put(out, "null", 4, limit)))
+            return 0;
+        copied = after;
     }
-    return n;
-}
-
-char *pdfp_remap_res_text(const char *text, const int32_t *old_nums, const int32_t *new_nums,
-                          int32_t count) {
-    ref_map m{old_nums, new_nums, count, nullptr, 0};
-    size_t n = text ? std::strlen(text) : 0;
-    return remap_refs(text, n > INT32_MAX ? INT32_MAX : static_cast<int32_t>(n), &m);
-}
-
-char *pdfp_remap_res_text_map(const char *text, int32_t text_len, const int32_t *new_by_old,
-                              int32_t map_len) {
-    static const int32_t none = 0;
-    // A null map maps nothing; keep the direct branch so no linear search runs.
-    ref_map m{nullptr, nullptr, 0, new_by_old ? new_by_old : &none, new_by_old ? map_len : 0};
-    return remap_refs(text, text_len, &m);
+    return put(out, text + copied, static_cast<uint64_t>(len - copied), limit) ? 1 : 0;
 }
