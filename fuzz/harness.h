@@ -338,8 +338,6 @@ inline std::string run_scan(const uint8_t *data, size_t size) {
     std::vector<int32_t> shared = stream_keywords(buf, n, starts, int64_t{1} << 40);
     for (size_t s = 0; s < starts.size(); ++s)
         if (shared[s] != dict_stream_kw(buf, n, starts[s])) return "shared walk differs from dict_stream_kw";
-    char version[16];
-    pdfp_parse_pdf_version(buf, n, version);
     // References: listing is bounded by the capacity; the rewrite grows a
     // text at most 3.5-fold ("1 0R" to "2147483647 0 R"), and an empty map
     // rewrites nothing.

@@ -87,7 +87,6 @@ int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
 int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr);
 // Malloc'd NUL-terminated copy of the dictionary at pos; the caller frees it.
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
-int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out);
 
 // Reading a dictionary strictly, one token at a time (all bounded by end).
 // The value of key in the dictionary that opens at from (after whitespace
@@ -108,10 +107,6 @@ bool name_is(const unsigned char *buf, int32_t p, int32_t e, const char *name);
 // The value of a hexadecimal digit, or -1.
 int hex_value(unsigned char c);
 
-int32_t pdfp_skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
-int pdfp_kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
-int32_t pdfp_parse_long(const unsigned char *buf, int32_t end, int32_t *pos);
-char *pdfp_dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 
 // ---------------------------------------------------------------------------
 // Document model (load.cpp, trailer.cpp, objstm.cpp, extent.cpp)
@@ -244,28 +239,25 @@ int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec 
 // The visible box of a page: its /CropBox clipped to its /MediaBox, each
 // taken from the object or the nearest of up to depth ancestors. 1 when
 // either was found (the four values set), else 0.
+struct box_memo;
 int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                  const pdfp_obj *obj, double *llx, double *lly, double *urx, double *ury,
-                 int depth);
+                 int depth, box_memo *memo = nullptr);
 int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *obj);
-int32_t pdfp_pageinfo_own_rot(const unsigned char *data, int32_t len, const pdfp_obj *obj,
-                              int32_t *rot);
 char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                           const unsigned char *text, int32_t text_len);
-char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
-                               const unsigned char *text, int32_t text_len);
-char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len,
-                                    const pdfp_objvec *objs, const unsigned char *text,
-                                    int32_t text_len, int depth);
-// The same, remembering what the ancestors hand down in memo (one per
-// document and caller; null remembers nothing), so that the pages of a
-// node with 100,000 kids do not read that node once each.
+// What the ancestors hand down, remembered for pdfp_page_resources_dict_deep
+// (one per document and caller), so that the pages of a node with 100,000
+// kids do not read that node once each.
 struct pdfp_res_memo;
 pdfp_res_memo *pdfp_res_memo_new();
 void pdfp_res_memo_free(pdfp_res_memo *memo);
-char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len,
-                                    const pdfp_objvec *objs, const unsigned char *text,
-                                    int32_t text_len, int depth, pdfp_res_memo *memo);
+// The resources dictionary text of the object whose bytes end text, or of
+// the nearest of up to depth ancestors that has one: malloc'd, the caller
+// frees it; null when there is none. memo may be null (nothing remembered).
+char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                                    const unsigned char *text, int32_t text_len, int depth,
+                                    pdfp_res_memo *memo = nullptr);
 
 // Joined decoded content of a page: 1 on success (*out malloc'd, caller
 // frees), 0 on failure (*out null, *out_len 0).

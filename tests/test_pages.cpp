@@ -62,7 +62,7 @@ TEST(PageTree, SharedPagesNodeIsBroken) {
 struct rot_case {
     std::string root_rot, node_rot, page_rot;
     int32_t inherited;  // pdfp_pageinfo.rotate
-    int32_t own;        // pdfp_pageinfo_own_rot
+    int32_t own;        // obj_rotate_own
 };
 class Rotation : public ::testing::TestWithParam<rot_case> {};
 TEST_P(Rotation, InheritedDownTheWalkOwnReadSeparately) {
@@ -74,10 +74,8 @@ TEST_P(Rotation, InheritedDownTheWalkOwnReadSeparately) {
     ASSERT_EQ(load_bytes(make_pdf(b), &h.doc), 0);
     ASSERT_EQ(h.doc.pages.count, 1);
     EXPECT_EQ(h.doc.pages.items[0].rotate, c.inherited);
-    int32_t own = 7;
     const pdfp_obj *page = pdfp_obj_find(&h.doc.objs, 4);
-    EXPECT_EQ(pdfp_pageinfo_own_rot(h.doc.data, h.doc.size, page, &own), c.own);
-    EXPECT_EQ(own, c.own);
+    EXPECT_EQ(obj_rotate_own(h.doc.data, h.doc.size, page), c.own);
 }
 INSTANTIATE_TEST_SUITE_P(Cases, Rotation,
                          ::testing::Values(rot_case{"/Rotate 90", "/Rotate 180", "", 180, -1},
@@ -250,7 +248,7 @@ TEST_P(Resources, DictionaryTextOfThePage) {
     const unsigned char *buf;
     int32_t end;
     obj_text_region(h.doc.data, h.doc.size, page, &buf, &end);
-    char *own = pdfp_page_resources_dict(h.doc.data, h.doc.size, &h.doc.objs, buf, end);
+    char *own = page_resources_dict(h.doc.data, h.doc.size, &h.doc.objs, buf, end);
     char *deep = pdfp_page_resources_dict_deep(h.doc.data, h.doc.size, &h.doc.objs, buf, end, 32);
     ASSERT_NE(deep, nullptr);
     if (c.want) {

@@ -235,19 +235,4 @@ INSTANTIATE_TEST_SUITE_P(Cases, DictText,
                                            text_case{"<< /A (>>) >>x", "<< /A (>>) >>"},
                                            text_case{"<< /A 1", nullptr}, text_case{"<A", nullptr}));
 
-TEST(Scan, PdfVersion) {
-    char out[16];
-    std::string a = "%PDF-1.7\n%x";
-    EXPECT_EQ(pdfp_parse_pdf_version(u(a), n(a), out), 1);
-    EXPECT_STREQ(out, "1.7");
-    std::string b = "%PDF-.5 xxxxx";
-    EXPECT_EQ(pdfp_parse_pdf_version(u(b), n(b), out), 1);
-    EXPECT_STREQ(out, ".5");
-    std::string c = "%PDF-x xxxxx";
-    EXPECT_EQ(pdfp_parse_pdf_version(u(c), n(c), out), 0);
-    EXPECT_STREQ(out, "");
-    std::string d = "%PDF-1.4";
-    EXPECT_EQ(pdfp_parse_pdf_version(u(d), n(d), out), 0);
-}
-
 }  // namespace

@@ -106,7 +106,7 @@ char *page_resources_text(const pdfp_doc *doc, const pdfp_obj *page, pdfp_res_me
     // For a file object this is the file from its first byte to the end of
     // the page's text region; for an object-stream object, its own text.
     if (obj_text_region(doc->data, doc->size, page, &buf, &end) < 0) return nullptr;
-    return pdfp_page_resources_dict_memo(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH, memo);
+    return pdfp_page_resources_dict_deep(doc->data, doc->size, &doc->objs, buf, end, RESOURCES_DEPTH, memo);
 }
 
 // Seeds: the direct references of every page's resources, in page and text order.

@@ -20,8 +20,7 @@ struct free_deleter {
 
 bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_obj *obj,
                    page_frame *frame) {
-    int32_t own = -1;
-    pdfp_pageinfo_own_rot(doc->data, doc->size, obj, &own);
+    int32_t own = obj_rotate_own(doc->data, doc->size, obj);
     // The page's own /Rotate wins over the one inherited from the tree.
     frame->rot = own >= 0 ? own % 360 : ((page->rotate % 360) + 360) % 360;
     double bw = page->box_urx - page->box_llx;

@@ -146,10 +146,16 @@ bool own_box(const unsigned char *data, int32_t len, const pdfp_objvec *objs, co
     return false;
 }
 
+}  // namespace
+
 // What ancestors hand down, by (object number, depth left): the pages of one
 // node share it, and reading a node with a /Kids of 100,000 pages once per
 // page made the walk quadratic.
-using box_memo = std::map<std::pair<int32_t, int>, page_boxes>;
+struct box_memo {
+    std::map<std::pair<int32_t, int>, page_boxes> found;
+};
+
+namespace {
 
 // Each box from the object itself, else from the nearest of up to depth
 // ancestors that holds a usable one.
@@ -165,8 +171,9 @@ page_boxes boxes_deep(const unsigned char *data, int32_t len, const pdfp_objvec 
     const pdfp_obj *up = parent < 0 ? nullptr : pdfp_obj_find(objs, parent);
     if (!up) return b;
     auto key = std::make_pair(parent, depth - 1);
-    auto it = memo->find(key);
-    if (it == memo->end()) it = memo->emplace(key, boxes_deep(data, len, objs, up, depth - 1, memo)).first;
+    auto it = memo->found.find(key);
+    if (it == memo->found.end())
+        it = memo->found.emplace(key, boxes_deep(data, len, objs, up, depth - 1, memo)).first;
     for (int i : {CROP, MEDIA}) {
         if (b.found[i] || !it->second.found[i]) continue;
         b.found[i] = true;
@@ -199,13 +206,9 @@ void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs
     info.obj_num = page->num;
     info.parent_num = parent;
     info.rotate = reduce_rotation(rot);
-    double v[4];
-    if (visible_box(boxes_deep(data, len, objs, page, BOX_DEPTH, memo), v)) {
-        info.box_llx = v[0];
-        info.box_lly = v[1];
-        info.box_urx = v[2];
-        info.box_ury = v[3];
-    }
+    // Without a box all four stay 0.
+    obj_box_deep(data, len, objs, page, &info.box_llx, &info.box_lly, &info.box_urx, &info.box_ury, BOX_DEPTH,
+                 memo);
     pagevec_push(pages, &info);
 }
 
@@ -271,10 +274,10 @@ int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec 
 }
 
 int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *obj,
-                 double *llx, double *lly, double *urx, double *ury, int depth) {
-    box_memo memo;
+                 double *llx, double *lly, double *urx, double *ury, int depth, box_memo *memo) {
+    box_memo own;
     double v[4];
-    if (!obj || !visible_box(boxes_deep(data, len, objs, obj, depth, &memo), v)) return 0;
+    if (!obj || !visible_box(boxes_deep(data, len, objs, obj, depth, memo ? memo : &own), v)) return 0;
     *llx = v[0];
     *lly = v[1];
     *urx = v[2];
@@ -294,11 +297,6 @@ int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *o
     int32_t v = parse_int_at(buf, end, &p);
     if (p == before) return -1;  // no integer (a "-1" reads fine)
     return reduce_rotation(v);
-}
-
-int32_t pdfp_pageinfo_own_rot(const unsigned char *data, int32_t len, const pdfp_obj *obj, int32_t *rot) {
-    *rot = obj_rotate_own(data, len, obj);
-    return *rot;
 }
 
 char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
@@ -328,16 +326,6 @@ char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_obj
     return dict_text_at(data, end, r->dict_pos);
 }
 
-char *pdfp_page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
-                               const unsigned char *text, int32_t text_len) {
-    return page_resources_dict(data, len, objs, text, text_len);
-}
-
-char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
-                                    const unsigned char *text, int32_t text_len, int depth) {
-    return pdfp_page_resources_dict_memo(data, len, objs, text, text_len, depth, nullptr);
-}
-
 // Resources that ancestors hand down, by (object number, depth left), as
 // long as they fit the byte budget: the pages of one node share them, and
 // reading a node with a /Kids of 100,000 pages once per page was quadratic.
@@ -350,7 +338,7 @@ pdfp_res_memo *pdfp_res_memo_new() { return new (std::nothrow) pdfp_res_memo; }
 
 void pdfp_res_memo_free(pdfp_res_memo *memo) { delete memo; }
 
-char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                                     const unsigned char *text, int32_t text_len, int depth,
                                     pdfp_res_memo *memo) {
     char *r = page_resources_dict(data, len, objs, text, text_len);
@@ -365,11 +353,11 @@ char *pdfp_page_resources_dict_memo(const unsigned char *data, int32_t len, cons
         obj_text_region(data, len, o, &buf, &up_len);
         up = data;
     }
-    if (!memo) return pdfp_page_resources_dict_memo(data, len, objs, up, up_len, depth - 1, nullptr);
+    if (!memo) return pdfp_page_resources_dict_deep(data, len, objs, up, up_len, depth - 1, nullptr);
     auto key = std::make_pair(parent, depth - 1);
     auto it = memo->found.find(key);
     if (it == memo->found.end()) {
-        r = pdfp_page_resources_dict_memo(data, len, objs, up, up_len, depth - 1, memo);
+        r = pdfp_page_resources_dict_deep(data, len, objs, up, up_len, depth - 1, memo);
         size_t n = r ? std::strlen(r) : 0;
         if (n + 64 > memo->budget) return r;
         memo->budget -= n + 64;

@@ -247,18 +247,6 @@ char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos) {
     return nullptr;
 }
 
-int pdfp_parse_pdf_version(const unsigned char *buf, int32_t len, char *out) {
-    out[0] = 0;
-    if (len < 9 || std::memcmp(buf, "%PDF-", 5) != 0) return 0;
-    int32_t p = 5;
-    int n = 0;
-    if (p < len && is_digit(buf[p])) out[n++] = static_cast<char>(buf[p++]);
-    if (p < len && buf[p] == '.' && n < 15) out[n++] = static_cast<char>(buf[p++]);
-    while (p < len && n < 15 && is_digit(buf[p])) out[n++] = static_cast<char>(buf[p++]);
-    out[n] = 0;
-    return n > 0 ? 1 : 0;
-}
-
 // ---------------------------------------------------------------------------
 // Reading a dictionary strictly: one token at a time, keys in key position
 // ---------------------------------------------------------------------------
@@ -383,17 +371,4 @@ bool dict_value(const unsigned char *b, int32_t from, int32_t to, const char *ke
         }
         p = e;
     }
-}
-
-int32_t pdfp_skip_ws(const unsigned char *buf, int32_t pos, int32_t end) {
-    return skip_ws(buf, pos, end);
-}
-int pdfp_kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw) {
-    return kw_at(buf, pos, len, kw);
-}
-int32_t pdfp_parse_long(const unsigned char *buf, int32_t end, int32_t *pos) {
-    return parse_int_at(buf, end, pos);
-}
-char *pdfp_dict_text_at(const unsigned char *buf, int32_t len, int32_t pos) {
-    return dict_text_at(buf, len, pos);
 }
