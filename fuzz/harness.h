@@ -144,19 +144,22 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
     int32_t count = doc.pages.count;
     if (count < 1 || !doc.data) problem = "loaded document without pages";
     // Position mostly valid, sometimes out of range; colours likewise.
-    int position = p0 < 250 ? p0 % 6 : static_cast<int>(p0) - 256;
-    int red = p3 & 0x80 ? 256 : (p3 & 7) * 36, green = (p3 >> 3 & 3) * 85, blue = 255;
-    const char *format = k_formats[(p3 >> 5 & 3) + (p0 & 1) * 3];
-    double font_size = p2 == 255 ? -1 : p2 * 1.25;
-    int first_index = (p1 & 15) - 2;
-    int last_index = p1 & 0x80 ? count + 5 : count - 1 - (p1 >> 4 & 7);
-    int first_number = (p1 & 1) ? -5 : 1;
+    label_look look;
+    look.position = p0 < 250 ? p0 % 6 : static_cast<int>(p0) - 256;
+    look.red = p3 & 0x80 ? 256 : (p3 & 7) * 36;
+    look.green = (p3 >> 3 & 3) * 85;
+    look.blue = 255;
+    look.format = k_formats[(p3 >> 5 & 3) + (p0 & 1) * 3];
+    look.font_size = p2 == 255 ? -1 : p2 * 1.25;
+    page_selection labelled;
+    labelled.first_index = (p1 & 15) - 2;
+    labelled.last_index = p1 & 0x80 ? count + 5 : count - 1 - (p1 >> 4 & 7);
+    labelled.first_number = (p1 & 1) ? -5 : 1;
+    labelled.total = -1;
     pdfp_buf out{};
     unsigned before = error_epoch();
     clear_error();
-    int ok = problem.empty() ? numbered_doc_build(&doc, &out, position, format, font_size, first_index,
-                                                  last_index, first_number, red, green, blue)
-                             : 0;
+    int ok = problem.empty() ? numbered_doc_build(&doc, &out, &look, &labelled) : 0;
     if (problem.empty()) {
         const char *msg = dedediruzurud_last_error();
         if (ok) {

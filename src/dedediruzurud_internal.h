@@ -21,18 +21,33 @@ void clear_error();
 // mark_error_epoch (lets the writer tell its own failures from older ones).
 unsigned error_epoch();
 
+// The label's look, as a caller gives it; the writer checks it and adjusts
+// the size.
+struct label_look {
+    int position;          // 0..5: bottom centre, right, left; top centre, right, left
+    const char *format;    // with {n} and {total}; null or "" means "{n}"
+    double font_size;      // points; 0 or less means 12, above 300 means 300
+    int red, green, blue;  // 0..255
+};
+
+// The pages that carry a label and the numbers they show: what a selection
+// comes to once the document's page count is known. The writer clips the
+// range to the document.
+struct page_selection {
+    int first_index, last_index;  // 0-based, inclusive
+    int first_number;             // shown on the page at first_index; the next ones count on
+    int64_t total;                // shown for {total}; below 0: the document's page count
+};
+
 // Writes the numbered copy of doc to output_path. 1 on success (last-error
-// emptied), 0 with a message. total is what {total} shows; below 0 it is
-// the document's page count.
-int numbered_doc(const pdfp_doc *doc, const char *output_path, int position, const char *format,
-                 double font_size, int first_index, int last_index, int first_number, int red,
-                 int green, int blue, int64_t total = -1);
+// emptied), 0 with a message.
+int numbered_doc(const pdfp_doc *doc, const char *output_path, const label_look *look,
+                 const page_selection *labelled);
 
 // Assembles the numbered copy into out (no file is touched). 1 on success,
 // 0 with a message. numbered_doc is this plus the single write.
-int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const char *format,
-                       double font_size, int first_index, int last_index, int first_number,
-                       int red, int green, int blue, int64_t total = -1);
+int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *look,
+                       const page_selection *labelled);
 
 // One numbering for hosts inside this project (the command-line tool):
 // the work of the three exported functions, with the message kept in the
@@ -47,10 +62,7 @@ struct numbering_job {
     const char *output_path;  // the file to write, or null with output_image or count_only
     pdfp_buf *output_image;   // when set: receives the output (caller frees); no file is written
     bool count_only;          // load and select only, nothing is built
-    int position;
-    const char *format;
-    int font_size;
-    int red, green, blue;
+    label_look look;
     numbering_selection selection;
     int start_page, end_page;  // SELECT_RANGE, as dedediruzurud_range takes them
     int skip_pages;            // SELECT_SKIP
@@ -59,9 +71,9 @@ struct numbering_job {
 };
 
 struct numbering_result {
-    int32_t page_count;              // pages of the input, 0 when it was not loaded
-    int first_index, last_index;     // the labelled pages, 0-based inclusive
-    char message[1024];              // "" on success
+    int32_t page_count;       // pages of the input, 0 when it was not loaded
+    page_selection labelled;  // the labelled pages and their numbers
+    char message[1024];       // "" on success
 };
 
 // 1 on success, 0 with result->message set. Never throws.

@@ -82,7 +82,7 @@ const place_case kPlaces[] = {
 class Placement : public ::testing::TestWithParam<place_case> {};
 
 TEST_P(Placement, Letter) {
-    label_style s{GetParam().position, nullptr, 12, 0, 0, 0};
+    label_look s{GetParam().position, nullptr, 12, 0, 0, 0};
     std::string block;
     ASSERT_TRUE(label_block(&s, 3, 10, 612, 792, &block));
     EXPECT_EQ(block, std::string("BT\n/PN 12 Tf\n0 0 0 rg\n") + GetParam().td + " Td\n(3) Tj\nET\n");
@@ -96,7 +96,7 @@ std::string td_of(const std::string &block) {
 }
 
 TEST(Placement, MarginLimits) {
-    label_style s{2, "{n}", 12, 0, 0, 0};
+    label_look s{2, "{n}", 12, 0, 0, 0};
     std::string block;
     ASSERT_TRUE(label_block(&s, 1, 1, 100, 100, &block));  // 3 would be below 12
     EXPECT_EQ(td_of(block), "12 14.8800");
@@ -105,7 +105,7 @@ TEST(Placement, MarginLimits) {
 }
 
 TEST(Placement, TooSmallPagesFail) {
-    label_style s{0, "{n}", 12, 0, 0, 0};
+    label_look s{0, "{n}", 12, 0, 0, 0};
     std::string block;
     EXPECT_FALSE(label_block(&s, 1, 1, 20, 792, &block));
     EXPECT_FALSE(label_block(&s, 1, 1, 792, 24, &block));
@@ -116,7 +116,7 @@ TEST(Placement, TooSmallPagesFail) {
 TEST(Placement, WideLabelsStartAtTheMargin) {
     std::string wide(200, 'W');
     for (int position : {0, 1, 2}) {
-        label_style s{position, wide.c_str(), 12, 0, 0, 0};
+        label_look s{position, wide.c_str(), 12, 0, 0, 0};
         std::string block;
         ASSERT_TRUE(label_block(&s, 1, 1, 612, 792, &block));
         EXPECT_EQ(td_of(block), "18.3600 21.2400") << position;
@@ -125,7 +125,7 @@ TEST(Placement, WideLabelsStartAtTheMargin) {
 
 // The baseline never sinks below 0.24 of the size, even on a low page.
 TEST(Placement, TopLabelOnALowPageKeepsItsBaseline) {
-    label_style s{3, "{n}", 300, 0, 0, 0};
+    label_look s{3, "{n}", 300, 0, 0, 0};
     std::string block;
     ASSERT_TRUE(label_block(&s, 1, 1, 612, 100, &block));
     EXPECT_EQ(td_of(block).substr(td_of(block).find(' ') + 1), "72");
@@ -137,7 +137,7 @@ TEST(LabelBlock, ColourFractions) {
         const char *rg;
     } cases[] = {{255, 0, 0, "1 0 0 rg"}, {128, 128, 128, "0.5020 0.5020 0.5020 rg"}, {0, 51, 255, "0 0.2000 1 rg"}};
     for (const auto &c : cases) {
-        label_style s{0, "{n}", 12, c.r, c.g, c.b};
+        label_look s{0, "{n}", 12, c.r, c.g, c.b};
         std::string block;
         ASSERT_TRUE(label_block(&s, 1, 1, 612, 792, &block));
         EXPECT_NE(block.find(std::string("\n") + c.rg + "\n"), std::string::npos) << block;
@@ -145,7 +145,7 @@ TEST(LabelBlock, ColourFractions) {
 }
 
 TEST(LabelBlock, EscapedTextInTheStream) {
-    label_style s{0, "(\xE9) \\{n}", 12, 0, 0, 0};
+    label_look s{0, "(\xE9) \\{n}", 12, 0, 0, 0};
     std::string block;
     ASSERT_TRUE(label_block(&s, 7, 9, 612, 792, &block));
     EXPECT_NE(block.find("(\\(\\351\\) \\\\7) Tj\nET\n"), std::string::npos) << block;

@@ -311,33 +311,40 @@ protected:
     }
     void TearDown() override { pdfp_doc_free(&doc); }
     pdfp_doc doc{};
+    const label_look look{0, nullptr, 12, 0, 0, 0};
 };
+
+page_selection pages(int first_index, int last_index) { return {first_index, last_index, 1, -1}; }
 
 TEST_F(WriterDirect, IndexesAreClampedToTheDocument) {
     std::string out = temp_path("clamped.pdf");
-    ASSERT_EQ(numbered_doc(&doc, out.c_str(), 0, nullptr, 12, -3, 1000, 1, 0, 0, 0), 1);
+    const page_selection sel = pages(-3, 1000);
+    ASSERT_EQ(numbered_doc(&doc, out.c_str(), &look, &sel), 1);
     EXPECT_EQ(labels(read_file(out), 4), (strings{"1", "2", "3", "4"}));
 }
 
 TEST_F(WriterDirect, ItsOwnMessages) {
-    EXPECT_EQ(numbered_doc(&doc, nullptr, 0, nullptr, 12, 0, 3, 1, 0, 0, 0), 0);
+    const page_selection all = pages(0, 3), reversed = pages(3, 1), none = pages(0, 0);
+    EXPECT_EQ(numbered_doc(&doc, nullptr, &look, &all), 0);
     EXPECT_STREQ(dedediruzurud_last_error(), "NULL output path");
     std::string out = temp_path("never.pdf");
-    EXPECT_EQ(numbered_doc(&doc, out.c_str(), 0, nullptr, 12, 3, 1, 1, 0, 0, 0), 0);
+    EXPECT_EQ(numbered_doc(&doc, out.c_str(), &look, &reversed), 0);
     EXPECT_STREQ(dedediruzurud_last_error(), "empty page range (start 4 > end 2 of 4)");
     pdfp_doc empty = doc;
     empty.pages.count = 0;
-    EXPECT_EQ(numbered_doc(&empty, out.c_str(), 0, nullptr, 12, 0, 0, 1, 0, 0, 0), 0);
+    EXPECT_EQ(numbered_doc(&empty, out.c_str(), &look, &none), 0);
     EXPECT_STREQ(dedediruzurud_last_error(), "document has no pages");
     EXPECT_FALSE(file_exists(out));
 }
 
 TEST_F(WriterDirect, BuildTouchesNoFileAndFreesOnFailure) {
     pdfp_buf buf{};
-    ASSERT_EQ(numbered_doc_build(&doc, &buf, 2, "p{n}", 10, 0, 3, 1, 1, 2, 3), 1);
+    const label_look left{2, "p{n}", 10, 1, 2, 3}, bad_position{9, nullptr, 10, 0, 0, 0};
+    const page_selection all = pages(0, 3);
+    ASSERT_EQ(numbered_doc_build(&doc, &buf, &left, &all), 1);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(buf.data), 9), "%PDF-1.4\n");
     pdfp_buf_free(&buf);
-    EXPECT_EQ(numbered_doc_build(&doc, &buf, 9, nullptr, 10, 0, 3, 1, 0, 0, 0), 0);
+    EXPECT_EQ(numbered_doc_build(&doc, &buf, &bad_position, &all), 0);
     EXPECT_EQ(buf.data, nullptr);
 }
 

@@ -182,7 +182,7 @@ bool chain_numbers(batch *b, int jobs) {
         }
         b->jobs[i].first_number = static_cast<int>(next);
         b->jobs[i].count_only = false;
-        next += static_cast<int64_t>(r.last_index) - r.first_index + 1;
+        next += static_cast<int64_t>(r.labelled.last_index) - r.labelled.first_index + 1;
         total += r.page_count;
     }
     for (auto &j : b->jobs) j.total = total;

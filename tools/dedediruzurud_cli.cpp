@@ -320,12 +320,7 @@ int run_single(const options &o) {
 numbering_job job_for(const options &o, const char *input) {
     numbering_job job{};
     job.input_path = input;
-    job.position = o.position;
-    job.format = o.format.c_str();
-    job.font_size = o.size;
-    job.red = o.red;
-    job.green = o.green;
-    job.blue = o.blue;
+    job.look = {o.position, o.format.c_str(), static_cast<double>(o.size), o.red, o.green, o.blue};
     job.first_number = o.first;
     job.total = -1;
     if (o.has_skip) {

@@ -28,9 +28,9 @@ struct doc_guard {
     ~doc_guard() { pdfp_doc_free(&doc); }
 };
 
-// The labelled pages of a count-page document as 0-based indexes; false
-// (with the message recorded) for an empty selection.
-bool select_pages(const numbering_job *job, int32_t count, numbering_result *r) {
+// The labelled pages of a count-page document as 0-based indexes, with
+// their numbers; false (with the message recorded) for an empty selection.
+bool select_pages(const numbering_job *job, int32_t count, page_selection *r) {
     if (job->selection == SELECT_RANGE) {
         // 64-bit so that INT_MIN/INT_MAX pages cannot wrap.
         long long f = static_cast<long long>(job->start_page) - 1;
@@ -57,6 +57,8 @@ bool select_pages(const numbering_job *job, int32_t count, numbering_result *r) 
         r->first_index = 0;
         r->last_index = count - 1;
     }
+    r->first_number = job->first_number;
+    r->total = job->total;
     return true;
 }
 
@@ -74,17 +76,12 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
                                       : pdfp_doc_load(job->input_path, &g.doc, set_error);
         if (loaded != 0) return 0;
         r->page_count = g.doc.pages.count;
-        if (!select_pages(job, g.doc.pages.count, r)) return 0;
+        if (!select_pages(job, g.doc.pages.count, &r->labelled)) return 0;
         int ok = 1;
-        double size = static_cast<double>(job->font_size);
         if (job->output_image)
-            ok = numbered_doc_build(&g.doc, job->output_image, job->position, job->format, size,
-                                    r->first_index, r->last_index, job->first_number, job->red,
-                                    job->green, job->blue, job->total);
+            ok = numbered_doc_build(&g.doc, job->output_image, &job->look, &r->labelled);
         else if (!job->count_only)
-            ok = numbered_doc(&g.doc, job->output_path, job->position, job->format, size,
-                              r->first_index, r->last_index, job->first_number, job->red, job->green,
-                              job->blue, job->total);
+            ok = numbered_doc(&g.doc, job->output_path, &job->look, &r->labelled);
         if (!ok) return 0;
         clear_error();
         return 1;
@@ -96,24 +93,20 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
     return 0;
 }
 
-// What the three exported functions share apart from their selection.
-numbering_job export_job(const char *input_path, const char *output_path, int position,
-                         const char *format, int font_size, int red, int green, int blue) {
+// One call of an exported function: its paths, the label's look (the size
+// becomes a double for the writer) and the selection with its two numbers
+// (dedediruzurud_range's first and last page, dedediruzurud_skip's count).
+int run_export(const char *input_path, const char *output_path, const label_look &look,
+               numbering_selection selection, int a, int b, int first_number) {
     numbering_job job{};
     job.input_path = input_path;
     job.output_path = output_path;
-    job.position = position;
-    job.format = format;
-    job.font_size = font_size;
-    job.red = red;
-    job.green = green;
-    job.blue = blue;
-    job.first_number = 1;
+    job.look = look;
+    job.selection = selection;
+    job.start_page = job.skip_pages = a;
+    job.end_page = b;
+    job.first_number = first_number;
     job.total = -1;
-    return job;
-}
-
-int run_export(const numbering_job &job) {
     numbering_result r{};
     return run_job(&job, &r);
 }
@@ -155,39 +148,27 @@ DEDEDIRUZURUD_API void DEDEDIRUZURUD_CALL dedediruzurud_cleanup(void) { clear_er
 
 DEDEDIRUZURUD_API const char *DEDEDIRUZURUD_CALL dedediruzurud_last_error(void) { return g_err; }
 
-DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_add(const char *input_path,
-                                                           const char *output_path, int position,
-                                                           const char *format, int font_size,
-                                                           int first_number, int red, int green,
-                                                           int blue) {
-    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
-    job.first_number = first_number;
-    return run_export(job);
+DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_add(const char *input_path, const char *output_path,
+                                                           int position, const char *format, int font_size,
+                                                           int first_number, int red, int green, int blue) {
+    label_look look{position, format, static_cast<double>(font_size), red, green, blue};
+    return run_export(input_path, output_path, look, SELECT_ALL, 0, 0, first_number);
 }
 
-DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_range(const char *input_path,
-                                                             const char *output_path, int position,
-                                                             const char *format, int font_size,
-                                                             int start_page, int end_page,
-                                                             int first_number, int red, int green,
-                                                             int blue) {
-    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
-    job.selection = SELECT_RANGE;
-    job.start_page = start_page;
-    job.end_page = end_page;
-    job.first_number = first_number;
-    return run_export(job);
+DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_range(const char *input_path, const char *output_path,
+                                                             int position, const char *format, int font_size,
+                                                             int start_page, int end_page, int first_number,
+                                                             int red, int green, int blue) {
+    label_look look{position, format, static_cast<double>(font_size), red, green, blue};
+    return run_export(input_path, output_path, look, SELECT_RANGE, start_page, end_page, first_number);
 }
 
-DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_path,
-                                                            const char *output_path, int position,
-                                                            const char *format, int font_size,
-                                                            int skip_pages, int red, int green,
-                                                            int blue) {
-    numbering_job job = export_job(input_path, output_path, position, format, font_size, red, green, blue);
-    job.selection = SELECT_SKIP;
-    job.skip_pages = skip_pages;
-    return run_export(job);
+// The first labelled page shows 1.
+DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_path, const char *output_path,
+                                                            int position, const char *format, int font_size,
+                                                            int skip_pages, int red, int green, int blue) {
+    return run_export(input_path, output_path, {position, format, static_cast<double>(font_size), red, green, blue},
+                      SELECT_SKIP, skip_pages, 0, 1);
 }
 
 }  // extern "C"

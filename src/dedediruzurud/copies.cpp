@@ -166,29 +166,26 @@ std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, c
     return s;  // short of memory: the form simply goes without resources
 }
 
-void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o, std::vector<int64_t> *offsets) {
+void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o) {
     for (size_t k = 0; k < t->nums.size() && !o->failed; ++k) {
-        int32_t out_num = t->first_out + static_cast<int32_t>(k);
-        out_mark(o, offsets, out_num);
-        out_int(o, out_num);
-        out_str(o, " 0 obj\n");
+        begin_object(o, t->first_out + static_cast<int64_t>(k));
         const pdfp_obj *obj = pdfp_obj_find(&doc->objs, t->nums[k]);
         copy_source s = obj ? source_of(doc, obj) : copy_source{};
         if (s.n <= 0) {
             // Missing, or nothing that can be copied: null keeps every
             // cross-reference entry pointing at a real object.
-            out_str(o, "null\nendobj\n");
+            out_str(o, "null\n");
         } else if (obj->in_objstm) {
             copy_remap(t, s.p, s.n, o);
-            out_str(o, "\nendobj\n");
+            out_str(o, "\n");
         } else if (pdfp_obj_has_stream(obj)) {
             copy_remap(t, s.p, s.n, o);  // the dictionary and the whitespace behind it
             out_str(o, "stream\n");
             out_bytes(o, doc->data + obj->data_start, static_cast<uint64_t>(obj->data_end - obj->data_start));
-            out_str(o, "\nendstream\nendobj\n");
+            out_str(o, "\nendstream\n");
         } else {
-            copy_remap(t, s.p, s.n, o);
-            out_str(o, "endobj\n");
+            copy_remap(t, s.p, s.n, o);  // the body, up to where "endobj" stood
         }
+        end_object(o);
     }
 }

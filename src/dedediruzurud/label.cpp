@@ -100,15 +100,15 @@ std::string label_escape(const std::string &text) {
     return out;
 }
 
-bool label_block(const label_style *style, int64_t number, int64_t total, double w, double h,
+bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {
-    std::string text = label_text(style->format, number, total);
-    double size = style->font_size;
+    std::string text = label_text(look->format, number, total);
+    double size = look->font_size;
     double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
     if (w - 2 * m <= 0 || h - 2 * m <= 0) return false;
     double tw = std::min(w - 2 * m, label_raw_width(text) * size);
-    int column = style->position % 3;  // 0 centre, 1 right, 2 left
-    bool top = style->position >= 3;
+    int column = look->position % 3;  // 0 centre, 1 right, 2 left
+    bool top = look->position >= 3;
     double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - m - tw : m;
     if (x < 0) x = 0;
     double y = top ? h - m - ASCENT_SHARE * size : m + DESCENT_SHARE * size;
@@ -116,8 +116,8 @@ bool label_block(const label_style *style, int64_t number, int64_t total, double
 
     std::string &b = *block;
     b = "BT\n/PN " + fmt_num(size) + " Tf\n";
-    b += fmt_num(style->red / 255.0) + " " + fmt_num(style->green / 255.0) + " " +
-         fmt_num(style->blue / 255.0) + " rg\n";
+    b += fmt_num(look->red / 255.0) + " " + fmt_num(look->green / 255.0) + " " +
+         fmt_num(look->blue / 255.0) + " rg\n";
     b += fmt_num(x) + " " + fmt_num(y) + " Td\n(";
     b += label_escape(text);
     b += ") Tj\nET\n";

@@ -56,28 +56,26 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
 
 namespace {
 
-void append_page_object(out_buf *o, std::vector<int64_t> *offsets, int32_t i, int32_t font_obj,
-                        const page_frame *frame) {
-    int32_t num = 3 + 3 * i;
-    out_mark(o, offsets, num);
-    out_int(o, num);
-    out_str(o, " 0 obj\n<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ");
+void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *frame) {
+    begin_object(o, page_obj(i));
+    out_str(o, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ");
     out_num(o, frame->w);
     out_str(o, " ");
     out_num(o, frame->h);
     out_str(o, "] /Resources <</Font <</PN ");
-    out_int(o, font_obj);
+    out_int(o, font);
     out_str(o, " 0 R>> /XObject <</Fm1 ");
-    out_int(o, num + 1);
+    out_int(o, form_obj(i));
     out_str(o, " 0 R>>>> /Contents ");
-    out_int(o, num + 2);
-    out_str(o, " 0 R >>\nendobj\n");
+    out_int(o, content_obj(i));
+    out_str(o, " 0 R >>\n");
+    end_object(o);
 }
 
 }  // namespace
 
-bool wrap_page(const pdfp_doc *doc, int32_t i, int32_t font_obj, const copy_table *table,
-               out_buf *o, std::vector<int64_t> *offsets, page_frame *frame) {
+bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
+               page_frame *frame) {
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
@@ -88,13 +86,11 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int32_t font_obj, const copy_tabl
     std::unique_ptr<unsigned char, free_deleter> hold(content);
     if (!content) length = 0;  // a page without content (/Contents absent, null or []) is blank
 
-    append_page_object(o, offsets, i, font_obj, frame);
-    int32_t form = 4 + 3 * i;
-    out_mark(o, offsets, form);
-    out_int(o, form);
-    out_str(o, " 0 obj\n");
+    append_page_object(o, i, font, frame);
+    begin_object(o, form_obj(i));
     out_str(o, form_header(page, frame->rot, length, resources));
     out_bytes(o, content, static_cast<uint64_t>(length));
-    out_str(o, "\nendstream\nendobj\n");
+    out_str(o, "\nendstream\n");
+    end_object(o);
     return true;
 }

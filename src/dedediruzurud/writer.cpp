@@ -8,6 +8,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "dedediruzurud_internal.h"
 #include "output_file.h"
@@ -36,9 +37,13 @@ void out_num(out_buf *o, double x) { out_str(o, fmt_num(x)); }
 
 uint64_t out_len(const out_buf *o) { return o->buf->len; }
 
-void out_mark(out_buf *o, std::vector<int64_t> *offsets, int32_t num) {
-    (*offsets)[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
+void begin_object(out_buf *o, int64_t num) {
+    o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
+    out_int(o, num);
+    out_str(o, " 0 obj\n");
 }
+
+void end_object(out_buf *o) { out_str(o, "endobj\n"); }
 
 std::string fmt_num(double x) {
     char tmp[512];  // room for the longest double with four decimals
@@ -62,44 +67,39 @@ constexpr double MAX_FONT_SIZE = 300;
 
 struct build_job {
     const pdfp_doc *doc;
-    label_style style;
-    int32_t first_index, last_index, first_number;
+    label_look look;          // checked, the size adjusted
+    page_selection labelled;  // clipped to the document, total filled in
     int32_t page_count;
-    int64_t total;  // shown for {total}
 };
 
 // The argument checks, in order; false with the message recorded.
-bool check_args(build_job *j, int position, double font_size, int red, int green, int blue) {
-    if (static_cast<unsigned>(position) > MAX_POSITION) {
-        set_error(MSG_BAD_POSITION, position);
+bool check_args(build_job *j) {
+    label_look *look = &j->look;
+    if (static_cast<unsigned>(look->position) > MAX_POSITION) {
+        set_error(MSG_BAD_POSITION, look->position);
         return false;
     }
-    if (static_cast<unsigned>(red) > MAX_COMPONENT || static_cast<unsigned>(blue) > MAX_COMPONENT ||
-        static_cast<unsigned>(green) > MAX_COMPONENT) {
+    if (static_cast<unsigned>(look->red) > MAX_COMPONENT || static_cast<unsigned>(look->blue) > MAX_COMPONENT ||
+        static_cast<unsigned>(look->green) > MAX_COMPONENT) {
         set_error(MSG_BAD_COLOUR);
         return false;
     }
     // Not positive (or not a number at all) means the default.
-    if (!(font_size > 0)) font_size = DEFAULT_FONT_SIZE;
-    if (font_size > MAX_FONT_SIZE) font_size = MAX_FONT_SIZE;
-    j->style.position = position;
-    j->style.font_size = font_size;
-    j->style.red = red;
-    j->style.green = green;
-    j->style.blue = blue;
+    if (!(look->font_size > 0)) look->font_size = DEFAULT_FONT_SIZE;
+    if (look->font_size > MAX_FONT_SIZE) look->font_size = MAX_FONT_SIZE;
+    page_selection *sel = &j->labelled;
     j->page_count = j->doc->pages.count;
-    if (j->total < 0) j->total = j->page_count;
+    if (sel->total < 0) sel->total = j->page_count;
     if (j->page_count < 1) {
         set_error(MSG_NO_PAGES);
         return false;
     }
-    if (j->first_index < 0) j->first_index = 0;
-    if (j->last_index >= j->page_count) j->last_index = j->page_count - 1;
-    if (j->last_index < j->first_index) {
+    if (sel->first_index < 0) sel->first_index = 0;
+    if (sel->last_index >= j->page_count) sel->last_index = j->page_count - 1;
+    if (sel->last_index < sel->first_index) {
         // long long: a 32-bit long (Windows) could not show first_index + 1.
-        set_error(MSG_EMPTY_PAGE_RANGE,
-                  static_cast<long long>(j->first_index) + 1, static_cast<long long>(j->last_index) + 1,
-                  static_cast<long long>(j->page_count));
+        set_error(MSG_EMPTY_PAGE_RANGE, static_cast<long long>(sel->first_index) + 1,
+                  static_cast<long long>(sel->last_index) + 1, static_cast<long long>(j->page_count));
         return false;
     }
     return true;
@@ -109,54 +109,55 @@ void append_header(out_buf *o) {
     out_str(o, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
 }
 
-void append_catalog_and_tree(out_buf *o, std::vector<int64_t> *offsets, int32_t page_count) {
-    out_mark(o, offsets, 1);
-    out_str(o, "1 0 obj\n<< /Type /Catalog /Pages 2 0 R >>\nendobj\n");
-    out_mark(o, offsets, 2);
-    out_str(o, "2 0 obj\n<< /Type /Pages /Count ");
+void append_catalog_and_tree(out_buf *o, int32_t page_count) {
+    begin_object(o, CATALOG_OBJ);
+    out_str(o, "<< /Type /Catalog /Pages 2 0 R >>\n");
+    end_object(o);
+    begin_object(o, PAGE_TREE_OBJ);
+    out_str(o, "<< /Type /Pages /Count ");
     out_int(o, page_count);
     out_str(o, " /Kids [");
     for (int32_t i = 0; i < page_count && !o->failed; ++i) {
         if (i) out_str(o, " ");
-        out_int(o, 3 + 3 * static_cast<int64_t>(i));
+        out_int(o, page_obj(i));
         out_str(o, " 0 R");
     }
-    out_str(o, "]>>\nendobj\n");
+    out_str(o, "]>>\n");
+    end_object(o);
 }
 
-// Content stream 5 + 3i: the wrapped page, then the label block if any.
-void append_content(out_buf *o, std::vector<int64_t> *offsets, int32_t i, const std::string &label) {
-    int32_t num = 5 + 3 * i;
-    out_mark(o, offsets, num);
-    out_int(o, num);
-    out_str(o, " 0 obj\n<< /Length ");
+// Page i's content stream: the wrapped page, then the label block if any.
+void append_content(out_buf *o, int32_t i, const std::string &label) {
+    begin_object(o, content_obj(i));
+    out_str(o, "<< /Length ");
     out_int(o, DRAW_FORM_LEN + static_cast<int64_t>(label.size()));
     out_str(o, " >> stream\n");
     out_str(o, DRAW_FORM);
     out_str(o, label);
-    out_str(o, "endstream\nendobj\n");
+    out_str(o, "endstream\n");
+    end_object(o);
 }
 
-// Every page in input order; labels on first_index..last_index.
-bool append_pages(const build_job *j, const copy_table *table, int32_t font_obj, out_buf *o,
-                  std::vector<int64_t> *offsets) {
+// Every page in input order; labels on the selected ones.
+bool append_pages(const build_job *j, const copy_table *table, int64_t font, out_buf *o) {
+    const page_selection &sel = j->labelled;
     for (int32_t i = 0; i < j->page_count && !o->failed; ++i) {
         page_frame frame;
-        if (!wrap_page(j->doc, i, font_obj, table, o, offsets, &frame)) return false;
+        if (!wrap_page(j->doc, i, font, table, o, &frame)) return false;
         std::string label;
-        if (i >= j->first_index && i <= j->last_index) {
-            int64_t number = static_cast<int64_t>(j->first_number) + (i - j->first_index);
-            if (!label_block(&j->style, number, j->total, frame.w, frame.h, &label)) return false;
+        if (i >= sel.first_index && i <= sel.last_index) {
+            int64_t number = static_cast<int64_t>(sel.first_number) + (i - sel.first_index);
+            if (!label_block(&j->look, number, sel.total, frame.w, frame.h, &label)) return false;
         }
-        append_content(o, offsets, i, label);
+        append_content(o, i, label);
     }
     return true;
 }
 
-void append_font(out_buf *o, std::vector<int64_t> *offsets, int32_t font_obj) {
-    out_mark(o, offsets, font_obj);
-    out_int(o, font_obj);
-    out_str(o, " 0 obj\n<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\nendobj\n");
+void append_font(out_buf *o, int64_t font) {
+    begin_object(o, font);
+    out_str(o, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n");
+    end_object(o);
 }
 
 // One 20-byte line: ten digits, generation, in-use flag.
@@ -167,13 +168,13 @@ void append_xref_line(out_buf *o, int64_t offset) {
     out_bytes(o, line, sizeof line);
 }
 
-void append_xref_and_trailer(out_buf *o, const std::vector<int64_t> &offsets) {
+void append_xref_and_trailer(out_buf *o) {
     int64_t xref = static_cast<int64_t>(out_len(o));
-    int64_t size = static_cast<int64_t>(offsets.size());
+    int64_t size = static_cast<int64_t>(o->offsets.size());
     out_str(o, "xref\n0 ");
     out_int(o, size);
     out_str(o, "\n0000000000 65535 f \n");
-    for (int64_t k = 1; k < size && !o->failed; ++k) append_xref_line(o, offsets[static_cast<size_t>(k)]);
+    for (int64_t k = 1; k < size && !o->failed; ++k) append_xref_line(o, o->offsets[static_cast<size_t>(k)]);
     out_str(o, "trailer\n<< /Size ");
     out_int(o, size);
     out_str(o, " /Root 1 0 R >>\nstartxref ");
@@ -187,22 +188,21 @@ uint64_t output_limit(int32_t input_size) { return std::min<uint64_t>(pdfp_work_
 
 // The assembly proper; false with or without a message of its own.
 bool build(build_job *j, pdfp_buf *out) {
-    int64_t first_out = 3 * static_cast<int64_t>(j->page_count) + 3;
     copy_table table;
-    copy_table_build(j->doc, static_cast<int32_t>(first_out), &table);
-    int64_t font_obj = first_out + static_cast<int64_t>(table.nums.size());
-    std::vector<int64_t> offsets(static_cast<size_t>(font_obj) + 1, -1);
+    copy_table_build(j->doc, static_cast<int32_t>(first_copy_obj(j->page_count)), &table);
+    int64_t font = font_obj(j->page_count, static_cast<int64_t>(table.nums.size()));
+    std::vector<int64_t> offsets(static_cast<size_t>(font) + 1, -1);
     if (!pdfp_buf_init(out)) {
         set_error(MSG_OUT_OF_MEMORY);
         return false;
     }
-    out_buf o{out, false, output_limit(j->doc->size)};
+    out_buf o{out, false, output_limit(j->doc->size), std::move(offsets)};
     append_header(&o);
-    append_catalog_and_tree(&o, &offsets, j->page_count);
-    if (!append_pages(j, &table, static_cast<int32_t>(font_obj), &o, &offsets)) return false;
-    copies_append(j->doc, &table, &o, &offsets);
-    append_font(&o, &offsets, static_cast<int32_t>(font_obj));
-    append_xref_and_trailer(&o, offsets);
+    append_catalog_and_tree(&o, j->page_count);
+    if (!append_pages(j, &table, font, &o)) return false;
+    copies_append(j->doc, &table, &o);
+    append_font(&o, font);
+    append_xref_and_trailer(&o);
     if (o.failed) {
         set_error(MSG_BUILD_FAILED);
         return false;
@@ -226,12 +226,11 @@ bool write_output(const char *path, const pdfp_buf *out) {
 
 }  // namespace
 
-int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const char *format,
-                       double font_size, int first_index, int last_index, int first_number,
-                       int red, int green, int blue, int64_t total) {
+int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *look,
+                       const page_selection *labelled) {
     unsigned epoch = error_epoch();
-    build_job j{doc, {0, format, 0, 0, 0, 0}, first_index, last_index, first_number, 0, total};
-    if (!check_args(&j, position, font_size, red, green, blue)) return 0;
+    build_job j{doc, *look, *labelled, 0};
+    if (!check_args(&j)) return 0;
     bool ok = false;
     try {
         ok = build(&j, out);
@@ -246,17 +245,14 @@ int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, int position, const c
     return ok ? 1 : 0;
 }
 
-int numbered_doc(const pdfp_doc *doc, const char *output_path, int position, const char *format,
-                 double font_size, int first_index, int last_index, int first_number, int red,
-                 int green, int blue, int64_t total) {
+int numbered_doc(const pdfp_doc *doc, const char *output_path, const label_look *look,
+                 const page_selection *labelled) {
     if (!output_path) {
         set_error(MSG_NULL_OUTPUT);
         return 0;
     }
     pdfp_buf out{};
-    bool ok = numbered_doc_build(doc, &out, position, format, font_size, first_index, last_index,
-                                 first_number, red, green, blue, total) &&
-              write_output(output_path, &out);
+    bool ok = numbered_doc_build(doc, &out, look, labelled) && write_output(output_path, &out);
     pdfp_buf_free(&out);
     if (!ok) return 0;
     clear_error();

@@ -1,7 +1,8 @@
-// The parts of the numbered-document writer: the output buffer with a
-// sticky failure, the page-number label (label.cpp), the wrapping of a page
-// as a form XObject (wrap.cpp) and the copies of the objects the pages'
-// resources need (copies.cpp). writer.cpp puts them together.
+// The parts of the numbered-document writer: the output buffer and its
+// object emitter (writer.cpp), the output's object layout, the page-number
+// label (label.cpp), the copy table with every rewrite of references
+// (copies.cpp) and the wrapping of a page as a form XObject (wrap.cpp).
+// writer.cpp puts them together.
 #ifndef WRITER_PARTS_H
 #define WRITER_PARTS_H
 
@@ -10,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "pdf_parse.h"
+#include "dedediruzurud_internal.h"
 
 // ---------------------------------------------------------------------------
-// Output buffer (writer.cpp)
+// Output buffer and objects (writer.cpp)
 // ---------------------------------------------------------------------------
 
 // The output file image. After the first failed append nothing more is
@@ -24,6 +25,9 @@ struct out_buf {
     pdfp_buf *buf;
     bool failed;
     uint64_t limit = MAX_FILE_BYTES;  // cross-reference offsets are 32-bit
+    // Where each object begins, by object number (-1: not written); the
+    // cross-reference table is made from it.
+    std::vector<int64_t> offsets = {};
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);
@@ -35,22 +39,29 @@ void out_int(out_buf *o, int64_t v);
 void out_num(out_buf *o, double x);
 // Current length: the offset of the next byte in the file.
 uint64_t out_len(const out_buf *o);
-// Records the current length as object num's offset.
-void out_mark(out_buf *o, std::vector<int64_t> *offsets, int32_t num);
 // pdfp_fmt_f as a string.
 std::string fmt_num(double x);
+
+// Every output object is written between these two. begin_object records
+// where object num begins and writes its header "num 0 obj\n"; end_object
+// writes "endobj\n" after the object's value.
+void begin_object(out_buf *o, int64_t num);
+void end_object(out_buf *o);
+
+// The output's object numbers: 1 the catalog, 2 the page tree, three per
+// input page i (its page object, the form that wraps its drawing, its
+// content stream), then the copies of input objects, then the font.
+constexpr int64_t CATALOG_OBJ = 1;
+constexpr int64_t PAGE_TREE_OBJ = 2;
+inline int64_t page_obj(int64_t i) { return 3 + 3 * i; }
+inline int64_t form_obj(int64_t i) { return 4 + 3 * i; }
+inline int64_t content_obj(int64_t i) { return 5 + 3 * i; }
+inline int64_t first_copy_obj(int64_t page_count) { return page_obj(page_count); }
+inline int64_t font_obj(int64_t page_count, int64_t copies) { return first_copy_obj(page_count) + copies; }
 
 // ---------------------------------------------------------------------------
 // Label (label.cpp)
 // ---------------------------------------------------------------------------
-
-// Appearance of the label, as checked and adjusted by the writer.
-struct label_style {
-    int position;        // 0..5
-    const char *format;  // null or "" means "{n}"
-    double font_size;    // in (0, 300]
-    int red, green, blue;  // 0..255
-};
 
 // The format with {n}, {total}, {{ and {} expanded.
 std::string label_text(const char *format, int64_t number, int64_t total);
@@ -58,13 +69,14 @@ std::string label_text(const char *format, int64_t number, int64_t total);
 double label_raw_width(const std::string &text);
 // The text escaped for a PDF literal string (without the parentheses).
 std::string label_escape(const std::string &text);
-// The label block for page number `number` of `total` on a w x h frame;
-// false when the page is too small for the margins.
-bool label_block(const label_style *style, int64_t number, int64_t total, double w, double h,
+// The label block for page number `number` of `total` on a w x h frame, in
+// the look the writer checked (size within (0, 300]); false when the page is
+// too small for the margins.
+bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block);
 
 // ---------------------------------------------------------------------------
-// Resource copies (copies.cpp)
+// Copy table and reference rewriting (copies.cpp)
 // ---------------------------------------------------------------------------
 
 struct res_memo_deleter {
@@ -92,9 +104,8 @@ void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_
 // The page's resources dictionary text rewritten through the table; empty
 // when the page has none.
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
-// Appends the copies, recording their offsets.
-void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o,
-                   std::vector<int64_t> *offsets);
+// Appends the copies as objects first_out onwards.
+void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o);
 
 // ---------------------------------------------------------------------------
 // Page wrapping (wrap.cpp)
@@ -102,7 +113,7 @@ void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o,
 
 // The new page's rotation and frame.
 struct page_frame {
-    int rot;   // effective rotation, 0..359
+    int rot;   // effective rotation, 0..359: the page's own /Rotate, else the inherited one
     double w;  // width of the new page as seen
     double h;  // height
 };
@@ -114,9 +125,9 @@ bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_ob
 // content length and resources text (may be empty).
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
                         const std::string &resources);
-// Appends page object 3 + 3i and form object 4 + 3i of page i; false when
-// the page cannot be wrapped. Sets *frame for the label.
-bool wrap_page(const pdfp_doc *doc, int32_t i, int32_t font_obj, const copy_table *table,
-               out_buf *o, std::vector<int64_t> *offsets, page_frame *frame);
+// Appends page i's page object and form object (page_obj(i), form_obj(i));
+// false when the page cannot be wrapped. Sets *frame for the label.
+bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
+               page_frame *frame);
 
 #endif
