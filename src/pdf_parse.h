@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "size_limits.h"
 
@@ -63,6 +64,14 @@ inline bool is_wide_ws(unsigned char c) {
 struct pdfp_obj;
 
 int32_t skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
+// Offset just past the name key /name whose slash is at slash, and just
+// past the keyword kw that stands at at.
+inline int32_t name_end(int32_t slash, const char *name) {
+    return slash + 1 + static_cast<int32_t>(std::char_traits<char>::length(name));
+}
+inline int32_t kw_end(int32_t at, const char *kw) {
+    return at + static_cast<int32_t>(std::char_traits<char>::length(kw));
+}
 int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char *kw);
 int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
 int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);

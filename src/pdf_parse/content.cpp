@@ -146,7 +146,7 @@ int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_obj
     // Only the first /Contents counts.
     int32_t at = find_name(buf, end, start, end, "Contents");
     if (at < 0) return 1;  // no /Contents: a valid page that draws nothing
-    int32_t p = skip_ws(buf, at + 9, end);
+    int32_t p = skip_ws(buf, name_end(at, "Contents"), end);
     if (p >= end) return 0;
     if (is_digit(buf[p])) {
         int32_t q = p;

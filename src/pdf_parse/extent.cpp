@@ -7,7 +7,7 @@
 #include "load_steps.h"
 
 int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k) {
-    int32_t p = k + 6;
+    int32_t p = kw_end(k, "stream");
     if (p >= size) return p;
     int32_t q = p;
     while (q < size && (data[q] == ' ' || data[q] == '\t')) ++q;
@@ -25,7 +25,7 @@ void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int
     for (int32_t n = find_name(text, text_len, from, to, "Length"); n >= 0;
          n = find_name(text, text_len, n + 1, to, "Length")) {
         // The byte right after the name is passed over unseen.
-        int32_t p = n + 8;
+        int32_t p = name_end(n, "Length") + 1;
         if (p >= to) return;
         p = skip_ws(text, p, to);
         if (p >= to) return;
@@ -102,7 +102,7 @@ static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, 
     o->data_end = end;
     o->data_len = end - o->data_start;
     o->endobj_pos = endobj->first_from(data, size, end);
-    if (o->endobj_pos >= 0) o->obj_end = o->endobj_pos + 6;
+    if (o->endobj_pos >= 0) o->obj_end = kw_end(o->endobj_pos, "endobj");
 }
 
 int32_t kw_positions::first_from(const unsigned char *data, int32_t size, int32_t start) {

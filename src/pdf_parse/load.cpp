@@ -181,7 +181,7 @@ std::vector<object_header> object_headers(const unsigned char *data, int32_t siz
         k = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - data);
         object_header h{k, 0, 0, 0, 0};
         if (!kw_at(data, k, size, "obj") || !header_before(data, k, &h.num, &h.gen, &h.hdr)) continue;
-        h.value = skip_ws(data, k + 3, size);
+        h.value = skip_ws(data, kw_end(k, "obj"), size);
         found.push_back(h);
     }
     return found;
@@ -218,7 +218,7 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positio
         o.num = h.num;
         o.gen = h.gen;
         o.hdr_pos = h.hdr;
-        int32_t from = h.kw + 3;
+        int32_t from = kw_end(h.kw, "obj");
         if (opens_dictionary(data, size, h)) {
             o.dict_pos = h.value;
             int32_t s = stream_kw[next_start++];
@@ -235,7 +235,7 @@ void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positio
         }
         o.endobj_pos = endobj->first_from(data, size, from);
         if (o.endobj_pos < 0) continue;
-        o.obj_end = o.endobj_pos + 6;
+        o.obj_end = kw_end(o.endobj_pos, "endobj");
         if (confirmed.covers(o.hdr_pos) || objvec_push(&doc->objs, &o)) sources->push_back({o.num, o.hdr_pos, 0});
     }
     std::sort(sources->begin(), sources->end(), [](const length_source &a, const length_source &b) {
@@ -358,7 +358,7 @@ int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
     int32_t start = obj_text_region(doc->data, doc->size, c, &buf, &end);
     if (start < 0) return -1;
     for (int32_t k = find_name(buf, end, start, end, "Pages"); k >= 0; k = find_name(buf, end, k + 1, end, "Pages")) {
-        int32_t p = skip_ws(buf, k + 6, end);
+        int32_t p = skip_ws(buf, name_end(k, "Pages"), end);
         int32_t v = parse_int_at(buf, end, &p);
         if (v > 0) return v;
     }

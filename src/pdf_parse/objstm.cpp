@@ -96,10 +96,9 @@ unsigned char *container_data(pdfp_doc *doc, const pdfp_obj &o, int32_t dict_end
 // First value after a name key that passes `ok`, or -1.
 template <typename Ok>
 int32_t dict_int(const pdfp_doc *doc, int32_t from, int32_t to, const char *name, Ok ok) {
-    const int32_t skip = 1 + static_cast<int32_t>(std::strlen(name));
     for (int32_t k = find_name(doc->data, doc->size, from, to, name); k >= 0;
          k = find_name(doc->data, doc->size, k + 1, to, name)) {
-        int32_t p = skip_ws(doc->data, k + skip, to);
+        int32_t p = skip_ws(doc->data, name_end(k, name), to);
         int32_t v = parse_int_at(doc->data, doc->size, &p);
         if (ok(v)) return v;
     }

@@ -22,7 +22,7 @@ int32_t reduce_rotation(int32_t v) { return ((v % 360) + 360) % 360; }
 int32_t parent_number(const unsigned char *buf, int32_t start, int32_t end) {
     int32_t k = find_name(buf, end, start, end, "Parent");
     if (k < 0) return -1;
-    int32_t p = skip_ws(buf, k + 7, end);
+    int32_t p = skip_ws(buf, name_end(k, "Parent"), end);
     int32_t v = parse_int_at(buf, end, &p);
     return v > 0 ? v : -1;
 }
@@ -107,7 +107,7 @@ bool box_value(const unsigned char *data, int32_t len, const pdfp_objvec *objs, 
 // Offset of the "[" of the node's /Kids array, or -1.
 int32_t kids_array(const unsigned char *buf, int32_t start, int32_t end) {
     for (int32_t k = find_name(buf, end, start, end, "Kids"); k >= 0; k = find_name(buf, end, k + 1, end, "Kids")) {
-        int32_t p = skip_ws(buf, k + 5, end);
+        int32_t p = skip_ws(buf, name_end(k, "Kids"), end);
         if (p < end && buf[p] == '[') return p;
     }
     return -1;
@@ -138,9 +138,8 @@ bool own_box(const unsigned char *data, int32_t len, const pdfp_objvec *objs, co
     int32_t end;
     int32_t start = obj_text_region(data, len, obj, &buf, &end);
     if (start < 0) return false;
-    const int32_t after_name = 1 + static_cast<int32_t>(std::strlen(name));
     for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
-        int32_t p = skip_ws(buf, k + after_name, end);
+        int32_t p = skip_ws(buf, name_end(k, name), end);
         if (p < end && box_value(data, len, objs, buf, p, end, v)) return true;
     }
     return false;
@@ -261,7 +260,7 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
 // that for a file-body object only its own header and dictionary are seen.
 int32_t resource_window(const unsigned char *text, int32_t text_len) {
     for (int32_t i = text_len - 6; i >= 0; --i)
-        if (text[i] == 'e' && std::memcmp(text + i, "endobj", 6) == 0) return i + 6;
+        if (text[i] == 'e' && std::memcmp(text + i, "endobj", 6) == 0) return kw_end(i, "endobj");
     return 0;
 }
 
@@ -292,7 +291,7 @@ int32_t obj_rotate_own(const unsigned char *data, int32_t len, const pdfp_obj *o
     if (start < 0 || end <= start) return -1;
     int32_t k = find_name(buf, end, start, end, "Rotate");
     if (k < 0) return -1;
-    int32_t p = skip_ws(buf, k + 7, end);
+    int32_t p = skip_ws(buf, name_end(k, "Rotate"), end);
     int32_t before = p;
     int32_t v = parse_int_at(buf, end, &p);
     if (p == before) return -1;  // no integer (a "-1" reads fine)
@@ -305,7 +304,7 @@ char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_obj
     int32_t win = resource_window(text, text_len);
     int32_t k = find_name(text, text_len, win, text_len, "Resources");
     if (k < 0) return nullptr;
-    int32_t p = skip_ws(text, k + 10, text_len);
+    int32_t p = skip_ws(text, name_end(k, "Resources"), text_len);
     if (p >= text_len) return nullptr;
     if (text[p] == '<' && p + 1 < text_len && text[p + 1] == '<') return dict_text_at(text, text_len, p);
     if (!is_digit(text[p])) return nullptr;

@@ -141,7 +141,7 @@ int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
     if (start < 0 || end <= start) return 0;
     int32_t t = find_name_top(buf, end, start, end, "Type");
     while (t >= 0) {
-        int32_t p = skip_ws(buf, t + 5, end);
+        int32_t p = skip_ws(buf, name_end(t, "Type"), end);
         if (p + 5 <= end && buf[p] == '/' && std::memcmp(buf + p + 1, "Page", 4) == 0) {
             int32_t q = p + 5;
             if (q >= end || !is_word(buf[q])) return 1;
@@ -215,7 +215,7 @@ int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr) {
     p = skip_ws(data, p, size);
     if (p < size && is_digit(data[p])) parse_int_at(data, size, &p);
     p = skip_ws(data, p, size);
-    if (kw_at(data, p, size, "obj")) p = skip_ws(data, p + 3, size);
+    if (kw_at(data, p, size, "obj")) p = skip_ws(data, kw_end(p, "obj"), size);
     return p;
 }
 

@@ -21,7 +21,7 @@ void read_trailer_keys(pdfp_doc *doc, int32_t d, int32_t e) {
     for (int32_t r = find_name(doc->data, doc->size, d, e, "Root"); r >= 0;
          r = find_name(doc->data, doc->size, r + 1, e, "Root")) {
         // The byte that ends the name is passed over unseen.
-        int32_t v = int_after(doc, r + 6, e);
+        int32_t v = int_after(doc, name_end(r, "Root") + 1, e);
         if (v >= 0) {
             doc->root = v;
             break;
@@ -32,7 +32,7 @@ void read_trailer_keys(pdfp_doc *doc, int32_t d, int32_t e) {
 
 // Start and end of the dictionary after the "trailer" keyword at t.
 void trailer_range(const pdfp_doc *doc, int32_t t, int32_t *d, int32_t *e) {
-    *d = skip_ws(doc->data, t + 7, doc->size);
+    *d = skip_ws(doc->data, kw_end(t, "trailer"), doc->size);
     *e = find_kw(doc->data, doc->size, *d, "startxref");
     if (*e <= 0) *e = doc->size;
 }
@@ -41,13 +41,13 @@ void trailer_range(const pdfp_doc *doc, int32_t t, int32_t *d, int32_t *e) {
 int32_t prev_offset(const pdfp_doc *doc, int32_t d, int32_t e) {
     int32_t k = find_name(doc->data, doc->size, d, e, "Prev");
     if (k < 0) return -1;
-    int32_t v = int_after(doc, k + 5, e);
+    int32_t v = int_after(doc, name_end(k, "Prev"), e);
     return (v >= 0 && v < doc->size) ? v : -1;
 }
 
 // A classic "xref" section at p; returns the next section's offset or -1.
 int32_t classic_section(pdfp_doc *doc, int32_t p) {
-    const int32_t q = p + 4;
+    const int32_t q = kw_end(p, "xref");
     // Every trailer after this section's keyword is read, later ones
     // included, so the last readable /Root in the file wins.
     for (int32_t t = find_kw(doc->data, doc->size, q, "trailer"); t >= 0;
@@ -89,7 +89,7 @@ int32_t dict_section(pdfp_doc *doc, int32_t p) {
 bool is_xref_dict(const unsigned char *data, int32_t d, int32_t e) {
     int32_t t = find_name_top(data, e, d, e, "Type");
     if (t < 0) return false;
-    int32_t p = skip_ws(data, t + 5, e);
+    int32_t p = skip_ws(data, name_end(t, "Type"), e);
     return p + 5 <= e && std::memcmp(data + p, "/XRef", 5) == 0 && (p + 5 == e || !is_name_cont(data[p + 5]));
 }
 
@@ -114,10 +114,10 @@ void read_xref_stream_encryption(pdfp_doc *doc) {
 void read_trailer_chain(pdfp_doc *doc) {
     int32_t h = -1;
     for (int32_t k = find_kw(doc->data, doc->size, 0, "startxref"); k >= 0;
-         k = find_kw(doc->data, doc->size, k + 9, "startxref"))
+         k = find_kw(doc->data, doc->size, kw_end(k, "startxref"), "startxref"))
         h = k;
     if (h < 0) return;
-    int32_t pos = h + 9;
+    int32_t pos = kw_end(h, "startxref");
     int32_t p = parse_int_at(doc->data, doc->size, &pos);
     if (p < 0 || p >= doc->size) return;
     for (int sections = 0; p >= 0;) {
