@@ -74,17 +74,19 @@ int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr)
     return p < 0 ? -1 : parse_int_at(data, size, &p);
 }
 
+bool endstream_at(const unsigned char *data, int32_t size, int64_t at) {
+    if (at >= size) return false;
+    int32_t p = static_cast<int32_t>(at);
+    while (p < size && is_wide_ws(data[p])) ++p;
+    return p + 9 <= size && std::memcmp(data + p, "endstream", 9) == 0;
+}
+
 // Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a
 // stream entry whose length is L.
 static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, int32_t L,
                           kw_positions *endstream, kw_positions *endobj) {
     int64_t E = static_cast<int64_t>(o->data_start) + L;
-    int32_t end = -1;
-    if (E < size) {
-        int32_t p = static_cast<int32_t>(E);
-        while (p < size && is_wide_ws(data[p])) ++p;
-        if (p + 9 <= size && std::memcmp(data + p, "endstream", 9) == 0) end = static_cast<int32_t>(E);
-    }
+    int32_t end = endstream_at(data, size, E) ? static_cast<int32_t>(E) : -1;
     if (end < 0) {
         int32_t k = endstream->first_from(data, size, o->data_start + 1);
         if (k >= 0) {

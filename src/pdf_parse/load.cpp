@@ -71,11 +71,7 @@ int32_t confirmed_end(const unsigned char *data, int32_t size, const pdfp_obj &o
     parse_length(data, size, o.dict_pos, o.stream_pos, &direct, &indirect);
     if (direct <= 0) return -1;
     int64_t e = static_cast<int64_t>(o.data_start) + direct;
-    if (e >= size) return -1;
-    int32_t p = static_cast<int32_t>(e);
-    while (p < size && is_wide_ws(data[p])) ++p;
-    if (p + 9 > size || std::memcmp(data + p, "endstream", 9) != 0) return -1;
-    return static_cast<int32_t>(e);
+    return endstream_at(data, size, e) ? static_cast<int32_t>(e) : -1;
 }
 
 // Offset of the "stream" keyword after the ">>" at m, or -1.

@@ -32,6 +32,10 @@ struct kw_positions {
     int32_t first_from(const unsigned char *data, int32_t size, int32_t start);
 };
 
+// Whether the keyword "endstream" follows at (inside the file) after wide
+// whitespace: the test that a stream's /Length is right.
+bool endstream_at(const unsigned char *data, int32_t size, int64_t at);
+
 // The length pass over every stream entry; sources are sorted by number,
 // then by file position, so the first of a number is the one in file order.
 // endobj is shared with the object scan, so the keyword is found once.
