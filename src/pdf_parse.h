@@ -76,7 +76,8 @@ int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char
 int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
 int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
 int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
-// 1 for a top-level /Type /Page, 2 for /Pages, else 0.
+// What obj_type finds: a top-level /Type /Page, /Type /Pages, or neither.
+enum obj_kind { OBJ_OTHER = 0, OBJ_PAGE = 1, OBJ_PAGES = 2 };
 int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj);
 // Offset after the ")" that closes the literal string opened at pos
 // (backslash escapes and nested parentheses respected), or -1 when the
@@ -242,6 +243,8 @@ int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
 
 constexpr int PDFP_MAX_TREE_DEPTH = 1024;
 
+// resolve_pages' failures; its other results count the pages listed.
+enum walk_failure { WALK_BROKEN = -1, WALK_INLINE_KIDS = -2 };
 int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                       int32_t node, int32_t max_num, pdfp_pagevec *pages,
                       unsigned char *visited, int32_t inherited_rot);

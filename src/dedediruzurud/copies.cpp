@@ -35,7 +35,7 @@ struct free_deleter {
 // in the output, and following them (their /Parent above all) would drag
 // the whole input document along: their references become null.
 int32_t not_copied_as(const pdfp_doc *doc, const pdfp_obj *obj) {
-    return obj && obj_type(doc->data, doc->size, obj) != 0 ? PDFP_REF_TO_NULL : 0;
+    return obj && obj_type(doc->data, doc->size, obj) != OBJ_OTHER ? PDFP_REF_TO_NULL : 0;
 }
 
 // Adds num to the table unless it is there already.

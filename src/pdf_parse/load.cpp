@@ -348,7 +348,7 @@ int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
     const pdfp_obj *c = pdfp_obj_find(&doc->objs, catalog);
     if (!c) return -1;
     int t = obj_type(doc->data, doc->size, c);
-    if (t == 1 || t == 2) return catalog;  // the catalog is itself the tree
+    if (t == OBJ_PAGE || t == OBJ_PAGES) return catalog;  // the catalog is itself the tree
     const unsigned char *buf;
     int32_t end;
     int32_t start = obj_text_region(doc->data, doc->size, c, &buf, &end);
@@ -390,7 +390,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
     int32_t r = resolve_pages(doc->data, doc->size, &doc->objs, root, doc->max_num, &doc->pages,
                               visited.data(), 0);
-    if (r == -2)
+    if (r == WALK_INLINE_KIDS)
         return fail(doc, report,
                     MSG_INLINE_KIDS,
                     path);

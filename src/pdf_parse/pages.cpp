@@ -64,7 +64,7 @@ bool read_box(const unsigned char *buf, int32_t end, int32_t p, double out[4]) {
 int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int32_t> *kids, size_t room) {
     for (++p; p < end && buf[p] != ']';) {
         unsigned char c = buf[p];
-        if (c == '<' && p + 1 < end && buf[p + 1] == '<') return -2;
+        if (c == '<' && p + 1 < end && buf[p + 1] == '<') return WALK_INLINE_KIDS;
         if (!is_digit(c)) {
             ++p;
             continue;
@@ -215,17 +215,17 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
              int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth,
              box_memo *memo) {
     const pdfp_obj *node = pdfp_obj_find(objs, node_num);
-    if (!node) return -1;
+    if (!node) return WALK_BROKEN;
     int t = obj_type(data, len, node);
-    if (t == 1) {
+    if (t == OBJ_PAGE) {
         append_page(data, len, objs, node, -1, rot, pages, memo);
         return 1;
     }
-    if (t != 2) return -1;
+    if (t != OBJ_PAGES) return WALK_BROKEN;
     // A tree this deep is hostile; recursing further could exhaust the stack.
-    if (depth > PDFP_MAX_TREE_DEPTH) return -1;
+    if (depth > PDFP_MAX_TREE_DEPTH) return WALK_BROKEN;
     if (max_num >= 0 && node_num >= 0 && node_num <= max_num) {
-        if (visited[node_num]) return -1;
+        if (visited[node_num]) return WALK_BROKEN;
         visited[node_num] = 1;
     }
     std::vector<int32_t> kids;
@@ -237,20 +237,21 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
     int32_t p = kids_array(buf, start, end);
     if (p < 0) return 0;
     if (skip_ws(buf, p + 1, end) >= end) return 0;
-    if (read_kids(buf, end, p, &kids, room) == -2) return -2;
+    if (read_kids(buf, end, p, &kids, room) == WALK_INLINE_KIDS) return WALK_INLINE_KIDS;
     if (kids.empty()) return 0;
     int32_t own = obj_rotate_own(data, len, node);
     int32_t node_rot = own >= 0 ? own : rot;
     for (int32_t kid : kids) {
         const pdfp_obj *child = pdfp_obj_find(objs, kid);
-        if (!child) return -1;
+        if (!child) return WALK_BROKEN;
         int ct = obj_type(data, len, child);
-        if (ct == 1) {
+        if (ct == OBJ_PAGE) {
             append_page(data, len, objs, child, node_num, node_rot, pages, memo);
-        } else if (ct == 2) {
-            if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1, memo) < 0) return -1;
+        } else if (ct == OBJ_PAGES) {
+            // An inline dictionary below the root counts as a broken tree.
+            if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1, memo) < 0) return WALK_BROKEN;
         } else {
-            return -1;
+            return WALK_BROKEN;
         }
     }
     return pages->count;

@@ -138,21 +138,21 @@ int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
     const unsigned char *buf = nullptr;
     int32_t end = 0;
     int32_t start = obj_text_region(data, len, obj, &buf, &end);
-    if (start < 0 || end <= start) return 0;
+    if (start < 0 || end <= start) return OBJ_OTHER;
     int32_t t = find_name_top(buf, end, start, end, "Type");
     while (t >= 0) {
         int32_t p = skip_ws(buf, name_end(t, "Type"), end);
         if (p + 5 <= end && buf[p] == '/' && std::memcmp(buf + p + 1, "Page", 4) == 0) {
             int32_t q = p + 5;
-            if (q >= end || !is_word(buf[q])) return 1;
-            if (buf[q] == 's' && (q + 1 >= end || !is_word(buf[q + 1]))) return 2;
-            return 0;
+            if (q >= end || !is_word(buf[q])) return OBJ_PAGE;
+            if (buf[q] == 's' && (q + 1 >= end || !is_word(buf[q + 1]))) return OBJ_PAGES;
+            return OBJ_OTHER;
         }
         // Each new search counts its depth from its own start, on purpose:
         // it is how the reader has always classified objects.
         t = find_name_top(buf, end, t + 1, end, "Type");
     }
-    return 0;
+    return OBJ_OTHER;
 }
 
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos) {
