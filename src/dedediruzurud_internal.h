@@ -1,5 +1,7 @@
-// dedediruzurud: the exported functions, the last-error text and the writer
-// of the numbered document.
+// dedediruzurud's internal interface: the last-error text (api.cpp), the
+// writer of the numbered document (writer.cpp) and the numbering entry
+// that the command-line tool calls (api.cpp). The six exported functions
+// are declared in include/dedediruzurud.h.
 #ifndef DEDEDIRUZURUD_INTERNAL_H
 #define DEDEDIRUZURUD_INTERNAL_H
 
@@ -17,8 +19,9 @@ void set_error(const char *fmt, ...)
     ;
 // Empties the last-error text.
 void clear_error();
-// Whether a message has been recorded since the last clear_error /
-// mark_error_epoch (lets the writer tell its own failures from older ones).
+// A count that every message recorded on this thread bumps: two readings
+// that differ show that a message was recorded between them (so the writer
+// tells its own failures from older ones). clear_error leaves it alone.
 unsigned error_epoch();
 
 // The label's look, as a caller gives it; the writer checks it and adjusts

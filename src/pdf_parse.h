@@ -140,10 +140,18 @@ struct pdfp_obj {
     int32_t text_len;
 };
 
+// One page of the page list, in document order.
 struct pdfp_pageinfo {
-    int32_t obj_num;
-    int32_t parent_num;
+    int32_t obj_num;     // the page object's number
+    int32_t parent_num;  // the Pages node whose /Kids listed it; -1 when the root is the page
+    // The rotation inherited from the Pages nodes above the page, reduced
+    // into 0..359; the page's own /Rotate is not part of it. The rotation a
+    // page is shown with is its own (obj_rotate_own) when it has one, else
+    // this.
     int32_t rotate;
+    // The box a viewer shows: the /CropBox clipped to the /MediaBox, each
+    // the page's own or the nearest ancestor's; one found alone is taken as
+    // read. All four 0 when neither was found.
     double box_llx;
     double box_lly;
     double box_urx;

@@ -20,9 +20,10 @@ struct free_deleter {
 
 bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_obj *obj,
                    page_frame *frame) {
+    // The page's own /Rotate wins over the one inherited from the tree;
+    // both are in 0..359 already.
     int32_t own = obj_rotate_own(doc->data, doc->size, obj);
-    // The page's own /Rotate wins over the one inherited from the tree.
-    frame->rot = own >= 0 ? own % 360 : ((page->rotate % 360) + 360) % 360;
+    frame->rot = own >= 0 ? own : page->rotate;
     double bw = page->box_urx - page->box_llx;
     double bh = page->box_ury - page->box_lly;
     bool turned = frame->rot == 90 || frame->rot == 270;
