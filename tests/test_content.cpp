@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "pdf_parse.h"
+#include "pdf_parse/scan.h"
 #include "support.h"
 
 namespace {

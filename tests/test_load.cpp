@@ -10,6 +10,7 @@
 #include "dedediruzurud.h"
 #include "messages.h"
 #include "pdf_parse.h"
+#include "pdf_parse/load_steps.h"
 #include "support.h"
 
 namespace {

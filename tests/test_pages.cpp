@@ -8,6 +8,7 @@
 
 #include "dedediruzurud.h"
 #include "pdf_parse.h"
+#include "pdf_parse/load_steps.h"
 #include "support.h"
 
 namespace {

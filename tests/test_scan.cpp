@@ -7,6 +7,7 @@
 #include <string>
 
 #include "pdf_parse.h"
+#include "pdf_parse/scan.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pdf_parse.h"
+#include "load_steps.h"
 
 namespace {
 

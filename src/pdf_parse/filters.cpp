@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "filters.h"
+#include "scan.h"
 
 namespace {
 

@@ -10,6 +10,10 @@
 #include "inflate.h"
 #include "pdf_parse.h"
 
+// ---------------------------------------------------------------------------
+// /Filter and /DecodeParms (filters.cpp)
+// ---------------------------------------------------------------------------
+
 constexpr int PDFP_MAX_FILTERS = 16;
 
 enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL };
@@ -34,10 +38,13 @@ struct pdfp_filter_chain {
 // named, -1 for an unknown, indirect or malformed filter or parameter.
 int parse_filters(const unsigned char *buf, int32_t from, int32_t to, pdfp_filter_chain *chain);
 
-// Byte filters (filters.cpp). Each appends its output to out (growing it by
-// doubling) and returns 1, or -1 when it refuses the data; out->len may then
-// have advanced and the caller restores it.
-// Each stops (-1) beyond limit output bytes.
+// ---------------------------------------------------------------------------
+// Byte filters and predictors (filters.cpp)
+// ---------------------------------------------------------------------------
+
+// Each appends its output to out (growing it by doubling) and returns 1, or
+// -1 when it refuses the data or would pass limit output bytes; out->len may
+// then have advanced and the caller restores it.
 int lzw_decode(const unsigned char *src, uint64_t n, int early_change, pdfp_buf *out,
                uint64_t limit = MAX_DECODED_BYTES);
 int a85_decode(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t limit = MAX_DECODED_BYTES);

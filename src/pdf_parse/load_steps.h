@@ -1,10 +1,33 @@
-// Steps of the loader shared between its files.
+// The loader's steps and the page walk, shared between the reader's files:
+// the document's vectors (objtable.cpp), the trailer chain (trailer.cpp),
+// object streams (objstm.cpp), stream extents (extent.cpp), the object
+// scan's dictionary walks (load.cpp) and the page tree (pages.cpp).
 #ifndef PDF_PARSE_LOAD_STEPS_H
 #define PDF_PARSE_LOAD_STEPS_H
 
-#include "pdf_parse.h"
-
 #include <vector>
+
+#include "scan.h"
+
+// ---------------------------------------------------------------------------
+// The document's vectors (objtable.cpp)
+// ---------------------------------------------------------------------------
+
+// Append one entry (copied), giving the vector room for 128 (objects) or
+// 64 (pages) at first and doubling it; 0 when it cannot grow (nothing
+// added).
+int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry);
+int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry);
+// A block of n bytes that the arena owns, or null.
+unsigned char *arena_alloc(pdfp_arena *arena, size_t n);
+// Records a block allocated elsewhere (malloc) in the arena; on failure the
+// block is released and 0 returned.
+int arena_adopt(pdfp_arena *arena, unsigned char *block);
+// Releases a block that was the last one recorded (a failed decode attempt).
+void arena_release_last(pdfp_arena *arena, unsigned char *block);
+// Builds the lookup index of a finished table (falls back to linear search
+// when memory is short).
+void objvec_build_index(pdfp_objvec *objs);
 
 // Whether arrays indexed by object number (up to max_num) suit a table of
 // count entries; otherwise entries sorted by number serve. A tiny file
@@ -12,6 +35,37 @@
 inline bool numbers_dense(int32_t max_num, int32_t count) {
     return static_cast<int64_t>(max_num) <= 4 * static_cast<int64_t>(count) + 4096;
 }
+
+// ---------------------------------------------------------------------------
+// Trailer chain (trailer.cpp) and object streams (objstm.cpp)
+// ---------------------------------------------------------------------------
+
+// Sets doc->root and doc->encrypted from the trailers that "startxref" and
+// /Prev lead to.
+void read_trailer_chain(pdfp_doc *doc);
+// Sets doc->encrypted when a cross-reference stream of the object table
+// names /Encrypt (run once headers inside stream data are dropped).
+void read_xref_stream_encryption(pdfp_doc *doc);
+// Appends the objects of every object stream to doc->objs.
+void load_objstms(pdfp_doc *doc);
+
+// ---------------------------------------------------------------------------
+// Stream extents (extent.cpp)
+// ---------------------------------------------------------------------------
+
+// The /Length of the dictionary [from, to): *direct, a plain value, or
+// *indirect, the number of the object that holds it (each -1 when absent).
+void parse_length(const unsigned char *text, int32_t text_len, int32_t from, int32_t to,
+                  int32_t *direct, int32_t *indirect);
+// The integer value of the object whose header "N G obj" starts at hdr, as
+// an indirect /Length holds it; negative when there is none.
+int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr);
+// Offset of the first data byte for a "stream" keyword at k: past one line
+// end after optional spaces and tabs, else past the one byte after it.
+int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
+// Whether the keyword "endstream" follows at (inside the file) after wide
+// whitespace: the test that a stream's /Length is right.
+bool endstream_at(const unsigned char *data, int32_t size, int64_t at);
 
 // An object header that can hold a stream's indirect /Length: every header
 // the scan found, including those it did not keep because they lie inside
@@ -32,14 +86,14 @@ struct kw_positions {
     int32_t first_from(const unsigned char *data, int32_t size, int32_t start);
 };
 
-// Whether the keyword "endstream" follows at (inside the file) after wide
-// whitespace: the test that a stream's /Length is right.
-bool endstream_at(const unsigned char *data, int32_t size, int64_t at);
-
 // The length pass over every stream entry; sources are sorted by number,
 // then by file position, so the first of a number is the one in file order.
 // endobj is shared with the object scan, so the keyword is found once.
 void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj);
+
+// ---------------------------------------------------------------------------
+// The object scan's dictionary walks (load.cpp)
+// ---------------------------------------------------------------------------
 
 // The bytes that the object scan's dictionary walks may take together for a
 // file of size bytes: 16 per file byte, and 16 MiB more.
@@ -50,5 +104,34 @@ inline int64_t dict_walk_budget(int32_t size) { return 16 * static_cast<int64_t>
 // (past it, -1).
 std::vector<int32_t> stream_keywords(const unsigned char *data, int32_t size,
                                      const std::vector<int32_t> &starts, int64_t budget);
+
+// ---------------------------------------------------------------------------
+// Page tree (pages.cpp)
+// ---------------------------------------------------------------------------
+
+// Deeper trees are refused: recursing further could exhaust the stack.
+constexpr int PDFP_MAX_TREE_DEPTH = 1024;
+
+// resolve_pages' failures; its other results count the pages listed.
+enum walk_failure { WALK_BROKEN = -1, WALK_INLINE_KIDS = -2 };
+// Walks the tree below object node into pages, rotation inherited from
+// inherited_rot. visited (max_num + 1 flags, zeroed) marks the Pages nodes
+// entered. The number of pages listed, or a walk_failure.
+int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                      int32_t node, int32_t max_num, pdfp_pagevec *pages,
+                      unsigned char *visited, int32_t inherited_rot);
+// What ancestors hand down to obj_box_deep, remembered for one walk.
+struct box_memo;
+// The box a viewer shows of obj (as pdfp_pageinfo holds it), looking up
+// to depth ancestors: 1 with the four values set, else 0 (values untouched).
+// memo may be null.
+int obj_box_deep(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                 const pdfp_obj *obj, double *llx, double *lly, double *urx, double *ury,
+                 int depth, box_memo *memo = nullptr);
+// The object's own resources dictionary text, malloc'd (the caller frees
+// it), or null: the text as for pdfp_page_resources_dict_deep, without
+// looking at ancestors.
+char *page_resources_dict(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                          const unsigned char *text, int32_t text_len);
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "filters.h"
+#include "load_steps.h"
 
 namespace {
 

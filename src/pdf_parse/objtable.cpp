@@ -1,5 +1,6 @@
-// The document's vectors (object table, arena of decoded blocks, page list)
-// and object lookup by number.
+// The document's vectors (object table, arena of decoded blocks, page list),
+// object lookup by number, and what the readers ask of one entry: its text
+// region, its kind and where its value begins.
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -105,4 +106,49 @@ const pdfp_obj *pdfp_obj_find(const pdfp_objvec *objs, int32_t num) {
     for (int32_t i = 0; i < objs->count; ++i)
         if (objs->items[i].num == num) return &objs->items[i];
     return nullptr;
+}
+
+int32_t obj_text_region(const unsigned char *data, int32_t size, const pdfp_obj *obj,
+                        const unsigned char **buf, int32_t *end) {
+    if (obj->in_objstm) {
+        if (!obj->text || obj->text_len <= 0) return -1;
+        *buf = obj->text;
+        *end = obj->text_len;
+        return 0;
+    }
+    if (obj->dict_pos < 0) return -1;
+    *buf = data;
+    *end = obj->stream_pos > 0 ? obj->stream_pos : obj->endobj_pos > 0 ? obj->endobj_pos : size;
+    return obj->dict_pos;
+}
+
+int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
+    const unsigned char *buf = nullptr;
+    int32_t end = 0;
+    int32_t start = obj_text_region(data, len, obj, &buf, &end);
+    if (start < 0 || end <= start) return OBJ_OTHER;
+    int32_t t = find_name_top(buf, end, start, end, "Type");
+    while (t >= 0) {
+        int32_t p = skip_ws(buf, name_end(t, "Type"), end);
+        if (p + 5 <= end && buf[p] == '/' && std::memcmp(buf + p + 1, "Page", 4) == 0) {
+            int32_t q = p + 5;
+            if (q >= end || !is_word(buf[q])) return OBJ_PAGE;
+            if (buf[q] == 's' && (q + 1 >= end || !is_word(buf[q + 1]))) return OBJ_PAGES;
+            return OBJ_OTHER;
+        }
+        // Each new search counts its depth from its own start, on purpose:
+        // it is how the reader has always classified objects.
+        t = find_name_top(buf, end, t + 1, end, "Type");
+    }
+    return OBJ_OTHER;
+}
+
+int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr) {
+    int32_t p = hdr;
+    if (hdr < 0 || hdr >= size || parse_int_at(data, size, &p) < 0) return -1;
+    p = skip_ws(data, p, size);
+    if (p < size && is_digit(data[p])) parse_int_at(data, size, &p);
+    p = skip_ws(data, p, size);
+    if (kw_at(data, p, size, "obj")) p = skip_ws(data, kw_end(p, "obj"), size);
+    return p;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "pdf_parse.h"
+#include "load_steps.h"
 
 namespace {
 

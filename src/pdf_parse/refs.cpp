@@ -8,7 +8,7 @@
 // as /F1; it only becomes a reference when the rest follows.
 #include <charconv>
 
-#include "pdf_parse.h"
+#include "scan.h"
 
 namespace {
 

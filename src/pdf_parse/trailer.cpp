@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "pdf_parse.h"
+#include "load_steps.h"
 
 namespace {
 

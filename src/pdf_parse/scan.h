@@ -1,0 +1,96 @@
+// The reader's byte scanners (scan.cpp): character classes, keywords, name
+// keys, integers, strings and dictionaries, over raw bytes that need not be
+// NUL-terminated. None reads past the bound it is given; only dict_text_at
+// allocates. Offsets are signed 32-bit; a bound is exclusive; -1 means
+// nothing found.
+#ifndef PDF_PARSE_SCAN_H
+#define PDF_PARSE_SCAN_H
+
+#include <string>
+
+#include "pdf_parse.h"
+
+// PDF whitespace: NUL HT LF FF CR SP (no VT).
+inline bool is_pdf_ws(unsigned char c) {
+    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+// Letters and digits: what keyword boundaries look at.
+inline bool is_word(unsigned char c) {
+    return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+// What may continue a name key past the name searched for.
+inline bool is_name_cont(unsigned char c) {
+    return is_word(c) || c == '+' || c == '-' || c == '_';
+}
+// The classic isspace set: SP HT LF VT FF CR (no NUL).
+inline bool is_wide_ws(unsigned char c) {
+    return c == 32 || (c >= 9 && c <= 13);
+}
+
+// Offset just past the name key /name whose slash is at slash, and just
+// past the keyword kw that stands at at.
+inline int32_t name_end(int32_t slash, const char *name) {
+    return slash + 1 + static_cast<int32_t>(std::char_traits<char>::length(name));
+}
+inline int32_t kw_end(int32_t at, const char *kw) {
+    return at + static_cast<int32_t>(std::char_traits<char>::length(kw));
+}
+
+// ---------------------------------------------------------------------------
+// Whitespace, keywords, name keys, integers
+// ---------------------------------------------------------------------------
+
+// The first offset at or after pos that is not PDF whitespace, or end.
+int32_t skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
+// The first whole-word occurrence of kw at or after start, or -1.
+int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char *kw);
+// 1 when kw stands at pos as a whole word, else 0.
+int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
+// The slash of the first name key /name in [start, end), anywhere (nested
+// dictionaries, strings and comments included), or -1.
+int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
+// The same at dictionary depth 0 or 1 only, strings and comments skipped.
+int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
+// The integer after whitespace at *pos (optional "-"), wrapping at 32 bits;
+// *pos moves past its digits. -1 and *pos unchanged when there is none.
+int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
+// The same with a "+" allowed; after a failure *pos is of no further use.
+int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
+
+// ---------------------------------------------------------------------------
+// Strings and dictionaries
+// ---------------------------------------------------------------------------
+
+// Offset after the ")" that closes the literal string opened at pos
+// (backslash escapes and nested parentheses respected), or -1 when the
+// string is still open at end.
+int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
+// Offset after the ">" that closes the hexadecimal string opened at pos, or -1.
+int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
+// Offset of the "stream" keyword after the dictionary opened at pos, or -1.
+int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
+// Malloc'd NUL-terminated copy of the dictionary at pos, through its
+// matching ">>", or null; the caller frees it.
+char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
+
+// Reading a dictionary strictly, one token at a time (all bounded by end).
+// The value of key in the dictionary that opens at from (after whitespace
+// and comments): its range in [*vs, *ve). Keys are read in key position
+// only, so nested dictionaries, strings, comments and name values never
+// pass for the key; false when it is absent, or damage comes before it.
+// Every new reader of a dictionary's entries uses this.
+bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
+                int32_t *ve);
+// Offset of the first byte at or after p that is neither whitespace nor in a comment.
+int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
+// End of the one object that starts at p (not whitespace), or -1.
+int32_t object_end(const unsigned char *buf, int32_t p, int32_t end);
+// End of the value at p: one object, or the three tokens of a reference "n g R".
+int32_t value_end(const unsigned char *buf, int32_t p, int32_t end);
+// Whether the name token [p, e) (slash included) spells name, #xx escapes decoded.
+bool name_is(const unsigned char *buf, int32_t p, int32_t e, const char *name);
+// The value of a hexadecimal digit, or -1.
+int hex_value(unsigned char c);
+
+#endif
