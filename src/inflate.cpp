@@ -308,75 +308,74 @@ constexpr unsigned MAXMATCH = 258;
 
 inline unsigned low_bits(uint64_t bb, unsigned n) { return unsigned(bb & ((1u << n) - 1)); }
 
+// The fast path's bit input: the state's fields, held in locals while it runs.
+struct fast_bits {
+    const unsigned char *in;
+    uint64_t pos, bb;
+    unsigned bc;
+};
+
+// Holds at least 56 bits afterwards (see refill).
+inline void refill_fast(fast_bits *f) {
+    f->bb |= load_le64(f->in + f->pos) << f->bc;
+    f->pos += (63 - f->bc) >> 3;
+    f->bc |= 56;
+}
+
+inline void consume(fast_bits *f, unsigned k) {
+    f->bb >>= k;
+    f->bc -= k;
+}
+
+// The match whose length entry e was just decoded and consumed: copies it
+// to out + *n and returns ST_MORE, or ST_DAMAGED.
+inline int fast_match(fast_bits *f, const uint32_t *dist, uint32_t e, unsigned char *out, uint32_t *n) {
+    // At least 11 bits remain, enough for the length's extra bits.
+    unsigned len = entry_value(e) + low_bits(f->bb, entry_extra(e));
+    consume(f, entry_extra(e));
+    refill_fast(f);  // 16 bytes were left at the top; the first refill took at most 7
+    e = lookup(dist, DIST_ROOT, f->bb);
+    consume(f, entry_len(e));
+    if (entry_kind_of(e) == K_BAD) return ST_DAMAGED;
+    unsigned d = entry_value(e) + low_bits(f->bb, entry_extra(e));
+    consume(f, entry_extra(e));
+    if (d > *n) return ST_DAMAGED;
+    copy_match(out + *n, d, len);
+    *n += len;
+    return ST_MORE;
+}
+
 // The bulk of codes, while at least 16 input bytes and room for two literals
 // and a longest match remain: no step can then run out of either, so no
 // check of the ends is needed. Returns ST_MORE when near an end, else as codes.
 int fast_codes(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
-    const unsigned char *in = s->in;
+    fast_bits f{s->in, s->in_pos, s->bit_buf, s->bit_count};
     const uint64_t in_len = s->in_len;
-    uint64_t pos = s->in_pos, bb = s->bit_buf;
-    unsigned bc = s->bit_count;
     unsigned char *out = s->out;
     const uint32_t cap = s->out_cap;
     uint32_t n = s->out_len;
     int st = ST_MORE;
-    // Holds at least 56 bits afterwards (see refill).
-    auto refill_fast = [&] {
-        bb |= load_le64(in + pos) << bc;
-        pos += (63 - bc) >> 3;
-        bc |= 56;
-    };
-    auto consume = [&](unsigned k) {
-        bb >>= k;
-        bc -= k;
-    };
-    while (in_len - pos >= 16 && cap - n >= MAXMATCH + 2) {
-        refill_fast();
-        uint32_t e = lookup(lit, LIT_ROOT, bb);
+    while (st == ST_MORE && in_len - f.pos >= 16 && cap - n >= MAXMATCH + 2) {
+        refill_fast(&f);
+        uint32_t e = lookup(lit, LIT_ROOT, f.bb);
         // Up to three literals from one refill: each code takes at most 15
         // bits, and a lookup is safe while 15 bits are held.
-        if (entry_kind_of(e) == K_LITERAL) {
-            consume(entry_len(e));
+        int k = 0;
+        for (; k < 3 && entry_kind_of(e) == K_LITERAL; ++k) {
+            consume(&f, entry_len(e));
             out[n++] = (unsigned char)entry_value(e);
-            e = lookup(lit, LIT_ROOT, bb);
-            if (entry_kind_of(e) == K_LITERAL) {
-                consume(entry_len(e));
-                out[n++] = (unsigned char)entry_value(e);
-                e = lookup(lit, LIT_ROOT, bb);
-                if (entry_kind_of(e) == K_LITERAL) {
-                    consume(entry_len(e));
-                    out[n++] = (unsigned char)entry_value(e);
-                    continue;
-                }
-            }
+            if (k < 2) e = lookup(lit, LIT_ROOT, f.bb);
         }
-        consume(entry_len(e));
-        if (entry_kind_of(e) != K_VALUE) {
+        if (k == 3) continue;
+        consume(&f, entry_len(e));
+        if (entry_kind_of(e) == K_VALUE)
+            st = fast_match(&f, dist, e, out, &n);
+        else
             st = entry_kind_of(e) == K_END ? ST_OK : ST_DAMAGED;
-            break;
-        }
-        // At least 11 bits remain, enough for the length's extra bits.
-        unsigned len = entry_value(e) + low_bits(bb, entry_extra(e));
-        consume(entry_extra(e));
-        refill_fast();  // 16 bytes were left at the top; the first refill took at most 7
-        e = lookup(dist, DIST_ROOT, bb);
-        consume(entry_len(e));
-        if (entry_kind_of(e) == K_BAD) {
-            st = ST_DAMAGED;
-            break;
-        }
-        unsigned d = entry_value(e) + low_bits(bb, entry_extra(e));
-        consume(entry_extra(e));
-        if (d > n) {
-            st = ST_DAMAGED;
-            break;
-        }
-        copy_match(out + n, d, len);
-        n += len;
     }
-    s->in_pos = pos;
-    s->bit_buf = bb;
-    s->bit_count = bc;
+    s->in_pos = f.pos;
+    s->bit_buf = f.bb;
+    s->bit_count = f.bc;
     s->out_len = n;
     return st;
 }
