@@ -434,24 +434,6 @@ struct match {
     unsigned dist;
 };
 
-inline uint64_t load_le64(const unsigned char *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
-    return v;
-}
-
-inline uint32_t load_le32(const unsigned char *p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap32(v);
-#endif
-    return v;
-}
-
 inline uint32_t hash(uint32_t v, unsigned shift) { return (v * 0x9E3779B1u) >> shift; }
 
 // The latest positions before pos with the same three and four bytes (or

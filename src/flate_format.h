@@ -4,8 +4,27 @@
 #define FLATE_FORMAT_H
 
 #include <cstdint>
+#include <cstring>
 
 namespace flate {
+
+// Unaligned little-endian loads of 4 or 8 bytes, for the bit buffers and
+// the match finder.
+template <typename T>
+inline T load_le(const unsigned char *p) {
+    static_assert(sizeof(T) == 4 || sizeof(T) == 8);
+    T v;
+    std::memcpy(&v, p, sizeof v);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    if constexpr (sizeof(T) == 8)
+        v = __builtin_bswap64(v);
+    else
+        v = __builtin_bswap32(v);
+#endif
+    return v;
+}
+inline uint64_t load_le64(const unsigned char *p) { return load_le<uint64_t>(p); }
+inline uint32_t load_le32(const unsigned char *p) { return load_le<uint32_t>(p); }
 
 // Limits of the format.
 constexpr int MAXBITS = 15;       // longest Huffman code

@@ -45,15 +45,6 @@ struct inflate_state {
 
 // ---- bit input -------------------------------------------------------------
 
-uint64_t load_le64(const unsigned char *p) {
-    uint64_t v;
-    std::memcpy(&v, p, 8);
-#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-    v = __builtin_bswap64(v);
-#endif
-    return v;
-}
-
 // Tops the bit buffer up to at least 56 bits, or with all that the input has.
 inline void refill(inflate_state *s) {
     if (s->in_len - s->in_pos >= 8) {
