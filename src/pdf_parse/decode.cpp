@@ -80,7 +80,9 @@ const unsigned char *pdfp_decoded_stream(const pdfp_obj *obj, const unsigned cha
         *byte_count = static_cast<int32_t>(stored);
         return raw;
     }
-    int32_t end = obj->stream_pos > 0 ? obj->stream_pos : obj->endobj_pos > 0 ? obj->endobj_pos : file_len;
+    const unsigned char *region;
+    int32_t end;
+    obj_text_region(file, file_len, obj, &region, &end);
     uint64_t at = buf->len;
     // A page's content can never be longer than the whole output may be.
     int r = pdfp_decode_filters(file, obj->dict_pos, std::min(end, file_len), raw,

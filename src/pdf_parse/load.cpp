@@ -271,12 +271,6 @@ void remove_false_entries(pdfp_doc *doc) {
     doc->objs.count = w;
 }
 
-bool is_container(const pdfp_doc *doc, const pdfp_obj &o) {
-    if (o.in_objstm || !o.has_stream || o.dict_pos < 0) return false;
-    int32_t end = o.stream_pos > 0 ? o.stream_pos : doc->size;
-    return find_name(doc->data, doc->size, o.dict_pos, end, "ObjStm") >= 0;
-}
-
 // One entry per number: the last definition in the file wins, and an
 // object-stream definition only counts where the file has none.
 void select_definitions(pdfp_doc *doc) {
@@ -286,7 +280,7 @@ void select_definitions(pdfp_doc *doc) {
         if (objs->items[i].num <= PDFP_MAX_OBJ_NUM) m = std::max(m, objs->items[i].num);
     std::vector<char> keep(static_cast<size_t>(objs->count), 0);
     std::vector<char> container(static_cast<size_t>(objs->count), 0);
-    for (int32_t i = 0; i < objs->count; ++i) container[i] = is_container(doc, objs->items[i]);
+    for (int32_t i = 0; i < objs->count; ++i) container[i] = objstm_dict_end(doc, objs->items[i]) >= 0;
     if (numbers_dense(m, objs->count)) {
         std::vector<int32_t> last_file(static_cast<size_t>(m) + 1, -1), last_stm(static_cast<size_t>(m) + 1, -1);
         for (int32_t i = 0; i < objs->count; ++i) {

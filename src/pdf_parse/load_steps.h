@@ -46,6 +46,9 @@ void read_trailer_chain(pdfp_doc *doc);
 // Sets doc->encrypted when a cross-reference stream of the object table
 // names /Encrypt (run once headers inside stream data are dropped).
 void read_xref_stream_encryption(pdfp_doc *doc);
+// Where the dictionary of an object-stream container ends (a stream in the
+// file whose dictionary names /ObjStm), or -1 when o is not one.
+int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o);
 // Appends the objects of every object stream to doc->objs.
 void load_objstms(pdfp_doc *doc);
 

@@ -138,13 +138,18 @@ void add_objects(pdfp_doc *doc, const unsigned char *dec, int32_t dec_len, int32
 
 }  // namespace
 
+int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o) {
+    if (o.in_objstm || !o.has_stream || o.dict_pos < 0) return -1;
+    const int32_t end = o.stream_pos > 0 ? o.stream_pos : doc->size;
+    return find_name(doc->data, doc->size, o.dict_pos, end, "ObjStm") >= 0 ? end : -1;
+}
+
 void load_objstms(pdfp_doc *doc) {
     const int32_t count = doc->objs.count;  // appended entries are not visited
     for (int32_t i = 0; i < count; ++i) {
         const pdfp_obj o = doc->objs.items[i];  // a copy: pushes may move the table
-        if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
-        const int32_t dict_end = o.stream_pos > 0 ? o.stream_pos : doc->size;
-        if (find_name(doc->data, doc->size, o.dict_pos, dict_end, "ObjStm") < 0) continue;
+        const int32_t dict_end = objstm_dict_end(doc, o);
+        if (dict_end < 0) continue;
         if (static_cast<int64_t>(o.data_end) - o.data_start > MAX_ENCODED) continue;
         int32_t dec_len = 0;
         const unsigned char *dec = container_data(doc, o, dict_end, &dec_len);
