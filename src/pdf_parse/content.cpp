@@ -81,11 +81,7 @@ int stream_array(const unsigned char *data, int32_t len, const pdfp_objvec *objs
         ++elements;
         int32_t num = parse_int_at(buf, end, &i);
         const pdfp_obj *obj = num > 0 ? pdfp_obj_find(objs, num) : nullptr;
-        // The generation and the "R" are optional and not checked.
-        i = skip_ws(buf, i, end);
-        if (i < end && is_digit(buf[i])) parse_int_at(buf, end, &i);
-        i = skip_ws(buf, i, end);
-        if (i < end && buf[i] == 'R') i = skip_ws(buf, i + 1, end);
+        i = skip_ref_rest(buf, i, end);
         if (!obj) continue;
         int r = append_stream(data, len, obj, &joined);
         if (r > 0) read = 1;

@@ -347,12 +347,7 @@ int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
     int32_t end;
     int32_t start = obj_text_region(doc->data, doc->size, c, &buf, &end);
     if (start < 0) return -1;
-    for (int32_t k = find_name(buf, end, start, end, "Pages"); k >= 0; k = find_name(buf, end, k + 1, end, "Pages")) {
-        int32_t p = skip_ws(buf, name_end(k, "Pages"), end);
-        int32_t v = parse_int_at(buf, end, &p);
-        if (v > 0) return v;
-    }
-    return -1;
+    return int_after_key(buf, start, end, end, "Pages", [](int32_t v) { return v > 0; });
 }
 
 int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path) {

@@ -94,18 +94,6 @@ unsigned char *container_data(pdfp_doc *doc, const pdfp_obj &o, int32_t dict_end
     return out.data;
 }
 
-// First value after a name key that passes `ok`, or -1.
-template <typename Ok>
-int32_t dict_int(const pdfp_doc *doc, int32_t from, int32_t to, const char *name, Ok ok) {
-    for (int32_t k = find_name(doc->data, doc->size, from, to, name); k >= 0;
-         k = find_name(doc->data, doc->size, k + 1, to, name)) {
-        int32_t p = skip_ws(doc->data, name_end(k, name), to);
-        int32_t v = parse_int_at(doc->data, doc->size, &p);
-        if (ok(v)) return v;
-    }
-    return -1;
-}
-
 void add_objects(pdfp_doc *doc, const unsigned char *dec, int32_t dec_len, int32_t n, int32_t first) {
     // The header of number pairs; one bad number spoils the whole container.
     int32_t *hdr = static_cast<int32_t *>(std::malloc(static_cast<size_t>(n) * 2 * sizeof(int32_t)));
@@ -154,8 +142,10 @@ void load_objstms(pdfp_doc *doc) {
         int32_t dec_len = 0;
         const unsigned char *dec = container_data(doc, o, dict_end, &dec_len);
         if (!dec) continue;
-        int32_t n = dict_int(doc, o.dict_pos, dict_end, "N", [](int32_t v) { return v > 0; });
-        int32_t first = dict_int(doc, o.dict_pos, dict_end, "First", [](int32_t v) { return v >= 0; });
+        // The integers are read up to the end of the file, not of the dictionary.
+        int32_t n = int_after_key(doc->data, o.dict_pos, dict_end, doc->size, "N", [](int32_t v) { return v > 0; });
+        int32_t first =
+            int_after_key(doc->data, o.dict_pos, dict_end, doc->size, "First", [](int32_t v) { return v >= 0; });
         if (n < 1 || n > MAX_OBJECTS || first < 0 || first > dec_len) continue;
         add_objects(doc, dec, dec_len, n, first);
     }

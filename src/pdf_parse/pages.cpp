@@ -71,12 +71,7 @@ int read_kids(const unsigned char *buf, int32_t end, int32_t p, std::vector<int3
         }
         int32_t v = parse_int_at(buf, end, &p);
         if (v > 0 && kids->size() < room) kids->push_back(v);
-        p = skip_ws(buf, p, end);
-        if (p < end && is_digit(buf[p])) {
-            parse_int_at(buf, end, &p);
-            p = skip_ws(buf, p, end);
-        }
-        if (p < end && buf[p] == 'R') p = skip_ws(buf, p + 1, end);
+        p = skip_ref_rest(buf, p, end);
     }
     return 0;
 }

@@ -56,6 +56,14 @@ int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t 
     return -1;
 }
 
+int32_t skip_ref_rest(const unsigned char *buf, int32_t p, int32_t end) {
+    p = skip_ws(buf, p, end);
+    if (p < end && is_digit(buf[p])) parse_int_at(buf, end, &p);
+    p = skip_ws(buf, p, end);
+    if (p < end && buf[p] == 'R') p = skip_ws(buf, p + 1, end);
+    return p;
+}
+
 int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end) {
     int depth = 1;
     int32_t i = pos + 1;

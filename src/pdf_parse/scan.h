@@ -58,6 +58,22 @@ int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
 // The same with a "+" allowed; after a failure *pos is of no further use.
 int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
 
+// Past the rest of a reference after its number, loosely: whitespace, a
+// generation, whitespace, "R" and whitespace, each optional and unchecked.
+int32_t skip_ref_rest(const unsigned char *buf, int32_t p, int32_t end);
+// The first integer after a name key /name in [start, end) that passes ok:
+// whitespace is skipped up to end, the integer read up to limit. -1 when
+// none does.
+template <typename Ok>
+int32_t int_after_key(const unsigned char *buf, int32_t start, int32_t end, int32_t limit, const char *name, Ok ok) {
+    for (int32_t k = find_name(buf, end, start, end, name); k >= 0; k = find_name(buf, end, k + 1, end, name)) {
+        int32_t p = skip_ws(buf, name_end(k, name), end);
+        int32_t v = parse_int_at(buf, limit, &p);
+        if (ok(v)) return v;
+    }
+    return -1;
+}
+
 // ---------------------------------------------------------------------------
 // Strings and dictionaries
 // ---------------------------------------------------------------------------
