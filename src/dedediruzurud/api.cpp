@@ -38,8 +38,7 @@ bool select_pages(const numbering_job *job, int32_t count, page_selection *r) {
         if (f < 0) f = 0;
         if (l >= count) l = count - 1;
         if (f > l) {
-            set_error(MSG_EMPTY_RANGE, job->start_page, job->end_page,
-                      static_cast<long>(count));
+            set_error(MSG_EMPTY_RANGE, job->start_page, job->end_page, static_cast<long>(count));
             return false;
         }
         r->first_index = static_cast<int>(f);
@@ -47,8 +46,7 @@ bool select_pages(const numbering_job *job, int32_t count, page_selection *r) {
     } else if (job->selection == SELECT_SKIP) {
         int f = job->skip_pages < 0 ? 0 : job->skip_pages;
         if (f >= count) {
-            set_error(MSG_SKIP_ALL, job->skip_pages,
-                      static_cast<long>(count));
+            set_error(MSG_SKIP_ALL, job->skip_pages, static_cast<long>(count));
             return false;
         }
         r->first_index = f;

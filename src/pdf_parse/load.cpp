@@ -369,8 +369,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_xref_stream_encryption(doc);
     load_objstms(doc);
     select_definitions(doc);
-    if (doc->objs.count == 0)
-        return fail(doc, report, MSG_NOT_A_PDF, path);
+    if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
     if (doc->encrypted) return fail(doc, report, MSG_ENCRYPTED, path);
     objvec_build_index(&doc->objs);
     doc->catalog = find_catalog(doc);
@@ -379,10 +378,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
     int32_t r = resolve_pages(doc->data, doc->size, &doc->objs, root, doc->max_num, &doc->pages,
                               visited.data(), 0);
-    if (r == WALK_INLINE_KIDS)
-        return fail(doc, report,
-                    MSG_INLINE_KIDS,
-                    path);
+    if (r == WALK_INLINE_KIDS) return fail(doc, report, MSG_INLINE_KIDS, path);
     if (r < 0) return fail(doc, report, MSG_BROKEN_TREE, path);
     if (doc->pages.count < 1) return fail(doc, report, MSG_NO_PAGES, path);
     return 0;
