@@ -59,17 +59,19 @@ namespace {
 
 void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *frame) {
     begin_object(o, page_obj(i));
-    out_str(o, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 ");
+    out_str(o, "<< /Type /Page /Parent ");
+    out_ref(o, PAGE_TREE_OBJ);
+    out_str(o, " /MediaBox [0 0 ");
     out_num(o, frame->w);
     out_str(o, " ");
     out_num(o, frame->h);
     out_str(o, "] /Resources <</Font <</PN ");
-    out_int(o, font);
-    out_str(o, " 0 R>> /XObject <</Fm1 ");
-    out_int(o, form_obj(i));
-    out_str(o, " 0 R>>>> /Contents ");
-    out_int(o, content_obj(i));
-    out_str(o, " 0 R >>\n");
+    out_ref(o, font);
+    out_str(o, ">> /XObject <</Fm1 ");
+    out_ref(o, form_obj(i));
+    out_str(o, ">>>> /Contents ");
+    out_ref(o, content_obj(i));
+    out_str(o, " >>\n");
     end_object(o);
 }
 

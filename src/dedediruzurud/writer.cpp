@@ -15,7 +15,7 @@
 #include "writer_parts.h"
 
 // ---------------------------------------------------------------------------
-// Output buffer
+// Output buffer and objects
 // ---------------------------------------------------------------------------
 
 void out_bytes(out_buf *o, const void *p, uint64_t n) {
@@ -34,6 +34,11 @@ void out_int(out_buf *o, int64_t v) {
 }
 
 void out_num(out_buf *o, double x) { out_str(o, fmt_num(x)); }
+
+void out_ref(out_buf *o, int64_t num) {
+    out_int(o, num);
+    out_str(o, " 0 R");
+}
 
 uint64_t out_len(const out_buf *o) { return o->buf->len; }
 
@@ -111,7 +116,9 @@ void append_header(out_buf *o) {
 
 void append_catalog_and_tree(out_buf *o, int32_t page_count) {
     begin_object(o, CATALOG_OBJ);
-    out_str(o, "<< /Type /Catalog /Pages 2 0 R >>\n");
+    out_str(o, "<< /Type /Catalog /Pages ");
+    out_ref(o, PAGE_TREE_OBJ);
+    out_str(o, " >>\n");
     end_object(o);
     begin_object(o, PAGE_TREE_OBJ);
     out_str(o, "<< /Type /Pages /Count ");
@@ -119,8 +126,7 @@ void append_catalog_and_tree(out_buf *o, int32_t page_count) {
     out_str(o, " /Kids [");
     for (int32_t i = 0; i < page_count && !o->failed; ++i) {
         if (i) out_str(o, " ");
-        out_int(o, page_obj(i));
-        out_str(o, " 0 R");
+        out_ref(o, page_obj(i));
     }
     out_str(o, "]>>\n");
     end_object(o);
@@ -177,7 +183,9 @@ void append_xref_and_trailer(out_buf *o) {
     for (int64_t k = 1; k < size && !o->failed; ++k) append_xref_line(o, o->offsets[static_cast<size_t>(k)]);
     out_str(o, "trailer\n<< /Size ");
     out_int(o, size);
-    out_str(o, " /Root 1 0 R >>\nstartxref ");
+    out_str(o, " /Root ");
+    out_ref(o, CATALOG_OBJ);
+    out_str(o, " >>\nstartxref ");
     out_int(o, xref);
     out_str(o, "\n%%EOF\n");
 }

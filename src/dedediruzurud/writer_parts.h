@@ -37,6 +37,8 @@ void out_str(out_buf *o, const std::string &s);
 void out_int(out_buf *o, int64_t v);
 // A real number through pdfp_fmt_f.
 void out_num(out_buf *o, double x);
+// The reference "num 0 R".
+void out_ref(out_buf *o, int64_t num);
 // Current length: the offset of the next byte in the file.
 uint64_t out_len(const out_buf *o);
 // pdfp_fmt_f as a string.
