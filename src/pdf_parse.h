@@ -29,7 +29,7 @@ struct pdfp_buf {
     uint64_t cap;
 };
 
-constexpr uint64_t PDFP_BUF_INITIAL = 1048576;
+constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
 
 // Fresh 1 MiB storage holding the empty string; returns data (null on failure).
 unsigned char *pdfp_buf_init(pdfp_buf *b);
@@ -118,6 +118,7 @@ struct pdfp_arena {
     int32_t cap;
 };
 
+// The page list.
 struct pdfp_pagevec {
     pdfp_pageinfo *items;
     int32_t count;
@@ -137,8 +138,10 @@ struct pdfp_doc {
     int32_t max_num;     // the highest object number in objs
 };
 
+// Higher object numbers are not kept: no real file has them.
 constexpr int32_t PDFP_MAX_OBJ_NUM = 8388607;
 
+// Where the loader reports its one failure: printf-style (set_error).
 typedef void (*pdfp_report_fn)(const char *fmt, ...);
 
 // Loads the file at path into doc: 0 on success (release it with
