@@ -138,7 +138,7 @@ struct pdfp_doc {
     int32_t max_num;     // the highest object number in objs
 };
 
-// Higher object numbers are not kept: no real file has them.
+// The highest object number the table keeps (2^23 - 1); entries above it are dropped.
 constexpr int32_t PDFP_MAX_OBJ_NUM = 8388607;
 
 // Where the loader reports its one failure: printf-style (set_error).
