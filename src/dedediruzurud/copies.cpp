@@ -168,9 +168,13 @@ std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, c
 
 void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o) {
     for (size_t k = 0; k < t->nums.size() && !o->failed; ++k) {
-        begin_object(o, t->first_out + static_cast<int64_t>(k));
         const pdfp_obj *obj = pdfp_obj_find(&doc->objs, t->nums[k]);
         copy_source s = obj ? source_of(doc, obj) : copy_source{};
+        int64_t num = t->first_out + static_cast<int64_t>(k);
+        if (s.n > 0 && !obj->in_objstm && pdfp_obj_has_stream(obj))
+            begin_stream_object(o, num);
+        else
+            begin_object(o, num);
         if (s.n <= 0) {
             // Missing, or nothing that can be copied: null keeps every
             // cross-reference entry pointing at a real object.

@@ -90,7 +90,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     if (!content) length = 0;  // a page without content (/Contents absent, null or []) is blank
 
     append_page_object(o, i, font, frame);
-    begin_object(o, form_obj(i));
+    begin_stream_object(o, form_obj(i));
     out_str(o, form_header(page, frame->rot, length, resources));
     out_bytes(o, content, static_cast<uint64_t>(length));
     out_str(o, "\nendstream\n");

@@ -48,6 +48,8 @@ void begin_object(out_buf *o, int64_t num) {
     out_str(o, " 0 obj\n");
 }
 
+void begin_stream_object(out_buf *o, int64_t num) { begin_object(o, num); }
+
 void end_object(out_buf *o) { out_str(o, "endobj\n"); }
 
 std::string fmt_num(double x) {
@@ -134,7 +136,7 @@ void append_catalog_and_tree(out_buf *o, int32_t page_count) {
 
 // Page i's content stream: the wrapped page, then the label block if any.
 void append_content(out_buf *o, int32_t i, const std::string &label) {
-    begin_object(o, content_obj(i));
+    begin_stream_object(o, content_obj(i));
     out_str(o, "<< /Length ");
     out_int(o, DRAW_FORM_LEN + static_cast<int64_t>(label.size()));
     out_str(o, " >> stream\n");
@@ -174,7 +176,8 @@ void append_xref_line(out_buf *o, int64_t offset) {
     out_bytes(o, line, sizeof line);
 }
 
-void append_xref_and_trailer(out_buf *o) {
+// extra: further trailer entries (" /Key value..."), empty for none.
+void append_xref_and_trailer(out_buf *o, const std::string &extra) {
     int64_t xref = static_cast<int64_t>(out_len(o));
     int64_t size = static_cast<int64_t>(o->offsets.size());
     out_str(o, "xref\n0 ");
@@ -185,6 +188,7 @@ void append_xref_and_trailer(out_buf *o) {
     out_int(o, size);
     out_str(o, " /Root ");
     out_ref(o, CATALOG_OBJ);
+    out_str(o, extra);
     out_str(o, " >>\nstartxref ");
     out_int(o, xref);
     out_str(o, "\n%%EOF\n");
@@ -210,7 +214,7 @@ bool build(build_job *j, pdfp_buf *out) {
     if (!append_pages(j, &table, font, &o)) return false;
     copies_append(j->doc, &table, &o);
     append_font(&o, font);
-    append_xref_and_trailer(&o);
+    append_xref_and_trailer(&o, std::string());
     if (o.failed) {
         set_error(MSG_BUILD_FAILED);
         return false;

@@ -44,10 +44,13 @@ uint64_t out_len(const out_buf *o);
 // pdfp_fmt_f as a string.
 std::string fmt_num(double x);
 
-// Every output object is written between these two. begin_object records
-// where object num begins and writes its header "num 0 obj\n"; end_object
-// writes "endobj\n" after the object's value.
+// Every output object is written between a begin and end_object.
+// begin_object records where object num begins and writes its header
+// "num 0 obj\n"; end_object writes "endobj\n" after the object's value.
+// An object whose value is a stream begins with begin_stream_object: only
+// objects without a stream may ever be packed into an object stream.
 void begin_object(out_buf *o, int64_t num);
+void begin_stream_object(out_buf *o, int64_t num);
 void end_object(out_buf *o);
 
 // The output's object numbers: 1 the catalog, 2 the page tree, three per
