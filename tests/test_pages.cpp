@@ -110,10 +110,13 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, PageBox,
     ::testing::Values(box_case{"/MediaBox [0 0 612 792] /CropBox [10 10 600 780]", "", {10, 10, 600, 780}},
                       box_case{"/MediaBox [0 0 612 792]", "/CropBox [1 1 5 5]", {1, 1, 5, 5}},
-                      box_case{"/MediaBox [0 0 -612 792]", "", {0, 0, 0, 0}},
-                      box_case{"/MediaBox [0 0 612]", "", {0, 0, 0, 0}},
-                      box_case{"/MediaBox [0 0 612 0]", "", {0, 0, 0, 0}},
-                      box_case{"/MediaBox 8 0 R", "", {0, 0, 0, 0}},  // no object 8
+                      // Nothing usable in reach: US Letter.
+                      box_case{"/MediaBox [0 0 -612 792]", "", {0, 0, 612, 792}},
+                      box_case{"/MediaBox [0 0 612]", "", {0, 0, 612, 792}},
+                      box_case{"/MediaBox [0 0 612 0]", "", {0, 0, 612, 792}},
+                      box_case{"/MediaBox 8 0 R", "", {0, 0, 612, 792}},  // no object 8
+                      box_case{"/MediaBox [100 100 50 50]", "", {0, 0, 612, 792}},  // no area
+                      box_case{"/MediaBox [0 0 " + std::string(400, '9') + " 5]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox 4 0 R", "", {0, 0, 200, 300}},  // an indirect array
                       box_case{"/MediaBox 5 0 R /MediaBox [0 0 9 9]", "", {0, 0, 9, 9}},
                       box_case{"/MediaBox [0 0 612.5 792.25]", "", {0, 0, 612.5, 792.25}},
@@ -214,7 +217,7 @@ TEST(PageTree, BoxAndResourcesInheritedThirtyTwoLevels) {
 
     doc_holder far;
     ASSERT_EQ(load_bytes(deep_tree(33, keys), &far.doc), 0);
-    EXPECT_EQ(far.doc.pages.items[0].box_urx, 0);
+    EXPECT_EQ(far.doc.pages.items[0].box_urx, 612);  // out of reach: US Letter
     page = pdfp_obj_find(&far.doc.objs, far.doc.pages.items[0].obj_num);
     obj_text_region(far.doc.data, far.doc.size, page, &buf, &end);
     EXPECT_EQ(pdfp_page_resources_dict_deep(far.doc.data, far.doc.size, &far.doc.objs, buf, end, 32), nullptr);

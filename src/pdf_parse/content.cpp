@@ -1,6 +1,7 @@
 // Page content: the page's /Contents value (one stream, an array of streams,
 // or a stream dictionary written in place) decoded and joined into one block
 // that the caller owns.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,13 +20,20 @@ int hand_over(const unsigned char *src, int32_t n, unsigned char **out, int32_t 
     return 1;
 }
 
+// A stream without a single data byte: it draws nothing, whatever its
+// filters, as an absent /Contents draws nothing.
+bool empty_stream(const pdfp_obj *obj) {
+    return obj->has_stream && obj->data_start >= 0 && obj->data_end == obj->data_start;
+}
+
 // /Contents N 0 R: the one stream named by N. Anything but a stream with
-// decodable data (an indirect array, say) fails.
+// decodable data (an indirect array, say) or an empty stream fails.
 int single_stream(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t num,
                   unsigned char **out, int32_t *out_len) {
     if (num <= 0) return 0;
     const pdfp_obj *obj = pdfp_obj_find(objs, num);
     if (!obj) return 0;
+    if (empty_stream(obj)) return hand_over(nullptr, 0, out, out_len);
     pdfp_buf scratch{};
     int32_t n = 0;
     const unsigned char *bytes = pdfp_decoded_stream(obj, data, len, &scratch, &n);
@@ -38,6 +46,7 @@ int single_stream(const unsigned char *data, int32_t len, const pdfp_objvec *obj
 // when the stream was read, 0 when it gave nothing, -1 when joined could not
 // hold its bytes.
 int append_stream(const unsigned char *data, int32_t len, const pdfp_obj *obj, pdfp_buf *joined) {
+    if (empty_stream(obj)) return 1;
     pdfp_buf scratch{};
     int32_t n = 0;
     const unsigned char *bytes = pdfp_decoded_stream(obj, data, len, &scratch, &n);
@@ -108,7 +117,9 @@ int32_t indirect_int(const unsigned char *data, int32_t len, const pdfp_obj *obj
 }
 
 // /Contents << /Length n >> stream ... written in place at p: exactly n raw
-// bytes after the keyword. A /Filter in that dictionary is not applied.
+// bytes after the keyword; without a usable n, or with one that runs past
+// the page, the bytes up to "endstream". A /Filter in that dictionary is
+// not applied.
 int inline_stream(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                   const unsigned char *buf, int32_t p, int32_t end, unsigned char **out,
                   int32_t *out_len) {
@@ -117,15 +128,16 @@ int inline_stream(const unsigned char *data, int32_t len, const pdfp_objvec *obj
     int32_t direct = -1, indirect = -1;
     parse_length(buf, end, p, k, &direct, &indirect);
     int32_t n = direct;
-    if (n < 0) {
-        if (indirect <= 0) return 0;
+    if (n < 0 && indirect > 0) {
         const pdfp_obj *obj = pdfp_obj_find(objs, indirect);
-        if (!obj || pdfp_obj_has_stream(obj)) return 0;
-        n = indirect_int(data, len, obj);
-        if (n < 0) return 0;
+        if (obj && !pdfp_obj_has_stream(obj)) n = indirect_int(data, len, obj);
     }
     int32_t start = stream_data_start(buf, end, k);
-    if (static_cast<int64_t>(start) + n > end) return 0;
+    if (n < 0 || static_cast<int64_t>(start) + n > end) {
+        int32_t e = find_kw(buf, end, start, "endstream");
+        if (e < 0) return 0;
+        n = std::max(end_before_endstream(buf, start, e), start) - start;
+    }
     return hand_over(buf + start, n, out, out_len);
 }
 

@@ -1,6 +1,6 @@
 // Where each stream's data begins and ends: a correct /Length is taken at
-// once, an indirect one from the object it names, and a wrong one falls
-// back to a search for "endstream".
+// once, an indirect one from the object it names, and a wrong or missing
+// one falls back to a search for "endstream".
 #include <algorithm>
 #include <cstring>
 
@@ -81,20 +81,33 @@ bool endstream_at(const unsigned char *data, int32_t size, int64_t at) {
     return p + 9 <= size && std::memcmp(data + p, "endstream", 9) == 0;
 }
 
+int32_t end_before_endstream(const unsigned char *data, int32_t data_start, int32_t k) {
+    if (k - 2 >= data_start && data[k - 2] == '\r' && data[k - 1] == '\n') return k - 2;
+    if (k - 1 >= 0 && (data[k - 1] == '\n' || data[k - 1] == '\r')) return k - 1;
+    return k;
+}
+
 // Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a
-// stream entry whose length is L.
+// stream entry whose length is L. L < 0 (no usable /Length) takes the data
+// up to the first "endstream", as viewers do; when an "endobj" comes first,
+// that keyword belongs to a later stream, and taking it would swallow the
+// objects between, so the entry is left unresolved.
 static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, int32_t L,
                           kw_positions *endstream, kw_positions *endobj) {
-    int64_t E = static_cast<int64_t>(o->data_start) + L;
-    int32_t end = endstream_at(data, size, E) ? static_cast<int32_t>(E) : -1;
+    int32_t end = -1;
+    if (L < 0) {
+        int32_t k = endstream->first_from(data, size, o->data_start);
+        int32_t e = endobj->first_from(data, size, o->data_start);
+        if (k < 0 || (e >= 0 && e < k)) return;
+        end = end_before_endstream(data, o->data_start, k);
+    } else {
+        int64_t E = static_cast<int64_t>(o->data_start) + L;
+        end = endstream_at(data, size, E) ? static_cast<int32_t>(E) : -1;
+    }
     if (end < 0) {
         int32_t k = endstream->first_from(data, size, o->data_start + 1);
         if (k >= 0) {
-            end = k;
-            if (k - 2 >= o->data_start && data[k - 2] == '\r' && data[k - 1] == '\n')
-                end = k - 2;
-            else if (k - 1 >= 0 && (data[k - 1] == '\n' || data[k - 1] == '\r'))
-                end = k - 1;
+            end = end_before_endstream(data, o->data_start, k);
         } else {
             end = size;
             o->no_endstream = 1;
@@ -131,7 +144,6 @@ void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sour
             if (it != sources.end() && it->num == indirect && !it->is_stream)
                 L = indirect_int_value(doc->data, doc->size, it->hdr_pos);
         }
-        if (L < 0) continue;  // unresolved: removed by the caller
         settle_extent(doc->data, doc->size, o, L, &endstream, endobj);
     }
 }

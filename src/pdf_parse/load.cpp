@@ -321,10 +321,8 @@ void select_definitions(pdfp_doc *doc) {
     objs->count = w;
 }
 
-// The catalog's number: the trailer's /Root when it exists, else the first
-// object that mentions /Catalog, else 1.
-int32_t find_catalog(const pdfp_doc *doc) {
-    if (doc->root >= 0 && pdfp_obj_find(&doc->objs, doc->root)) return doc->root;
+// The first object that mentions /Catalog, else 1.
+int32_t searched_catalog(const pdfp_doc *doc) {
     for (int32_t i = 0; i < doc->objs.count; ++i) {
         const pdfp_obj &o = doc->objs.items[i];
         if (o.in_objstm) {
@@ -337,7 +335,8 @@ int32_t find_catalog(const pdfp_doc *doc) {
     return 1;
 }
 
-// The page-tree root named by the catalog, or -1.
+// The page-tree root that the catalog names, or -1 when it names none that
+// is a page or a Pages node.
 int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
     const pdfp_obj *c = pdfp_obj_find(&doc->objs, catalog);
     if (!c) return -1;
@@ -347,7 +346,71 @@ int32_t find_tree_root(const pdfp_doc *doc, int32_t catalog) {
     int32_t end;
     int32_t start = obj_text_region(doc->data, doc->size, c, &buf, &end);
     if (start < 0) return -1;
-    return int_after_key(buf, start, end, end, "Pages", [](int32_t v) { return v > 0; });
+    int32_t root = int_after_key(buf, start, end, end, "Pages", [](int32_t v) { return v > 0; });
+    const pdfp_obj *r = root > 0 ? pdfp_obj_find(&doc->objs, root) : nullptr;
+    if (!r || tree_node_kind(doc->data, doc->size, r, false) == OBJ_OTHER) return -1;
+    return root;
+}
+
+// The /Count of a Pages node, or -1.
+int32_t pages_count(const pdfp_doc *doc, const pdfp_obj &o) {
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(doc->data, doc->size, &o, &buf, &end);
+    int32_t k = start < 0 ? -1 : find_name_top(buf, end, start, end, "Count");
+    if (k < 0) return -1;
+    int32_t p = skip_ws(buf, name_end(k, "Count"), end);
+    return parse_int_at(buf, end, &p);
+}
+
+// The root of the page tree found without a catalog: a /Type /Pages node
+// that no /Kids array lists. Where several are (a subtree cut off by an
+// update), the one whose /Count says the most pages, the first of equals.
+// Objects without "endobj" of their own overlap, so the bytes read are
+// bounded as the object scan's are; past that bound none is found.
+int32_t unlisted_pages_node(const pdfp_doc *doc) {
+    std::vector<char> listed(static_cast<size_t>(doc->max_num) + 1, 0);
+    std::vector<const pdfp_obj *> nodes;
+    int64_t budget = dict_walk_budget(doc->size);
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        const pdfp_obj *o = &doc->objs.items[i];
+        const unsigned char *buf;
+        int32_t end;
+        int32_t start = obj_text_region(doc->data, doc->size, o, &buf, &end);
+        if (start < 0) continue;
+        // Each region is read about three times here.
+        if ((budget -= 3 * static_cast<int64_t>(end - start)) < 0) return -1;
+        if (obj_type(doc->data, doc->size, o) == OBJ_PAGES) nodes.push_back(o);
+        std::vector<int32_t> kids;
+        node_kids(doc->data, doc->size, o, &kids);
+        for (int32_t v : kids)
+            if (v <= doc->max_num) listed[static_cast<size_t>(v)] = 1;
+    }
+    int32_t best = -1, best_count = -2;
+    for (const pdfp_obj *o : nodes) {
+        if (listed[static_cast<size_t>(o->num)]) continue;
+        int32_t count = pages_count(doc, *o);
+        if (count > best_count) {
+            best = o->num;
+            best_count = count;
+        }
+    }
+    return best;
+}
+
+// The root of the page tree, or -1: through the trailer's /Root when that
+// leads to one, else through the first object that mentions /Catalog (or
+// object 1), else the tree found directly. A damaged or missing catalog
+// should not lose a document whose pages are all there.
+int32_t locate_tree_root(pdfp_doc *doc) {
+    if (doc->root >= 0 && pdfp_obj_find(&doc->objs, doc->root)) {
+        doc->catalog = doc->root;
+        int32_t r = find_tree_root(doc, doc->catalog);
+        if (r > 0) return r;
+    }
+    doc->catalog = searched_catalog(doc);
+    int32_t r = find_tree_root(doc, doc->catalog);
+    return r > 0 ? r : unlisted_pages_node(doc);
 }
 
 int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path) {
@@ -372,8 +435,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
     if (doc->encrypted) return fail(doc, report, MSG_ENCRYPTED, path);
     objvec_build_index(&doc->objs);
-    doc->catalog = find_catalog(doc);
-    int32_t root = find_tree_root(doc, doc->catalog);
+    int32_t root = locate_tree_root(doc);
     if (root < 0) return fail(doc, report, MSG_NO_PAGE_TREE, path);
     std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
     int32_t r = resolve_pages(doc->data, doc->size, &doc->objs, root, doc->max_num, &doc->pages,

@@ -66,6 +66,9 @@ int32_t indirect_int_value(const unsigned char *data, int32_t size, int32_t hdr)
 // Offset of the first data byte for a "stream" keyword at k: past one line
 // end after optional spaces and tabs, else past the one byte after it.
 int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
+// The data end for an "endstream" keyword at k: the one line end before
+// the keyword is not data (a CR LF only when it lies after data_start).
+int32_t end_before_endstream(const unsigned char *data, int32_t data_start, int32_t k);
 // Whether the keyword "endstream" follows at (inside the file) after wide
 // whitespace: the test that a stream's /Length is right.
 bool endstream_at(const unsigned char *data, int32_t size, int64_t at);
@@ -123,6 +126,17 @@ enum walk_failure { WALK_BROKEN = -1, WALK_INLINE_KIDS = -2 };
 int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                       int32_t node, int32_t max_num, pdfp_pagevec *pages,
                       unsigned char *visited, int32_t inherited_rot);
+// The kind of a page-tree node (an obj_kind). A /Type of /Page or /Pages
+// is taken as written; without one (missing, or another name) the node is
+// read as viewers read it: a dictionary with /Kids is a Pages node, and a
+// plain dictionary listed in /Kids (from_kids) is a page.
+int tree_node_kind(const unsigned char *data, int32_t len, const pdfp_obj *node, bool from_kids);
+// The object numbers of the node's /Kids array, in order, into kids: 0, or
+// WALK_INLINE_KIDS when the array holds a dictionary.
+int node_kids(const unsigned char *data, int32_t len, const pdfp_obj *node, std::vector<int32_t> *kids);
+// The box of a page that has none with an area: US Letter, as viewers show it.
+constexpr double PDFP_DEFAULT_PAGE_WIDTH = 612;
+constexpr double PDFP_DEFAULT_PAGE_HEIGHT = 792;
 // What ancestors hand down to obj_box_deep, remembered for one walk.
 struct box_memo;
 // The box a viewer shows of obj (as pdfp_pageinfo holds it), looking up

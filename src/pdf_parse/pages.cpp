@@ -2,6 +2,7 @@
 // (box and resources through /Parent, rotation down the walk).
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -194,24 +195,69 @@ bool visible_box(const page_boxes &b, double v[4]) {
     return true;
 }
 
+// Whether a box encloses an area a page can be drawn on.
+bool box_has_area(const pdfp_pageinfo &p) {
+    double w = p.box_urx - p.box_llx, h = p.box_ury - p.box_lly;
+    return w > 0 && h > 0 && std::isfinite(w) && std::isfinite(h);
+}
+
 void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
                  int32_t parent, int32_t rot, pdfp_pagevec *pages, box_memo *memo) {
     pdfp_pageinfo info{};
     info.obj_num = page->num;
     info.parent_num = parent;
     info.rotate = reduce_rotation(rot);
-    // Without a box all four stay 0.
     obj_box_deep(data, len, objs, page, &info.box_llx, &info.box_lly, &info.box_urx, &info.box_ury, BOX_DEPTH,
                  memo);
+    // No box, or none with an area: viewers show such a page as US Letter,
+    // so the page is kept at that size rather than losing the document.
+    if (!box_has_area(info)) {
+        info.box_llx = info.box_lly = 0;
+        info.box_urx = PDFP_DEFAULT_PAGE_WIDTH;
+        info.box_ury = PDFP_DEFAULT_PAGE_HEIGHT;
+    }
     pagevec_push(pages, &info);
 }
+
+// Whether the dictionary [start, end) has a /Kids entry of its own.
+bool has_own_kids(const unsigned char *buf, int32_t start, int32_t end) {
+    return find_name_top(buf, end, start, end, "Kids") >= 0;
+}
+
+}  // namespace
+
+int node_kids(const unsigned char *data, int32_t len, const pdfp_obj *node, std::vector<int32_t> *kids) {
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, node, &buf, &end);
+    if (start < 0 || end <= start) return 0;
+    int32_t p = kids_array(buf, start, end);
+    if (p < 0 || skip_ws(buf, p + 1, end) >= end) return 0;
+    return read_kids(buf, end, p, kids, child_room(node));
+}
+
+int tree_node_kind(const unsigned char *data, int32_t len, const pdfp_obj *node, bool from_kids) {
+    int t = obj_type(data, len, node);
+    if (t != OBJ_OTHER) return t;
+    const unsigned char *buf;
+    int32_t end;
+    int32_t start = obj_text_region(data, len, node, &buf, &end);
+    if (start < 0) return OBJ_OTHER;
+    start = skip_ws(buf, start, end);
+    if (start + 1 >= end || buf[start] != '<' || buf[start + 1] != '<') return OBJ_OTHER;
+    if (has_own_kids(buf, start, end)) return OBJ_PAGES;
+    // A stream is content or an image, never a page.
+    return from_kids && !node->has_stream ? OBJ_PAGE : OBJ_OTHER;
+}
+
+namespace {
 
 int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node_num,
              int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth,
              box_memo *memo) {
     const pdfp_obj *node = pdfp_obj_find(objs, node_num);
     if (!node) return WALK_BROKEN;
-    int t = obj_type(data, len, node);
+    int t = tree_node_kind(data, len, node, false);
     if (t == OBJ_PAGE) {
         append_page(data, len, objs, node, -1, rot, pages, memo);
         return 1;
@@ -224,22 +270,14 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
         visited[node_num] = 1;
     }
     std::vector<int32_t> kids;
-    size_t room = child_room(node);
-    const unsigned char *buf;
-    int32_t end;
-    int32_t start = obj_text_region(data, len, node, &buf, &end);
-    if (start < 0 || end <= start) return 0;
-    int32_t p = kids_array(buf, start, end);
-    if (p < 0) return 0;
-    if (skip_ws(buf, p + 1, end) >= end) return 0;
-    if (read_kids(buf, end, p, &kids, room) == WALK_INLINE_KIDS) return WALK_INLINE_KIDS;
+    if (node_kids(data, len, node, &kids) == WALK_INLINE_KIDS) return WALK_INLINE_KIDS;
     if (kids.empty()) return 0;
     int32_t own = obj_rotate_own(data, len, node);
     int32_t node_rot = own >= 0 ? own : rot;
     for (int32_t kid : kids) {
         const pdfp_obj *child = pdfp_obj_find(objs, kid);
         if (!child) return WALK_BROKEN;
-        int ct = obj_type(data, len, child);
+        int ct = tree_node_kind(data, len, child, true);
         if (ct == OBJ_PAGE) {
             append_page(data, len, objs, child, node_num, node_rot, pages, memo);
         } else if (ct == OBJ_PAGES) {
