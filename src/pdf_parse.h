@@ -87,8 +87,8 @@ struct pdfp_pageinfo {
     int32_t rotate;
     // The box a viewer shows: the /CropBox clipped to the /MediaBox, each
     // the page's own or the nearest ancestor's (a clip that leaves nothing
-    // gives the /MediaBox; a box found alone is taken as read). All four 0
-    // when neither was found.
+    // gives the /MediaBox; a box found alone is taken as read). US Letter,
+    // 0 0 612 792, when no box with an area was found.
     double box_llx;
     double box_lly;
     double box_urx;
