@@ -136,6 +136,37 @@ def broken_docs():
     yield simple(1, page_extra=" /Encrypt 9 0 R").replace(b"trailer\n<<", b"trailer\n<< /Encrypt 9 0 R")
 
 
+def tolerated_docs():
+    """Damage that viewers show anyway: no box, no usable /Length, empty
+    content, untyped tree nodes, catalogs that lead nowhere."""
+    cat = "<< /Type /Catalog /Pages 2 0 R >>"
+    kids = "<< /Type /Pages /Kids [3 0 R] /Count 1 >>"
+    res = "/Resources << /Font << /F1 5 0 R >> >>"
+    page = "<< /Type /Page /Parent 2 0 R %s /Contents 4 0 R %%s >>" % res
+    text = CONTENT.encode()
+    yield "no-box", pdf([cat, kids, page % "", stream("", CONTENT), FONT])
+    yield "box-without-area", pdf([cat, kids, page % "/MediaBox [9 9 5 5] /CropBox [0 0 0 0]",
+                                   stream("", CONTENT), FONT])
+    yield "no-length", pdf([cat, kids, page % "", b"<< >>\nstream\n" + text + b"\nendstream", FONT])
+    yield "length-a-name", pdf([cat, kids, page % "", b"<< /Length /X >>\r\nstream\r\n" + text +
+                                b"\r\nendstream", FONT])
+    yield "flate-no-length", pdf([cat, kids, page % "",
+                                  b"<< /Filter /FlateDecode >>\nstream\n" + zlib.compress(text) + b"\nendstream",
+                                  FONT])
+    yield "inline-no-length", pdf([cat, kids, "<< /Type /Page /Parent 2 0 R /Contents << >> stream\n%s\n"
+                                   "endstream >>" % CONTENT.strip()])
+    yield "empty-contents", pdf([cat, "<< /Type /Pages /Kids [3 0 R 6 0 R] /Count 2 >>", page % "",
+                                 stream("", ""), FONT,
+                                 "<< /Type /Page /Parent 2 0 R /Contents [4 0 R 7 0 R] >>",
+                                 stream("/Filter /FlateDecode", "")])
+    yield "untyped-nodes", pdf([cat, "<< /Kids [6 0 R 3 0 R] >>", "<< /Parent 2 0 R /Contents 4 0 R >>",
+                                stream("", CONTENT), FONT, "<< /Type /Font /Kids [3 0 R] /Parent 2 0 R >>"])
+    yield "root-missing", pdf(["<< /Foo 1 >>", kids, page % "", stream("", CONTENT), FONT], root=12)
+    yield "catalog-pages-wrong", pdf(["<< /Type /Catalog /Pages 5 0 R >>", kids, page % "", stream("", CONTENT),
+                                      FONT, "<< /Type /Pages /Kids [3 0 R] /Count 7 >>"])
+    yield "untyped-loop", pdf([cat, "<< /Kids [3 0 R] >>", "<< /Kids [2 0 R] >>"])
+
+
 def numbering_seeds():
     yield "simple", simple(1)
     yield "three-pages", simple(3)
@@ -144,6 +175,8 @@ def numbering_seeds():
     yield "incremental", incremental()
     yield "deep-tree", deep_tree()
     yield "filters", filters_doc()
+    for name, doc in tolerated_docs():
+        yield "tolerated-" + name, doc
     for i, doc in enumerate(broken_docs()):
         yield "broken-%d" % i, doc
 
