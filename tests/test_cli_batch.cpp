@@ -81,7 +81,7 @@ TEST_F(Batch, SameOutputAtAnyJobCount) {
 TEST_F(Batch, FailuresNamedOneByOne) {
     std::string missing = dir + "/missing.pdf", text = dir + "/text.pdf", tree = dir + "/tree.pdf";
     write_file(text, "abc");
-    write_file(tree, make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [1 0 R] /Count 1 >>"}));
+    write_file(tree, make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"}));
     std::string encrypted = corpus_file("variant-encrypted-aes256-emptyuser.pdf");
     std::string out = temp_path("out");
     split_result r = cli_split({"-o", out, missing, inputs[0], text, encrypted, tree, "-j2"});
