@@ -8,6 +8,7 @@
 #include <map>
 #include <new>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "load_steps.h"
@@ -252,14 +253,27 @@ int tree_node_kind(const unsigned char *data, int32_t len, const pdfp_obj *node,
 
 namespace {
 
+// What one walk remembers: the boxes ancestors hand down, and the kind of
+// every node listed in /Kids (a page listed 100,000 times is read once).
+struct walk_memo {
+    box_memo boxes;
+    std::unordered_map<int32_t, int> kid_kinds;
+};
+
+int kid_kind(const unsigned char *data, int32_t len, const pdfp_obj *kid, walk_memo *memo) {
+    auto it = memo->kid_kinds.find(kid->num);
+    if (it == memo->kid_kinds.end()) it = memo->kid_kinds.emplace(kid->num, tree_node_kind(data, len, kid, true)).first;
+    return it->second;
+}
+
 int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node_num,
              int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t rot, int depth,
-             box_memo *memo) {
+             walk_memo *memo) {
     const pdfp_obj *node = pdfp_obj_find(objs, node_num);
     if (!node) return WALK_BROKEN;
     int t = tree_node_kind(data, len, node, false);
     if (t == OBJ_PAGE) {
-        append_page(data, len, objs, node, -1, rot, pages, memo);
+        append_page(data, len, objs, node, -1, rot, pages, &memo->boxes);
         return 1;
     }
     if (t != OBJ_PAGES) return WALK_BROKEN;
@@ -277,9 +291,9 @@ int32_t walk(const unsigned char *data, int32_t len, const pdfp_objvec *objs, in
     for (int32_t kid : kids) {
         const pdfp_obj *child = pdfp_obj_find(objs, kid);
         if (!child) return WALK_BROKEN;
-        int ct = tree_node_kind(data, len, child, true);
+        int ct = kid_kind(data, len, child, memo);
         if (ct == OBJ_PAGE) {
-            append_page(data, len, objs, child, node_num, node_rot, pages, memo);
+            append_page(data, len, objs, child, node_num, node_rot, pages, &memo->boxes);
         } else if (ct == OBJ_PAGES) {
             // An inline dictionary below the root counts as a broken tree.
             if (walk(data, len, objs, kid, max_num, pages, visited, node_rot, depth + 1, memo) < 0) return WALK_BROKEN;
@@ -302,7 +316,7 @@ int32_t resource_window(const unsigned char *text, int32_t text_len) {
 
 int32_t resolve_pages(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t node,
                       int32_t max_num, pdfp_pagevec *pages, unsigned char *visited, int32_t inherited_rot) {
-    box_memo memo;
+    walk_memo memo;
     return walk(data, len, objs, node, max_num, pages, visited, inherited_rot, 1, &memo);
 }
 
