@@ -26,8 +26,9 @@ bool empty_stream(const pdfp_obj *obj) {
     return obj->has_stream && obj->data_start >= 0 && obj->data_end == obj->data_start;
 }
 
-// /Contents N 0 R: the one stream named by N. Anything but a stream with
-// decodable data (an indirect array, say) or an empty stream fails.
+// /Contents N 0 R: the one stream named by N; an empty one draws nothing.
+// Anything but a stream (an indirect array, say), or a stream whose data
+// cannot be decoded, fails.
 int single_stream(const unsigned char *data, int32_t len, const pdfp_objvec *objs, int32_t num,
                   unsigned char **out, int32_t *out_len) {
     if (num <= 0) return 0;
