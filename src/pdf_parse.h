@@ -31,6 +31,15 @@ struct pdfp_buf {
 
 constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
 
+// From this size on a buffer's storage asks for big pages (pdfp_advise_big_pages).
+constexpr uint64_t PDFP_BUF_BIG = uint64_t{8} << 20;
+
+// Asks the system to back the untouched parts of the block [p, p + n) with
+// big pages where it can (Linux: transparent huge pages): filling a big
+// block then takes a few hundred page faults rather than one per 4 KiB,
+// which costs more than the copying itself. Does nothing elsewhere.
+void pdfp_advise_big_pages(void *p, uint64_t n);
+
 // Fresh 1 MiB storage holding the empty string; returns data (null on failure).
 unsigned char *pdfp_buf_init(pdfp_buf *b);
 // Ensures cap >= len + extra + 1. Non-zero on success; on a failed resize the

@@ -169,6 +169,9 @@ constexpr int MAX_POSITION = 5;
 constexpr int MAX_COMPONENT = 255;
 constexpr double DEFAULT_FONT_SIZE = 12;
 constexpr double MAX_FONT_SIZE = 300;
+// About what a page adds to the output beyond its input: page object, form
+// and content headers, label.
+constexpr uint64_t PAGE_OVERHEAD = 1024;
 
 // ---------------------------------------------------------------------------
 // Assembly
@@ -402,6 +405,12 @@ bool build(build_job *j, pdfp_buf *out) {
         return false;
     }
     out_buf o{out, false, output_limit(j->doc->size), std::move(offsets)};
+    // Room for the usual output at once: growing by doubling would copy the
+    // image each time on platforms whose realloc cannot move pages. Storage
+    // that is never written costs no memory. Without that much room the
+    // buffer is merely empty again and grows as it goes.
+    uint64_t expected = static_cast<uint64_t>(j->doc->size) + PAGE_OVERHEAD * static_cast<uint64_t>(j->page_count);
+    pdfp_buf_reserve(out, std::min(expected, o.limit));
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
     append_header(&o);
     append_catalog_and_tree(&o, j->page_count);
