@@ -216,6 +216,27 @@ char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, cons
 int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                           const pdfp_obj *page, unsigned char **out, int32_t *out_len);
 
+// A page's one content stream as it is stored (content_raw.cpp).
+struct pdfp_raw_content {
+    const unsigned char *bytes;  // the stored data, in the file
+    int32_t len;
+    // The file ranges of the stream dictionary's /Filter and /DecodeParms
+    // values; -1 when absent (a null /Filter counts as absent, and
+    // /DecodeParms is only read beside a /Filter).
+    int32_t filter_at, filter_end;
+    int32_t parms_at, parms_end;
+};
+// 1 with *rc filled when the page's /Contents names one stream object,
+// however its data is encoded (the data is not looked at); 0 for every
+// other /Contents (absent, null, an array, a dictionary in place, an
+// object that is no stream), which pdfp_get_page_content then reads.
+int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
+                          pdfp_raw_content *rc);
+// Whether the page's /Contents is an array in which a stream names a
+// /Filter: its joined content was stored encoded.
+bool pdfp_page_content_filtered(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                                const pdfp_obj *page);
+
 // ---------------------------------------------------------------------------
 // References (refs.cpp)
 // ---------------------------------------------------------------------------

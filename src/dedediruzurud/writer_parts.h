@@ -159,8 +159,9 @@ struct page_frame {
 bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_obj *obj,
                    page_frame *frame);
 // The form XObject's header (through "stream\n") for box, rotation,
-// content length and resources text (may be empty).
-std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
+// content length, the entries that say how the content is encoded
+// (" /Filter ...", may be empty) and resources text (may be empty).
+std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
                         const std::string &resources);
 // Appends page i's page object and form object (page_obj(i), form_obj(i));
 // false when the page cannot be wrapped. Sets *frame for the label.
