@@ -31,8 +31,8 @@ struct pdfp_buf {
 
 constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
 
-// From this size on a buffer's storage asks for big pages (pdfp_advise_big_pages).
-constexpr uint64_t PDFP_BUF_BIG = uint64_t{8} << 20;
+// From this size on a block asks for big pages (pdfp_advise_big_pages).
+constexpr uint64_t PDFP_BUF_BIG = uint64_t{4} << 20;
 
 // Asks the system to back the untouched parts of the block [p, p + n) with
 // big pages where it can (Linux: transparent huge pages): filling a big

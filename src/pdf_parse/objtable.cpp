@@ -19,6 +19,8 @@ bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
     if (!p) return false;
     *items = static_cast<T *>(p);
     *cap = ncap;
+    if (static_cast<uint64_t>(ncap) * sizeof(T) >= PDFP_BUF_BIG)
+        pdfp_advise_big_pages(p, static_cast<uint64_t>(ncap) * sizeof(T));
     return true;
 }
 
@@ -48,6 +50,7 @@ int arena_adopt(pdfp_arena *arena, unsigned char *block) {
 unsigned char *arena_alloc(pdfp_arena *arena, size_t n) {
     unsigned char *block = static_cast<unsigned char *>(std::malloc(n ? n : 1));
     if (!block || !arena_adopt(arena, block)) return nullptr;
+    if (n >= PDFP_BUF_BIG) pdfp_advise_big_pages(block, n);
     return block;
 }
 
