@@ -108,7 +108,8 @@ std::vector<carried_case> carried_cases() {
         {"empty", "/Filter /FlateDecode", "", "", " /Filter /FlateDecode"},
         {"png_predictor", "/Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 16 >>",
          zlib_compress(png_rows(kDrawing)), "", " /Filter /FlateDecode /DecodeParms << /Predictor 12 /Columns 16 >>"},
-        {"filter_array", "/Filter [/ASCIIHexDecode /FlateDecode]", hex(z), "", " /Filter [/ASCIIHexDecode /FlateDecode]"},
+        {"filter_array", "/Filter [/ASCIIHexDecode /FlateDecode]", hex(z), "",
+         " /Filter [/ASCIIHexDecode /FlateDecode]"},
         {"null_filter", "/Filter null /DecodeParms << /Predictor 12 >>", kDrawing, "", ""},
     };
 }
@@ -189,11 +190,12 @@ std::vector<joined_case> joined_cases() {
     std::string c = "BT /F1 14 Tf 40 100 Td (in three parts) Tj ET\n";
     std::string za = zlib_compress(a);
     return {
-        {"mixed", {stream_body("/Filter /FlateDecode", za), stream_body("", b), stream_body("/Filter /Fl", zlib_compress(c))},
+        {"mixed",
+         {stream_body("/Filter /FlateDecode", za), stream_body("", b), stream_body("/Filter /Fl", zlib_compress(c))},
          a + b + c, true, true},
         {"uncompressed", {stream_body("", a), stream_body("", b), stream_body("", c)}, a + b + c, false, true},
-        {"other_filter", {stream_body("", a), stream_body("/Filter /ASCIIHexDecode", "4254 2045 54 0A>")}, a + "BT ET\n",
-         true, true},
+        {"other_filter", {stream_body("", a), stream_body("/Filter /ASCIIHexDecode", "4254 2045 54 0A>")},
+         a + "BT ET\n", true, true},
         {"part_undecodable",
          {stream_body("/Filter /FlateDecode", za.substr(0, za.size() - 8)), stream_body("", b), stream_body("", c)},
          b + c, true, false},
