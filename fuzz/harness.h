@@ -23,6 +23,7 @@
 #include <zlib.h>
 
 #include "dedediruzurud.h"
+#include "dedediruzurud/writer_parts.h"
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
 #include "inflate.h"
@@ -203,11 +204,26 @@ inline std::string check_output(const unsigned char *data, uint64_t len, int32_t
     return "";
 }
 
+// A page whose content is one stream has it carried as stored: the form
+// of page i in the output (read back by our reader) holds those bytes.
+inline std::string check_carried(const pdfp_doc *in, const pdfp_doc *out) {
+    for (int32_t i = 0; i < in->pages.count; ++i) {
+        const pdfp_obj *page = pdfp_obj_find(&in->objs, in->pages.items[i].obj_num);
+        pdfp_raw_content raw;
+        if (!page || !pdfp_page_raw_content(in->data, in->size, &in->objs, page, &raw)) continue;
+        const pdfp_obj *form = pdfp_obj_find(&out->objs, static_cast<int32_t>(form_obj(i)));
+        if (!form || !form->has_stream || form->data_end - form->data_start != raw.len ||
+            std::memcmp(out->data + form->data_start, raw.bytes, static_cast<size_t>(raw.len)) != 0)
+            return "the form of page " + std::to_string(i + 1) + " does not hold its content as stored";
+    }
+    return "";
+}
+
 // Our own reader must take the output back with the same page count:
 // outputs get numbered again. Outputs carrying an extra object header
 // inside a copied object (the input had it there) are left out, since
 // the reader rightly lets a later header win.
-inline std::string check_reload(const unsigned char *data, uint64_t len, int32_t pages) {
+inline std::string check_reload(const pdfp_doc *input, const unsigned char *data, uint64_t len, int32_t pages) {
     std::string s(reinterpret_cast<const char *>(data), len);
     size_t x = s.rfind("\nxref\n0 ");
     long objects = 0;
@@ -236,6 +252,8 @@ inline std::string check_reload(const unsigned char *data, uint64_t len, int32_t
     std::string problem;
     if (again.pages.count != pages)
         problem = "output loads with " + std::to_string(again.pages.count) + " pages, not " + std::to_string(pages);
+    else
+        problem = check_carried(input, &again);
     pdfp_doc_free(&again);
     clear_error();
     return problem;
@@ -286,7 +304,7 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
             else if (!out.data || out.len == 0) problem = "success without output";
             else if (out.len >= 2147483648ull) problem = "output of 2 GiB or more";
             else problem = check_output(out.data, out.len, count);
-            if (problem.empty()) problem = check_reload(out.data, out.len, count);
+            if (problem.empty()) problem = check_reload(&doc, out.data, out.len, count);
         } else if (error_epoch() == before || !is_specified_message(msg)) {
             problem = std::string("writer message not specified: ") + msg;
         }

@@ -173,12 +173,15 @@ TEST(Wrap, PagesWithoutContentAreEmptyForms) {
     }
 }
 
-TEST(Wrap, ContentDecodedIntoTheForm) {
+// One content stream goes into the form as it is stored, filter and all.
+TEST(Wrap, ContentCarriedIntoTheForm) {
     std::string data = "BT /F1 9 Tf 72 72 Td (compressed) Tj ET";
+    std::string z = zlib_compress(data);
     std::string out = number_all(pages_pdf({"/MediaBox [0 0 300 300] /Contents 4 0 R"},
-                                           {stream_body("/Filter /FlateDecode", zlib_compress(data))}));
+                                           {stream_body("/Filter /FlateDecode", z)}));
     ASSERT_NE(out, "");
-    EXPECT_NE(object_at(out, 4).find("/Length " + std::to_string(data.size()) + " >> stream\n" + data + "\nendstream"),
+    EXPECT_NE(object_at(out, 4).find("/Length " + std::to_string(z.size()) + " /Filter /FlateDecode >> stream\n" + z +
+                                     "\nendstream"),
               std::string::npos);
 }
 

@@ -158,7 +158,8 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     // Joined streams that were stored compressed are stored compressed again.
     int32_t z_len = 0;
     owned_bytes z;
-    if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj)) z = deflated(content, length, &z_len);
+    if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj))
+        z = deflated(content, length, &z_len);
     append_page_object(o, i, font, frame);
     if (z)
         append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
