@@ -121,6 +121,30 @@ inline bool object_at(const std::string &s, uint64_t off, uint64_t num) {
     return off < s.size() && s.compare(off, head.size(), head) == 0;
 }
 
+// The text of object num of a packed output as its object stream holds
+// it; "" when it is not in one.
+inline std::string packed_object_text(const std::string &s, uint64_t num) {
+    size_t sx = s.rfind("startxref\n");
+    if (sx == std::string::npos) return "";
+    std::vector<xref_entry> e = xref_stream_entries(s, std::strtoull(s.c_str() + sx + 10, nullptr, 10));
+    if (num >= e.size() || e[num].type != 2 || e[num].f2 >= e.size()) return "";
+    std::string dict, text;
+    if (!inflate_object_stream(s, e[e[num].f2].f2, &dict, &text)) return "";
+    long n = dict_int(dict, "/N "), first = dict_int(dict, "/First ");
+    std::vector<long> pairs;
+    const char *p = text.c_str();
+    for (long i = 0; i < 2 * n; ++i) {
+        char *end;
+        pairs.push_back(std::strtol(p, &end, 10));
+        p = end;
+    }
+    size_t k = static_cast<size_t>(e[num].f3);
+    if (first < 0 || 2 * k + 1 >= pairs.size() || pairs[2 * k] != static_cast<long>(num)) return "";
+    size_t from = static_cast<size_t>(first + pairs[2 * k + 1]);
+    size_t to = 2 * k + 3 < pairs.size() ? static_cast<size_t>(first + pairs[2 * k + 3]) : text.size();
+    return from <= to && to <= text.size() ? text.substr(from, to - from) : "";
+}
+
 // The packed layout: a cross-reference stream whose entries point at
 // "k 0 obj" (in the file) or at object k in an object stream (whose
 // header names k at that index), and a page tree counting the pages.
