@@ -31,7 +31,9 @@ struct pdfp_buf {
 
 constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
 
-// From this size on a block asks for big pages (pdfp_advise_big_pages).
+// From this size on the file image, the object table and the output ask
+// for big pages (pdfp_advise_big_pages). Decoding buffers do not: a hostile
+// stream would get its refused output backed in 2 MiB steps.
 constexpr uint64_t PDFP_BUF_BIG = uint64_t{4} << 20;
 
 // Asks the system to back the untouched parts of the block [p, p + n) with

@@ -410,7 +410,8 @@ bool build(build_job *j, pdfp_buf *out) {
     // that is never written costs no memory. Without that much room the
     // buffer is merely empty again and grows as it goes.
     uint64_t expected = static_cast<uint64_t>(j->doc->size) + PAGE_OVERHEAD * static_cast<uint64_t>(j->page_count);
-    pdfp_buf_reserve(out, std::min(expected, o.limit));
+    if (pdfp_buf_reserve(out, std::min(expected, o.limit)) && out->cap >= PDFP_BUF_BIG)
+        pdfp_advise_big_pages(out->data, out->cap);
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
     append_header(&o);
     append_catalog_and_tree(&o, j->page_count);

@@ -61,7 +61,6 @@ int pdfp_buf_reserve(pdfp_buf *b, uint64_t extra) {
     }
     b->data = static_cast<unsigned char *>(p);
     b->cap = cap;
-    if (cap >= PDFP_BUF_BIG) pdfp_advise_big_pages(b->data, cap);
     return 1;
 }
 

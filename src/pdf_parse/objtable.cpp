@@ -50,7 +50,6 @@ int arena_adopt(pdfp_arena *arena, unsigned char *block) {
 unsigned char *arena_alloc(pdfp_arena *arena, size_t n) {
     unsigned char *block = static_cast<unsigned char *>(std::malloc(n ? n : 1));
     if (!block || !arena_adopt(arena, block)) return nullptr;
-    if (n >= PDFP_BUF_BIG) pdfp_advise_big_pages(block, n);
     return block;
 }
 
