@@ -86,6 +86,10 @@ void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *f
     end_object(o);
 }
 
+}  // namespace
+
+namespace {
+
 // The value at [at, end) of the input with its references rewritten.
 std::string remapped_value(const pdfp_doc *doc, const copy_table *table, int32_t at, int32_t end) {
     const unsigned char *p = doc->data + at;
