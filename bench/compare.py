@@ -14,6 +14,9 @@ prints one markdown table with the three side by side. The targets it checks:
 - peak RSS <= input + output + 16 MiB: the file image, the output being built
   and a little working space.
 
+CPU time (user + system, GNU time's %U + %S) is printed beside the wall time:
+on a machine shared with other work it moves far less than the wall time.
+
 The documents come from Debian packages (apt-get download) and are cached, so
 later runs work offline. Times are the best of N runs; peak RSS is GNU time's
 %M (the maximum over the runs). Output files are checked for their page count.
@@ -121,25 +124,27 @@ def pages_of(path):
 
 
 def run_once(argv, rss_file, err):
-    """Wall time and peak RSS in bytes of one run; None when the command fails."""
+    """Wall time, CPU time (user + system) and peak RSS in bytes of one run;
+    None when the command fails."""
     err.seek(0)
     err.truncate()
     t0 = time.perf_counter()
-    rc = subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss_file] + argv,
+    rc = subprocess.run(["/usr/bin/time", "-f", "%U %S %M", "-o", rss_file] + argv,
                         stdout=subprocess.DEVNULL, stderr=err).returncode
     elapsed = time.perf_counter() - t0
     if rc != 0:
         err.seek(0)
         print(f"failed ({rc}): {' '.join(argv)}: {err.read().strip()}", file=sys.stderr)
         return None
-    return elapsed, int(Path(rss_file).read_text().split()[-1]) * 1024
+    user, system, rss = Path(rss_file).read_text().split()[-3:]
+    return elapsed, float(user) + float(system), int(rss) * 1024
 
 
 def bench_file(pdf, target, tools, scratch, runs):
     """Runs the tools in turn, N rounds, so that a change in the machine's load
     falls on all of them alike; keeps each one's best time and largest RSS."""
     row = {"name": pdf.name, "target": target, "in": pdf.stat().st_size, "pages": pages_of(pdf)}
-    found = {key: {"time": float("inf"), "rss": 0} for key, _ in tools}
+    found = {key: {"time": float("inf"), "cpu": float("inf"), "rss": 0} for key, _ in tools}
     with tempfile.NamedTemporaryFile() as rss_file, tempfile.TemporaryFile("w+") as err:
         for _ in range(runs):
             for key, argv in tools:
@@ -152,7 +157,8 @@ def bench_file(pdf, target, tools, scratch, runs):
                     found[key] = None
                     continue
                 found[key]["time"] = min(found[key]["time"], m[0])
-                found[key]["rss"] = max(found[key]["rss"], m[1])
+                found[key]["cpu"] = min(found[key]["cpu"], m[1])
+                found[key]["rss"] = max(found[key]["rss"], m[2])
                 found[key]["size"] = out.stat().st_size
     for key, _ in tools:
         out = scratch / f"{key}.pdf"
@@ -180,29 +186,32 @@ def cell(m, key, scale, fmt):
 
 def table(rows, now_label, prev_label):
     head = ["document", "pages", "in MB", "out MB now", "out MB prev", "s now", "s prev",
-            "s cp", "RSS MiB now", "RSS MiB prev", "RSS MiB cp",
-            "size / allowed", "time now / prev", "time now / cp", "RSS / allowed"]
-    lines = [f"now = {now_label}, prev = {prev_label}; best of the runs; \"allowed\" size = 1.10 x in + 600 x pages, "
-             "RSS = in + out + 16 MiB", "",
+            "s cp", "CPU s now", "CPU s prev", "CPU s cp", "RSS MiB now", "RSS MiB prev", "RSS MiB cp",
+            "size / allowed", "time now / prev", "time now / cp", "CPU now / prev", "RSS / allowed"]
+    lines = [f"now = {now_label}, prev = {prev_label}; best of the runs (wall and CPU = user + system "
+             "separately); \"allowed\" size = 1.10 x in + 600 x pages, RSS = in + out + 16 MiB", "",
              "| " + " | ".join(head) + " |", "|" + "---|" * len(head)]
     checks = []
     for r in rows:
         now, prev, cp = r["now"], r["prev"], r["cp"]
-        size_r = rss_r = t_prev = t_cp = None
+        size_r = rss_r = t_prev = t_cp = c_prev = None
         if now and r["pages"]:
             size_r = now["size"] / (1.10 * r["in"] + 600 * r["pages"])
             rss_r = now["rss"] / (r["in"] + now["size"] + 16 * MIB)
             t_prev = now["time"] / prev["time"] if prev else None
             t_cp = now["time"] / cp["time"] if cp else None
+            c_prev = now["cpu"] / prev["cpu"] if prev and prev["cpu"] > 0 else None
         name = r["name"]
         lines.append("| " + " | ".join([
             name, str(r["pages"]), f"{r['in'] / 1e6:.2f}",
             cell(now, "size", 1e6, "{:.2f}"), cell(prev, "size", 1e6, "{:.2f}"),
             cell(now, "time", 1, "{:.3f}"), cell(prev, "time", 1, "{:.3f}"), cell(cp, "time", 1, "{:.3f}"),
+            cell(now, "cpu", 1, "{:.2f}"), cell(prev, "cpu", 1, "{:.2f}"), cell(cp, "cpu", 1, "{:.2f}"),
             cell(now, "rss", MIB, "{:.1f}"), cell(prev, "rss", MIB, "{:.1f}"), cell(cp, "rss", MIB, "{:.1f}"),
             mark(size_r, 1.0, checks, ("size", name)),
             mark(t_prev, 0.5 if r["target"] == "prev" else None, checks, ("time vs prev", name)),
             mark(t_cp, 3.0 if r["target"] == "cp" else None, checks, ("time vs cp", name)),
+            mark(c_prev, None, checks, ("CPU vs prev", name)),
             mark(rss_r, 1.0, checks, ("RSS", name)),
         ]) + " |")
         if not now:

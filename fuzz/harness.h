@@ -14,6 +14,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include <zlib.h>
 
 #include "dedediruzurud.h"
+#include "dedediruzurud/writer_parts.h"
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
 #include "inflate.h"
@@ -59,11 +62,143 @@ inline bool is_specified_message(const char *text) {
     return false;
 }
 
+// The Flate stream of the object whose header stands at off, decoded by
+// our decoder; false when it is not one.
+inline bool inflate_object_stream(const std::string &s, size_t off, std::string *dict, std::string *out) {
+    size_t kw = s.find(">>\nstream\n", off);
+    if (kw == std::string::npos) return false;
+    *dict = s.substr(off, kw + 2 - off);
+    size_t l = dict->find("/Length ");
+    if (l == std::string::npos) return false;
+    uint64_t n = std::strtoull(dict->c_str() + l + 8, nullptr, 10);
+    size_t start = kw + 10;
+    if (n > s.size() - start || s.compare(start + n, 11, "\nendstream\n") != 0) return false;
+    // Flate expands at most 1032-fold; left uninitialised, as in run_inflate.
+    uint64_t cap = std::min<uint64_t>(n * 1032 + 64, 1u << 28);
+    std::unique_ptr<unsigned char[]> dst(new unsigned char[cap]);
+    uint64_t produced = 0;
+    if (inflate_decompress(reinterpret_cast<const unsigned char *>(s.data()) + start, n, dst.get(), cap,
+                           &produced) != 0)
+        return false;
+    out->assign(reinterpret_cast<const char *>(dst.get()), produced);
+    return true;
+}
+
+inline long dict_int(const std::string &dict, const char *key) {
+    size_t k = dict.find(key);
+    return k == std::string::npos ? -1 : std::strtol(dict.c_str() + k + std::strlen(key), nullptr, 10);
+}
+
+// One entry of a cross-reference stream.
+struct xref_entry {
+    int type;
+    uint64_t f2, f3;
+};
+
+// The entries of the cross-reference stream at off (the packed layout),
+// empty when it cannot be read.
+inline std::vector<xref_entry> xref_stream_entries(const std::string &s, size_t off) {
+    std::string dict, rows;
+    if (!inflate_object_stream(s, off, &dict, &rows) || dict.find("/Type /XRef") == std::string::npos) return {};
+    long size = dict_int(dict, "/Size ");
+    long w2 = dict_int(dict, "/W [1 ");
+    if (size < 1 || w2 < 1 || w2 > 8 || dict.find("/W [1 " + std::to_string(w2) + " 2]") == std::string::npos ||
+        rows.size() != static_cast<size_t>(size) * static_cast<size_t>(w2 + 3))
+        return {};
+    std::vector<xref_entry> e;
+    for (size_t at = 0; at < rows.size(); at += static_cast<size_t>(w2 + 3)) {
+        xref_entry x{static_cast<unsigned char>(rows[at]), 0, 0};
+        for (long b = 0; b < w2; ++b) x.f2 = x.f2 << 8 | static_cast<unsigned char>(rows[at + 1 + static_cast<size_t>(b)]);
+        x.f3 = static_cast<uint64_t>(static_cast<unsigned char>(rows[at + 1 + static_cast<size_t>(w2)])) << 8 |
+               static_cast<unsigned char>(rows[at + 2 + static_cast<size_t>(w2)]);
+        e.push_back(x);
+    }
+    return e;
+}
+
+inline bool object_at(const std::string &s, uint64_t off, uint64_t num) {
+    std::string head = std::to_string(num) + " 0 obj\n";
+    return off < s.size() && s.compare(off, head.size(), head) == 0;
+}
+
+// The text of object num of a packed output as its object stream holds
+// it; "" when it is not in one.
+inline std::string packed_object_text(const std::string &s, uint64_t num) {
+    size_t sx = s.rfind("startxref\n");
+    if (sx == std::string::npos) return "";
+    std::vector<xref_entry> e = xref_stream_entries(s, std::strtoull(s.c_str() + sx + 10, nullptr, 10));
+    if (num >= e.size() || e[num].type != 2 || e[num].f2 >= e.size()) return "";
+    std::string dict, text;
+    if (!inflate_object_stream(s, e[e[num].f2].f2, &dict, &text)) return "";
+    long n = dict_int(dict, "/N "), first = dict_int(dict, "/First ");
+    std::vector<long> pairs;
+    const char *p = text.c_str();
+    for (long i = 0; i < 2 * n; ++i) {
+        char *end;
+        pairs.push_back(std::strtol(p, &end, 10));
+        p = end;
+    }
+    size_t k = static_cast<size_t>(e[num].f3);
+    if (first < 0 || 2 * k + 1 >= pairs.size() || pairs[2 * k] != static_cast<long>(num)) return "";
+    size_t from = static_cast<size_t>(first + pairs[2 * k + 1]);
+    size_t to = 2 * k + 3 < pairs.size() ? static_cast<size_t>(first + pairs[2 * k + 3]) : text.size();
+    return from <= to && to <= text.size() ? text.substr(from, to - from) : "";
+}
+
+// The packed layout: a cross-reference stream whose entries point at
+// "k 0 obj" (in the file) or at object k in an object stream (whose
+// header names k at that index), and a page tree counting the pages.
+inline std::string check_packed_output(const std::string &s, int32_t pages) {
+    size_t sx = s.rfind("startxref\n");
+    if (sx == std::string::npos) return "no startxref";
+    uint64_t x = std::strtoull(s.c_str() + sx + 10, nullptr, 10);
+    std::vector<xref_entry> e = x < sx ? xref_stream_entries(s, x) : std::vector<xref_entry>{};
+    if (e.empty()) return "startxref does not point at a cross-reference stream";
+    if (e.size() < 3u * static_cast<size_t>(pages) + 5) return "xref too short for the pages";
+    if (e[0].type != 0 || e[0].f3 != 65535) return "bad xref entry 0";
+    if (e.back().type != 1 || e.back().f2 != x || !object_at(s, x, e.size() - 1)) return "xref misses itself";
+    std::string tree;
+    std::map<uint64_t, std::pair<std::string, std::string>> streams;  // by number: dictionary, text
+    for (uint64_t k = 1; k < e.size(); ++k) {
+        const xref_entry &t = e[k];
+        std::string what = "xref entry " + std::to_string(k);
+        if (t.type == 1 && !object_at(s, t.f2, k)) return what + " does not point at its object";
+        if (t.type != 2) continue;
+        if (t.f2 >= e.size() || e[t.f2].type != 1) return what + " names no object stream";
+        if (!streams.count(t.f2)) {
+            auto &[d, txt] = streams[t.f2];
+            if (!inflate_object_stream(s, e[t.f2].f2, &d, &txt) || d.find("/Type /ObjStm") == std::string::npos)
+                return what + ": object stream unreadable";
+        }
+        const auto &[dict, text] = streams[t.f2];
+        long n = dict_int(dict, "/N "), first = dict_int(dict, "/First ");
+        if (static_cast<long>(t.f3) >= n || first < 0 || static_cast<size_t>(first) > text.size())
+            return what + ": index outside its stream";
+        const char *p = text.c_str();
+        long num = -1, off = -1;
+        for (uint64_t i = 0; i <= t.f3; ++i) {
+            char *end;
+            num = std::strtol(p, &end, 10);
+            off = std::strtol(end, &end, 10);
+            p = end;
+        }
+        if (num != static_cast<long>(k) || off < 0 || static_cast<size_t>(first + off) > text.size())
+            return what + ": its object stream names another object";
+        if (k == 2) tree = text.substr(static_cast<size_t>(first + off));
+    }
+    std::string head = "<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [";
+    if (tree.compare(0, head.size(), head) != 0 && s.find("2 0 obj\n" + head) == std::string::npos)
+        return "page tree does not count the pages";
+    return "";
+}
+
 // Checks the skeleton of an assembled output: header, cross-reference
 // table (every entry of object k points at "k 0 obj", offsets rising),
 // trailer and end marker, and the page count of the page tree.
 inline std::string check_output(const unsigned char *data, uint64_t len, int32_t pages) {
     std::string s(reinterpret_cast<const char *>(data), len);
+    if (len < 7 || s.compare(len - 6, 6, "%%EOF\n") != 0) return "no end marker";
+    if (s.compare(0, 15, "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n") == 0) return check_packed_output(s, pages);
     if (s.compare(0, 15, "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n") != 0) return "bad header";
     if (len < 7 || s.compare(len - 6, 6, "%%EOF\n") != 0) return "no end marker";
     size_t sx = s.rfind("startxref ");
@@ -93,15 +228,43 @@ inline std::string check_output(const unsigned char *data, uint64_t len, int32_t
     return "";
 }
 
+// A page whose content is one stream has it carried as stored: the form
+// of page i in the output (read back by our reader) holds those bytes. A
+// form that does not read back as a stream is left out: its dictionary
+// holds the page's resources text, which a NUL byte in the input cuts
+// short, and then never closes.
+inline std::string check_carried(const pdfp_doc *in, const pdfp_doc *out) {
+    for (int32_t i = 0; i < in->pages.count; ++i) {
+        const pdfp_obj *page = pdfp_obj_find(&in->objs, in->pages.items[i].obj_num);
+        pdfp_raw_content raw;
+        if (!page || !pdfp_page_raw_content(in->data, in->size, &in->objs, page, &raw)) continue;
+        const pdfp_obj *form = pdfp_obj_find(&out->objs, static_cast<int32_t>(form_obj(i)));
+        if (form && !form->has_stream) continue;
+        if (!form || form->data_end - form->data_start != raw.len ||
+            std::memcmp(out->data + form->data_start, raw.bytes, static_cast<size_t>(raw.len)) != 0)
+            return "the form of page " + std::to_string(i + 1) + " does not hold its content as stored";
+    }
+    return "";
+}
+
 // Our own reader must take the output back with the same page count:
 // outputs get numbered again. Outputs carrying an extra object header
 // inside a copied object (the input had it there) are left out, since
 // the reader rightly lets a later header win.
-inline std::string check_reload(const unsigned char *data, uint64_t len, int32_t pages) {
+inline std::string check_reload(const pdfp_doc *input, const unsigned char *data, uint64_t len, int32_t pages) {
     std::string s(reinterpret_cast<const char *>(data), len);
     size_t x = s.rfind("\nxref\n0 ");
-    if (x == std::string::npos) return "";
-    long objects = std::strtol(s.c_str() + x + 8, nullptr, 10) - 1;
+    long objects = 0;
+    if (x != std::string::npos) {
+        objects = std::strtol(s.c_str() + x + 8, nullptr, 10) - 1;
+    } else {
+        // Packed: the headers in the file are the objects not in a stream.
+        size_t sx = s.rfind("startxref\n");
+        if (sx == std::string::npos) return "";
+        x = std::strtoull(s.c_str() + sx + 10, nullptr, 10);
+        for (const xref_entry &e : xref_stream_entries(s, x)) objects += e.type == 1;
+        --objects;  // the cross-reference stream's own, at x
+    }
     long headers = 0;
     for (size_t i = s.find(" obj"); i != std::string::npos && i < x; i = s.find(" obj", i + 1)) {
         size_t j = i;
@@ -117,6 +280,8 @@ inline std::string check_reload(const unsigned char *data, uint64_t len, int32_t
     std::string problem;
     if (again.pages.count != pages)
         problem = "output loads with " + std::to_string(again.pages.count) + " pages, not " + std::to_string(pages);
+    else
+        problem = check_carried(input, &again);
     pdfp_doc_free(&again);
     clear_error();
     return problem;
@@ -167,7 +332,7 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
             else if (!out.data || out.len == 0) problem = "success without output";
             else if (out.len >= 2147483648ull) problem = "output of 2 GiB or more";
             else problem = check_output(out.data, out.len, count);
-            if (problem.empty()) problem = check_reload(out.data, out.len, count);
+            if (problem.empty()) problem = check_reload(&doc, out.data, out.len, count);
         } else if (error_epoch() == before || !is_specified_message(msg)) {
             problem = std::string("writer message not specified: ") + msg;
         }

@@ -31,6 +31,17 @@ struct pdfp_buf {
 
 constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
 
+// From this size on the file image, the object table and the output ask
+// for big pages (pdfp_advise_big_pages). Decoding buffers do not: a hostile
+// stream would get its refused output backed in 2 MiB steps.
+constexpr uint64_t PDFP_BUF_BIG = uint64_t{4} << 20;
+
+// Asks the system to back the untouched parts of the block [p, p + n) with
+// big pages where it can (Linux: transparent huge pages): filling a big
+// block then takes a few hundred page faults rather than one per 4 KiB,
+// which costs more than the copying itself. Does nothing elsewhere.
+void pdfp_advise_big_pages(void *p, uint64_t n);
+
 // Fresh 1 MiB storage holding the empty string; returns data (null on failure).
 unsigned char *pdfp_buf_init(pdfp_buf *b);
 // Ensures cap >= len + extra + 1. Non-zero on success; on a failed resize the
@@ -206,6 +217,27 @@ char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, cons
 // nothing), 0 on failure (*out null, *out_len 0).
 int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                           const pdfp_obj *page, unsigned char **out, int32_t *out_len);
+
+// A page's one content stream as it is stored (content_raw.cpp).
+struct pdfp_raw_content {
+    const unsigned char *bytes;  // the stored data, in the file
+    int32_t len;
+    // The file ranges of the stream dictionary's /Filter and /DecodeParms
+    // values; -1 when absent (a null /Filter counts as absent, and
+    // /DecodeParms is only read beside a /Filter).
+    int32_t filter_at, filter_end;
+    int32_t parms_at, parms_end;
+};
+// 1 with *rc filled when the page's /Contents names one stream object,
+// however its data is encoded (the data is not looked at); 0 for every
+// other /Contents (absent, null, an array, a dictionary in place, an
+// object that is no stream), which pdfp_get_page_content then reads.
+int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
+                          pdfp_raw_content *rc);
+// Whether the page's /Contents is an array in which a stream names a
+// /Filter: its joined content was stored encoded.
+bool pdfp_page_content_filtered(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
+                                const pdfp_obj *page);
 
 // ---------------------------------------------------------------------------
 // References (refs.cpp)

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../fuzz/harness.h"
 #include "dedediruzurud_internal.h"
 #include "dedediruzurud/writer_parts.h"
 #include "writer_support.h"
@@ -172,12 +173,15 @@ TEST(Wrap, PagesWithoutContentAreEmptyForms) {
     }
 }
 
-TEST(Wrap, ContentDecodedIntoTheForm) {
+// One content stream goes into the form as it is stored, filter and all.
+TEST(Wrap, ContentCarriedIntoTheForm) {
     std::string data = "BT /F1 9 Tf 72 72 Td (compressed) Tj ET";
+    std::string z = zlib_compress(data);
     std::string out = number_all(pages_pdf({"/MediaBox [0 0 300 300] /Contents 4 0 R"},
-                                           {stream_body("/Filter /FlateDecode", zlib_compress(data))}));
+                                           {stream_body("/Filter /FlateDecode", z)}));
     ASSERT_NE(out, "");
-    EXPECT_NE(object_at(out, 4).find("/Length " + std::to_string(data.size()) + " >> stream\n" + data + "\nendstream"),
+    EXPECT_NE(object_at(out, 4).find("/Length " + std::to_string(z.size()) + " /Filter /FlateDecode >> stream\n" + z +
+                                     "\nendstream"),
               std::string::npos);
 }
 
@@ -440,5 +444,129 @@ TEST(Failure, OutputPastTheLimitFailsForGood) {
     pdfp_buf_free(&b);
     EXPECT_EQ(MAX_FILE_BYTES, 2147483647);
 }
+
+// ---------------------------------------------------------------------------
+// Object streams in, object streams out; a classic file stays classic.
+// ---------------------------------------------------------------------------
+
+std::string indirect(int num, const std::string &body) {
+    return std::to_string(num) + " 0 obj\n" + body + "\nendobj\n";
+}
+
+// n pages of 200 x 200 whose catalog, page tree and page objects stand in
+// one Flate object stream; page i draws its own content stream. With
+// big_len, every page's resources name one plain object of about that size.
+std::string packed_input(int n, size_t big_len = 0) {
+    int content0 = 3 + n, big = content0 + n, container = big + 1;
+    std::vector<std::pair<int, std::string>> texts = {{1, "<< /Type /Catalog /Pages 2 0 R >>"}};
+    std::string kids;
+    for (int i = 0; i < n; ++i) kids += std::to_string(3 + i) + " 0 R ";
+    texts.push_back({2, "<< /Type /Pages /Kids [" + kids + "] /Count " + std::to_string(n) + " >>"});
+    std::string res = big_len ? " /Resources << /ExtGState << /G " + std::to_string(big) + " 0 R >> >>" : "";
+    for (int i = 0; i < n; ++i)
+        texts.push_back({3 + i, "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 200 200] /Contents " +
+                                    std::to_string(content0 + i) + " 0 R" + res + " >>"});
+    std::string head, body;
+    for (const auto &[num, text] : texts) {
+        head += std::to_string(num) + " " + std::to_string(body.size()) + " ";
+        body += text + "\n";
+    }
+    std::string out = "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n";
+    for (int i = 0; i < n; ++i) out += indirect(content0 + i, stream_body("", "0 0 m 150 150 l S"));
+    if (big_len) out += indirect(big, "<< /Type /ExtGState /LW 3 /Note (" + std::string(big_len, 'x') + ") >>");
+    out += indirect(container, stream_body("/Type /ObjStm /N " + std::to_string(texts.size()) + " /First " +
+                                               std::to_string(head.size()) + " /Filter /FlateDecode",
+                                           zlib_compress(head + body)));
+    return out + "trailer\n<< /Root 1 0 R >>\n%%EOF\n";
+}
+
+// qpdf --show-xref: how many objects are packed, and into how many streams.
+void packed_counts(const std::string &path, int *objects, int *streams) {
+    std::string xref;
+    run_command("qpdf --show-xref '" + path + "' 2>/dev/null", &xref);
+    *objects = count_of(xref, "compressed; stream = ");
+    std::vector<std::string> seen;
+    for (size_t p = xref.find("; stream = "); p != std::string::npos; p = xref.find("; stream = ", p + 1)) {
+        std::string s = xref.substr(p + 11, xref.find(',', p) - p - 11);
+        if (std::find(seen.begin(), seen.end(), s) == seen.end()) seen.push_back(s);
+    }
+    *streams = static_cast<int>(seen.size());
+}
+
+int reloaded_pages(const std::string &pdf) {
+    pdfp_doc doc;
+    int pages = load_bytes(pdf, &doc) == 0 ? doc.pages.count : -1;
+    pdfp_doc_free(&doc);
+    return pages;
+}
+
+TEST(Packed, ManyPagesGoIntoSeveralObjectStreamsEveryReaderFollows) {
+    const int n = 450;
+    std::string out = number_all(packed_input(n));
+    ASSERT_NE(out, "");
+    EXPECT_EQ(out.substr(0, 9), "%PDF-1.5\n");
+    EXPECT_EQ(out.find("\nxref\n"), std::string::npos);
+    EXPECT_EQ(fuzz::check_output(reinterpret_cast<const unsigned char *>(out.data()), out.size(), n), "");
+    EXPECT_EQ(reloaded_pages(out), n);
+    std::string path = temp_path("packed.pdf");
+    write_file(path, out);
+    EXPECT_EQ(qpdf_problems(path), "");
+    if (!have_tool("qpdf") || !have_tool("pdftotext")) return;
+    int objects = 0, streams = 0;
+    packed_counts(path, &objects, &streams);
+    EXPECT_EQ(objects, n + 3);  // catalog, tree, pages, font
+    EXPECT_GE(streams, 3);
+    std::vector<std::string> texts = page_texts(path);
+    ASSERT_EQ(texts.size(), static_cast<size_t>(n));
+    EXPECT_NE(texts[n - 1].find("450"), std::string::npos);
+}
+
+// Readers bound one packed object's text, so a longer one is written plainly.
+TEST(Packed, AnObjectTooLongToPackStandsInTheFile) {
+    std::string out = number_all(packed_input(2, 1200 * 1000));
+    ASSERT_NE(out, "");
+    EXPECT_EQ(fuzz::check_output(reinterpret_cast<const unsigned char *>(out.data()), out.size(), 2), "");
+    EXPECT_EQ(reloaded_pages(out), 2);
+    size_t at = out.find(" 0 obj\n<< /Type /ExtGState /LW 3 /Note (xxx");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(out.compare(at - 2, 2, "\n9"), 0);  // output 9: after 2 pages' triples
+    EXPECT_EQ(qpdf_problems_bytes(out), "");
+}
+
+struct layout_case {
+    const char *file;
+    bool packed;  // the input keeps objects in object streams
+};
+
+const layout_case kLayouts[] = {
+    {"pdftex-R-intro.pdf", true},          {"xdvipdfmx-dblatex-amc.pdf", true},
+    {"variant-linearized-amc.pdf", true},  {"variant-objstm-reportlab-userguide.pdf", true},
+    {"reportlab-userguide.pdf", false},    {"variant-qdf-uncompressed-article.pdf", false},
+    {"quartz-appendmode-felsen.pdf", false},
+};
+
+class Layout : public ::testing::TestWithParam<layout_case> {};
+
+TEST_P(Layout, FollowsTheInputs) {
+    const layout_case &c = GetParam();
+    std::string in = read_file(corpus_file(c.file));
+    int pages = reloaded_pages(in);
+    ASSERT_GT(pages, 0);
+    std::string out = number_all(in);
+    ASSERT_NE(out, "");
+    EXPECT_EQ(out.substr(0, 9), c.packed ? "%PDF-1.5\n" : "%PDF-1.4\n");
+    EXPECT_EQ(out.find("\nxref\n0 ") == std::string::npos, c.packed);
+    EXPECT_EQ(fuzz::check_output(reinterpret_cast<const unsigned char *>(out.data()), out.size(), pages), "");
+    EXPECT_EQ(reloaded_pages(out), pages);
+    EXPECT_EQ(qpdf_problems_bytes(out), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Corpus, Layout, ::testing::ValuesIn(kLayouts),
+                         [](const auto &info) {
+                             std::string n = info.param.file;
+                             for (char &ch : n)
+                                 if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return n;
+                         });
 
 }  // namespace

@@ -125,6 +125,18 @@ void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     }
 }
 
+// Seeds: what the /Filter and /DecodeParms of a page's one content stream
+// name, since the form that carries the stream carries those values too.
+void list_content_encodings(const pdfp_doc *doc, copy_table *t) {
+    for (int32_t i = 0; i < doc->pages.count; ++i) {
+        const pdfp_obj *page = pdfp_obj_find(&doc->objs, doc->pages.items[i].obj_num);
+        pdfp_raw_content raw;
+        if (!page || !pdfp_page_raw_content(doc->data, doc->size, &doc->objs, page, &raw)) continue;
+        if (raw.filter_at >= 0) list_refs_in(doc, t, doc->data + raw.filter_at, raw.filter_end - raw.filter_at);
+        if (raw.parms_at >= 0) list_refs_in(doc, t, doc->data + raw.parms_at, raw.parms_end - raw.parms_at);
+    }
+}
+
 // Breadth-first over the listed objects: the list grows while it is walked.
 void close_table(const pdfp_doc *doc, copy_table *t) {
     for (size_t k = 0; k < t->nums.size(); ++k) {
@@ -143,6 +155,7 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
     t->resources.reset(pdfp_res_memo_new());
     list_page_resources(doc, t);
+    list_content_encodings(doc, t);
     close_table(doc, t);
 }
 

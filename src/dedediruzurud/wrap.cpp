@@ -1,13 +1,24 @@
 // Page wrapping: every input page becomes an upright page object that draws
-// one form XObject, and the form holds the page's decoded content, its
-// resources and a matrix that turns the page's box into the frame
-// [0 0 W H] of the new page as a viewer showed it (rotation applied, box
-// moved to the origin).
+// one form XObject, and the form holds the page's content, its resources
+// and a matrix that turns the page's box into the frame [0 0 W H] of the
+// new page as a viewer showed it (rotation applied, box moved to the
+// origin).
+//
+// A page whose content is one stream has that stream's bytes carried into
+// the form as they are stored, with their /Filter and /DecodeParms: nothing
+// is decoded, so a stream our decoder cannot read (a damaged body, a filter
+// we do not know) still shows in the copy as far as a viewer shows it in
+// the input, and the form keeps its damage away from the label. Content
+// joined from several streams is decoded, and compressed again when any of
+// them was stored with a filter.
+#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <new>
 
+#include "deflate.h"
 #include "writer_parts.h"
 
 namespace {
@@ -36,7 +47,7 @@ bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_ob
 // 90 sends (x, y) to (y - b, c - x), a quarter turn clockwise; 180 to
 // (c - x, d - y); 270 to (d - y, x - a). Other rotations (not multiples of
 // 90) are not turned at all, only moved to the origin.
-std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
+std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
                         const std::string &resources) {
     double a = page->box_llx, b = page->box_lly, c = page->box_urx, d = page->box_ury;
     std::string h = "<< /Type /XObject /Subtype /Form /BBox [" + fmt_num(a) + " " + fmt_num(b) + " " +
@@ -49,7 +60,7 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
         h += " /Matrix [0 1 -1 0 " + fmt_num(d) + " " + fmt_num(-a) + "]";
     else if (a != 0 || b != 0)
         h += " /Matrix [1 0 0 1 " + fmt_num(-a) + " " + fmt_num(-b) + "]";
-    h += " /Length " + fmt_num(length);
+    h += " /Length " + fmt_num(length) + encoding;
     if (!resources.empty()) h += " /Resources " + resources;
     h += " >> stream\n";
     return h;
@@ -77,23 +88,86 @@ void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *f
 
 }  // namespace
 
+namespace {
+
+// The value at [at, end) of the input with its references rewritten.
+std::string remapped_value(const pdfp_doc *doc, const copy_table *table, int32_t at, int32_t end) {
+    const unsigned char *p = doc->data + at;
+    int32_t n = end - at, start, num, after;
+    if (!pdfp_next_ref(p, n, 0, true, &start, &num, &after)) return std::string(reinterpret_cast<const char *>(p), n);
+    pdfp_buf scratch{};
+    out_buf o{&scratch, false};
+    copy_remap(table, p, n, &o);
+    std::string s;
+    if (!o.failed && scratch.data) s.assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
+    pdfp_buf_free(&scratch);
+    // Without its filter the carried data would be drawn as garbage.
+    if (o.failed) throw std::bad_alloc();
+    return s;
+}
+
+// The form's /Filter and /DecodeParms entries for carried content.
+std::string carried_encoding(const pdfp_doc *doc, const copy_table *table, const pdfp_raw_content *raw) {
+    std::string e;
+    if (raw->filter_at >= 0) e += " /Filter " + remapped_value(doc, table, raw->filter_at, raw->filter_end);
+    if (raw->parms_at >= 0) e += " /DecodeParms " + remapped_value(doc, table, raw->parms_at, raw->parms_end);
+    return e;
+}
+
+using owned_bytes = std::unique_ptr<unsigned char, free_deleter>;
+
+// content[0, n) compressed, its length in *z_len; null when the encoder
+// cannot have its room (the content then goes uncompressed).
+owned_bytes deflated(const unsigned char *content, int32_t n, int32_t *z_len) {
+    uint64_t cap = deflate_bound(static_cast<uint64_t>(n));
+    owned_bytes z(static_cast<unsigned char *>(std::malloc(cap)));
+    uint64_t produced = 0;
+    if (!z || deflate_compress(content, static_cast<uint64_t>(n), z.get(), cap, &produced) != 0 ||
+        produced > INT32_MAX)
+        return nullptr;
+    *z_len = static_cast<int32_t>(produced);
+    return z;
+}
+
+void append_form(out_buf *o, int32_t i, const std::string &header, const unsigned char *bytes, int32_t n) {
+    begin_stream_object(o, form_obj(i));
+    out_str(o, header);
+    out_bytes(o, bytes, static_cast<uint64_t>(n));
+    out_str(o, "\nendstream\n");
+    end_object(o);
+}
+
+}  // namespace
+
 bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
                page_frame *frame) {
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
     std::string resources = page_resources_remapped(doc, obj, table);
+
+    pdfp_raw_content raw;
+    if (pdfp_page_raw_content(doc->data, doc->size, &doc->objs, obj, &raw)) {
+        std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
+        append_page_object(o, i, font, frame);
+        append_form(o, i, header, raw.bytes, raw.len);
+        return true;
+    }
+
     unsigned char *content = nullptr;
     int32_t length = 0;
     if (!pdfp_get_page_content(doc->data, doc->size, &doc->objs, obj, &content, &length)) return false;
-    std::unique_ptr<unsigned char, free_deleter> hold(content);
+    owned_bytes hold(content);
     if (!content) length = 0;  // a page without content (/Contents absent, null or []) is blank
-
+    // Joined streams that were stored compressed are stored compressed again.
+    int32_t z_len = 0;
+    owned_bytes z;
+    if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj))
+        z = deflated(content, length, &z_len);
     append_page_object(o, i, font, frame);
-    begin_stream_object(o, form_obj(i));
-    out_str(o, form_header(page, frame->rot, length, resources));
-    out_bytes(o, content, static_cast<uint64_t>(length));
-    out_str(o, "\nendstream\n");
-    end_object(o);
+    if (z)
+        append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
+    else
+        append_form(o, i, form_header(page, frame->rot, length, "", resources), content, length);
     return true;
 }

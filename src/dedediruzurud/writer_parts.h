@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dedediruzurud_internal.h"
@@ -16,6 +17,34 @@
 // ---------------------------------------------------------------------------
 // Output buffer and objects (writer.cpp)
 // ---------------------------------------------------------------------------
+
+// Plain objects on their way into object streams. While one is being
+// written, the out_* calls append to text instead of the file image; each
+// stream is compressed as soon as it is full, and the streams are numbered
+// and written behind every other object, so that objects may be emitted in
+// any order and under any numbers.
+struct packed_stream {
+    int32_t count;              // objects in it
+    int64_t first;              // /First: where the first object's text begins
+    std::vector<unsigned char> data;  // Flate-compressed
+};
+
+struct obj_packer {
+    bool on = false;            // plain objects go into object streams
+    pdfp_buf text{};            // the open stream's object texts, one after another
+    std::vector<std::pair<int64_t, uint64_t>> open;  // its objects: number, start in text
+    pdfp_buf *file = nullptr;   // the file image while an object is being packed
+    int64_t current = -1;       // the object being packed
+    uint64_t current_at = 0;
+    std::vector<packed_stream> done;
+    // By object number, where a packed object went: stream ordinal and
+    // index inside it; -1 for an object written plainly.
+    std::vector<std::pair<int32_t, int32_t>> at = {};
+    obj_packer() = default;
+    obj_packer(const obj_packer &) = delete;
+    obj_packer &operator=(const obj_packer &) = delete;
+    ~obj_packer() { pdfp_buf_free(&text); }
+};
 
 // The output file image. After the first failed append nothing more is
 // appended and failed stays set: a buffer that could not grow loses its
@@ -28,6 +57,7 @@ struct out_buf {
     // Where each object begins, by object number (-1: not written); the
     // cross-reference table is made from it.
     std::vector<int64_t> offsets = {};
+    std::unique_ptr<obj_packer> packer = nullptr;  // null: the classic layout
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);
@@ -48,7 +78,9 @@ std::string fmt_num(double x);
 // begin_object records where object num begins and writes its header
 // "num 0 obj\n"; end_object writes "endobj\n" after the object's value.
 // An object whose value is a stream begins with begin_stream_object: only
-// objects without a stream may ever be packed into an object stream.
+// objects without a stream may ever be packed into an object stream, which
+// begin_object does when o->packer is set (out_len then counts in the
+// stream's text, not in the file).
 void begin_object(out_buf *o, int64_t num);
 void begin_stream_object(out_buf *o, int64_t num);
 void end_object(out_buf *o);
@@ -127,8 +159,9 @@ struct page_frame {
 bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_obj *obj,
                    page_frame *frame);
 // The form XObject's header (through "stream\n") for box, rotation,
-// content length and resources text (may be empty).
-std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
+// content length, the entries that say how the content is encoded
+// (" /Filter ...", may be empty) and resources text (may be empty).
+std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
                         const std::string &resources);
 // Appends page i's page object and form object (page_obj(i), form_obj(i));
 // false when the page cannot be wrapped. Sets *frame for the label.

@@ -7,6 +7,23 @@
 
 #include "pdf_parse.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+void pdfp_advise_big_pages(void *p, uint64_t n) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // Only whole 2 MiB blocks can take a big page.
+    constexpr uintptr_t BIG = uintptr_t{1} << 21;
+    uintptr_t a = (reinterpret_cast<uintptr_t>(p) + BIG - 1) & ~(BIG - 1);
+    uintptr_t e = (reinterpret_cast<uintptr_t>(p) + static_cast<uintptr_t>(n)) & ~(BIG - 1);
+    if (e > a) madvise(reinterpret_cast<void *>(a), e - a, MADV_HUGEPAGE);
+#else
+    (void)p;
+    (void)n;
+#endif
+}
+
 unsigned char *pdfp_buf_init(pdfp_buf *b) {
     b->cap = PDFP_BUF_INITIAL;
     b->len = 0;

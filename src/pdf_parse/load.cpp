@@ -518,6 +518,7 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
         return -1;
     }
     doc->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(n)));
+    if (doc->data && static_cast<uint64_t>(n) >= PDFP_BUF_BIG) pdfp_advise_big_pages(doc->data, static_cast<uint64_t>(n));
     size_t got = doc->data ? std::fread(doc->data, 1, static_cast<size_t>(n), f) : 0;
     std::fclose(f);
     if (got != static_cast<size_t>(n)) {

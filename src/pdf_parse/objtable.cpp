@@ -19,6 +19,8 @@ bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
     if (!p) return false;
     *items = static_cast<T *>(p);
     *cap = ncap;
+    if (static_cast<uint64_t>(ncap) * sizeof(T) >= PDFP_BUF_BIG)
+        pdfp_advise_big_pages(p, static_cast<uint64_t>(ncap) * sizeof(T));
     return true;
 }
 
