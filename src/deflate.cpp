@@ -614,20 +614,33 @@ uint64_t deflate_bound(uint64_t n) {
 }
 
 int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, uint64_t dst_cap,
-                     uint64_t *produced) {
+                     uint64_t *produced, deflate_scratch *scratch) {
     if (produced) *produced = 0;
     if (n > DEFLATE_MAX_INPUT || (src == nullptr && n != 0) || dst == nullptr || dst_cap < 2) return -1;
     // Tables as large as the input needs: small streams are the common case.
     const unsigned table_bits = table_bits_for(uint32_t(n));
     const uint32_t table_size = uint32_t(1) << table_bits;
     const uint32_t sym_size = uint32_t(std::min<uint64_t>(n, BLOCK_SYMBOLS)) + STEP_SYMBOLS;
-    std::unique_ptr<uint32_t[]> mem(new (std::nothrow) uint32_t[3 * table_size + sym_size]);
-    if (!mem) return -1;
+    const size_t words = size_t(3) * table_size + sym_size;
+    std::unique_ptr<uint32_t[]> own;
+    uint32_t *base = nullptr;
+    if (scratch) {
+        try {
+            if (scratch->words.size() < words) scratch->words.resize(words);
+        } catch (const std::bad_alloc &) {
+            return -1;
+        }
+        base = scratch->words.data();
+    } else {
+        own.reset(new (std::nothrow) uint32_t[words]);
+        if (!own) return -1;
+        base = own.get();
+    }
 
     encoder e{};
     e.src = src;
     e.n = uint32_t(n);
-    uint32_t *head3 = mem.get(), *head4 = head3 + table_size, *prev = head4 + table_size;
+    uint32_t *head3 = base, *head4 = head3 + table_size, *prev = head4 + table_size;
     e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 0};
     std::fill(head3, prev, NO_POS);
     e.blk.sym = prev + table_size;

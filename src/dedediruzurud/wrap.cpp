@@ -118,11 +118,11 @@ using owned_bytes = std::unique_ptr<unsigned char, free_deleter>;
 
 // content[0, n) compressed, its length in *z_len; null when the encoder
 // cannot have its room (the content then goes uncompressed).
-owned_bytes deflated(const unsigned char *content, int32_t n, int32_t *z_len) {
+owned_bytes deflated(out_buf *o, const unsigned char *content, int32_t n, int32_t *z_len) {
     uint64_t cap = deflate_bound(static_cast<uint64_t>(n));
     owned_bytes z(static_cast<unsigned char *>(std::malloc(cap)));
     uint64_t produced = 0;
-    if (!z || deflate_compress(content, static_cast<uint64_t>(n), z.get(), cap, &produced) != 0 ||
+    if (!z || deflate_compress(content, static_cast<uint64_t>(n), z.get(), cap, &produced, &o->deflate_tables) != 0 ||
         produced > INT32_MAX)
         return nullptr;
     *z_len = static_cast<int32_t>(produced);
@@ -163,7 +163,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     int32_t z_len = 0;
     owned_bytes z;
     if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj))
-        z = deflated(content, length, &z_len);
+        z = deflated(o, content, length, &z_len);
     append_page_object(o, i, font, frame);
     if (z)
         append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);

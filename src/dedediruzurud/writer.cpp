@@ -68,10 +68,10 @@ void mark_packed(obj_packer *p, int64_t num, int32_t stream, int32_t index) {
 }
 
 // Flate through our encoder; false when its tables cannot be had.
-bool compress(const unsigned char *src, uint64_t n, std::vector<unsigned char> *dst) {
+bool compress(out_buf *o, const unsigned char *src, uint64_t n, std::vector<unsigned char> *dst) {
     dst->resize(static_cast<size_t>(deflate_bound(n)));
     uint64_t produced = 0;
-    if (deflate_compress(src, n, dst->data(), dst->size(), &produced) != 0) return false;
+    if (deflate_compress(src, n, dst->data(), dst->size(), &produced, &o->deflate_tables) != 0) return false;
     dst->resize(static_cast<size_t>(produced));
     return true;
 }
@@ -90,7 +90,7 @@ void close_stream(out_buf *o) {
     std::memcpy(whole.data(), head.data(), head.size());
     if (p->text.len) std::memcpy(whole.data() + head.size(), p->text.data, p->text.len);
     packed_stream done{static_cast<int32_t>(p->open.size()), static_cast<int64_t>(head.size()), {}};
-    if (!compress(whole.data(), whole.size(), &done.data)) {
+    if (!compress(o, whole.data(), whole.size(), &done.data)) {
         o->failed = true;
         return;
     }
@@ -340,7 +340,7 @@ void append_xref_stream(out_buf *o, const std::string &extra) {
     for (int64_t off : stream_offsets) put_xref_entry(&rows, 1, static_cast<uint64_t>(off), w2, 0);
     put_xref_entry(&rows, 1, static_cast<uint64_t>(xref), w2, 0);
     std::vector<unsigned char> packed;
-    if (!compress(rows.data(), rows.size(), &packed)) {
+    if (!compress(o, rows.data(), rows.size(), &packed)) {
         o->failed = true;
         return;
     }

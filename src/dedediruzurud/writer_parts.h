@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "dedediruzurud_internal.h"
+#include "deflate.h"
 
 // ---------------------------------------------------------------------------
 // Output buffer and objects (writer.cpp)
@@ -58,6 +59,8 @@ struct out_buf {
     // cross-reference table is made from it.
     std::vector<int64_t> offsets = {};
     std::unique_ptr<obj_packer> packer = nullptr;  // null: the classic layout
+    // The encoder's tables, kept for every stream this output compresses.
+    deflate_scratch deflate_tables = {};
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);
