@@ -1,0 +1,233 @@
+// Coordinates on turned and shifted pages: the map of each rotation and box
+// (the same as the wrapping form's matrix), and what it does to
+// annotation entries, destinations and appearance matrices.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "dedediruzurud/frame_map.h"
+#include "dedediruzurud/writer_parts.h"
+#include "support.h"
+
+namespace {
+
+void quiet(const char *, ...) {}
+
+const unsigned char *bytes(const std::string &s) { return reinterpret_cast<const unsigned char *>(s.data()); }
+int32_t len(const std::string &s) { return static_cast<int32_t>(s.size()); }
+
+pdfp_pageinfo page_with_box(double llx, double lly, double urx, double ury) {
+    pdfp_pageinfo p{};
+    p.box_llx = llx;
+    p.box_lly = lly;
+    p.box_urx = urx;
+    p.box_ury = ury;
+    return p;
+}
+
+std::string annot(const frame_map &m, const std::string &dict) {
+    std::string out;
+    return frame_map_annot(m, bytes(dict), len(dict), &out) ? out : "unchanged";
+}
+
+// One rotation and box, with where the rectangle [10 20 30 60] lands.
+struct frame_case {
+    int rot;
+    double box[4];
+    std::string rect;  // mapped /Rect
+    std::string point; // the point (10, 20) mapped, as "x y"
+};
+
+class Frames : public ::testing::TestWithParam<frame_case> {};
+
+// The box's corners land on the corners of the new page [0 0 W H], as the
+// form's matrix puts them.
+TEST_P(Frames, BoxLandsOnTheNewPage) {
+    const frame_case &c = GetParam();
+    pdfp_pageinfo page = page_with_box(c.box[0], c.box[1], c.box[2], c.box[3]);
+    frame_map m = frame_map_of(&page, c.rot);
+    std::string matrix = form_header(&page, c.rot, 0, "");
+    if (frame_map_is_identity(m)) {
+        EXPECT_EQ(matrix.find("/Matrix"), std::string::npos);
+    } else {
+        std::string want = "/Matrix [" + fmt_num(m.a) + " " + fmt_num(m.b) + " " + fmt_num(m.c) + " " + fmt_num(m.d) +
+                           " " + fmt_num(m.e) + " " + fmt_num(m.f) + "]";
+        EXPECT_NE(matrix.find(want), std::string::npos) << matrix;
+    }
+    std::string out = annot(m, "<< /Rect [" + fmt_num(c.box[0]) + " " + fmt_num(c.box[1]) + " " + fmt_num(c.box[2]) +
+                                   " " + fmt_num(c.box[3]) + "] >>");
+    bool turned = c.rot == 90 || c.rot == 270;
+    double w = turned ? c.box[3] - c.box[1] : c.box[2] - c.box[0], h = turned ? c.box[2] - c.box[0] : c.box[3] - c.box[1];
+    if (!frame_map_is_identity(m)) {
+        EXPECT_EQ(out, "<< /Rect [0 0 " + fmt_num(w) + " " + fmt_num(h) + "] >>");
+    }
+}
+
+TEST_P(Frames, RectAndDestinationPoint) {
+    const frame_case &c = GetParam();
+    pdfp_pageinfo page = page_with_box(c.box[0], c.box[1], c.box[2], c.box[3]);
+    frame_map m = frame_map_of(&page, c.rot);
+    EXPECT_EQ(annot(m, "<</Type/Annot/Rect[10 20 30 60]/Contents(keep [5 0 R /XYZ 1 2 3])>>"),
+              c.rect == "unchanged" ? c.rect : "<</Type/Annot/Rect" + c.rect + "/Contents(keep [5 0 R /XYZ 1 2 3])>>");
+
+    page_frames frames;
+    frames.by_obj.assign(8, 0);
+    if (!frame_map_is_identity(m)) {
+        frames.maps.push_back(m);
+        frames.by_obj[5] = 1;
+    }
+    std::string text = "<< /D [5 0 R /XYZ 10 20 0] /Title (a [5 0 R /XYZ 10 20 0]) /Next [6 0 R /XYZ 10 20 0] >>";
+    std::string out;
+    if (c.point == "unchanged") {
+        EXPECT_FALSE(frame_map_dests(frames, bytes(text), len(text), &out));
+    } else {
+        ASSERT_TRUE(frame_map_dests(frames, bytes(text), len(text), &out));
+        EXPECT_EQ(out, "<< /D [5 0 R /XYZ " + c.point + " 0] /Title (a [5 0 R /XYZ 10 20 0]) /Next [6 0 R /XYZ 10 20 0] >>");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rotations, Frames,
+    ::testing::Values(frame_case{0, {0, 0, 200, 100}, "unchanged", "unchanged"},
+                      frame_case{90, {0, 0, 200, 100}, "[20 170 60 190]", "20 190"},
+                      frame_case{180, {0, 0, 200, 100}, "[170 40 190 80]", "190 80"},
+                      frame_case{270, {0, 0, 200, 100}, "[40 10 80 30]", "80 10"},
+                      frame_case{0, {5, 7, 205, 107}, "[5 13 25 53]", "5 13"},
+                      frame_case{90, {5, 7, 205, 107}, "[13 175 53 195]", "13 195"},
+                      frame_case{180, {5, 7, 205, 107}, "[175 47 195 87]", "195 87"},
+                      frame_case{270, {5, 7, 205, 107}, "[47 5 87 25]", "87 5"},
+                      frame_case{45, {-10, -20, 190, 80}, "[20 40 40 80]", "20 40"},
+                      frame_case{90, {0, 0, 200.5, 100}, "[20 170.5000 60 190.5000]", "20 190.5000"}));
+
+frame_map turned_90() {
+    pdfp_pageinfo page = page_with_box(0, 0, 200, 100);
+    return frame_map_of(&page, 90);  // (x, y) -> (y, 200 - x)
+}
+
+struct entry_case {
+    std::string in, out;
+};
+
+class AnnotEntries : public ::testing::TestWithParam<entry_case> {};
+
+TEST_P(AnnotEntries, MappedOnAQuarterTurn) { EXPECT_EQ(annot(turned_90(), GetParam().in), GetParam().out); }
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, AnnotEntries,
+    ::testing::Values(
+        // Highlights: every point, in its order.
+        entry_case{"<< /QuadPoints [10 60 30 60 10 20 30 20] >>", "<< /QuadPoints [60 190 60 170 20 190 20 170] >>"},
+        entry_case{"<< /Vertices [1 2 3 4 5 6] /L [0 0 10 10] /CL [1 1 2 2 3 3] >>",
+                   "<< /Vertices [2 199 4 197 6 195] /L [0 200 10 190] /CL [1 199 2 198 3 197] >>"},
+        entry_case{"<< /InkList [[1 2 3 4] [5 6]] >>", "<< /InkList [[2 199 4 197] [6 195]] >>"},
+        // Insets [left top right bottom]: the bottom one becomes the left.
+        entry_case{"<< /RD [1 2 3 4] >>", "<< /RD [4 1 2 3] >>"},
+        // NoRotate (flag 16): the note keeps its size, its upper-left corner
+        // (10, 60) goes to (60, 190), and its insets stay.
+        entry_case{"<< /F 20 /Rect [10 20 30 60] /RD [1 2 3 4] >>", "<< /F 20 /Rect [60 150 80 190] /RD [1 2 3 4] >>"},
+        entry_case{"<< /F 4 /Rect [30 60 10 20] >>", "<< /F 4 /Rect [20 170 60 190] >>"},
+        // What is not plain numbers stays as it is.
+        entry_case{"<< /Rect 12 0 R /QuadPoints [1 2 3] /L [1 2 3 x] /InkList [[1 2] 7 0 R] >>", "unchanged"},
+        entry_case{"<< /Rect [1 2 3] /Vertices [1e3 2 3 4] /RD [1 2 3 4 5] >>", "unchanged"},
+        entry_case{"<< /Contents (/Rect [1 2 3 4]) /Sub << /Rect [1 2 3 4] >> >>", "unchanged"},
+        // Comments and odd spacing inside the values are read past.
+        entry_case{"<< /Rect[ 10 %c\n 20 30 60 ]/T (x) >>", "<< /Rect[20 170 60 190]/T (x) >>"}));
+
+struct dest_case {
+    std::string in, out;
+};
+
+class Destinations : public ::testing::TestWithParam<dest_case> {};
+
+TEST_P(Destinations, OnAQuarterTurn) {
+    page_frames frames;
+    frames.maps.push_back(turned_90());
+    frames.by_obj.assign(10, 0);
+    frames.by_obj[5] = 1;
+    frames.by_obj[6] = -1;  // a page that needs no map
+    std::string out;
+    bool changed = frame_map_dests(frames, bytes(GetParam().in), len(GetParam().in), &out);
+    EXPECT_EQ(changed ? out : "unchanged", GetParam().out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, Destinations,
+    ::testing::Values(
+        dest_case{"[5 0 R /XYZ 10 20 2]", "[5 0 R /XYZ 20 190 2]"},
+        dest_case{"[5 0 R /XYZ null 20 null]", "[5 0 R /XYZ 20 null null]"},
+        dest_case{"[5 0 R /XYZ 10 null 0]", "[5 0 R /XYZ null 190 0]"},
+        // A horizontal edge turned a quarter is a vertical one.
+        dest_case{"[5 0 R /FitH 20]", "[5 0 R /FitV 20]"},
+        dest_case{"[5 0 R /FitBV 10]", "[5 0 R /FitBH 190]"},
+        dest_case{"[5 0 R /FitH null]", "[5 0 R /FitV null]"},
+        dest_case{"[5 0 R /FitR 10 20 30 60]", "[5 0 R /FitR 20 170 60 190]"},
+        dest_case{"[5 0 R /Fit]", "unchanged"},
+        dest_case{"[6 0 R /XYZ 10 20 0] [7 0 R /XYZ 10 20 0] [5 /XYZ 10 20 0]", "unchanged"},
+        // Short or damaged coordinates leave the destination alone.
+        dest_case{"[5 0 R /XYZ 10 20]", "unchanged"},
+        dest_case{"[5 0 R /FitR 1 2 null 4]", "unchanged"},
+        dest_case{"[5 0 R /XYZ 10 (x) 0]", "unchanged"},
+        // Strings, hexadecimal strings and comments are not destinations.
+        dest_case{"(a \\) [5 0 R /XYZ 1 2 3]) <5B35> % [5 0 R /XYZ 1 2 3]\n[5 0 R /XYZ 10 20 0]",
+                  "(a \\) [5 0 R /XYZ 1 2 3]) <5B35> % [5 0 R /XYZ 1 2 3]\n[5 0 R /XYZ 20 190 0]"},
+        dest_case{"<< /Dests << /a [5 0 R /XYZ 0 0 0] /b << /D [5 0 R /FitV 200] >> >> >>",
+                  "<< /Dests << /a [5 0 R /XYZ 0 200 0] /b << /D [5 0 R /FitH 0] >> >> >>"},
+        dest_case{"[5 0 R /XYZ 1", "unchanged"}));
+
+struct matrix_case {
+    int turn;
+    std::string in, out;
+};
+
+class AppearanceMatrix : public ::testing::TestWithParam<matrix_case> {};
+
+TEST_P(AppearanceMatrix, TurnsWithThePage) {
+    const matrix_case &c = GetParam();
+    std::string out;
+    bool changed = frame_map_matrix(c.turn, bytes(c.in), len(c.in), &out);
+    EXPECT_EQ(changed ? out : "unchanged", c.out);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Turns, AppearanceMatrix,
+    ::testing::Values(matrix_case{0, "<< /BBox [0 0 10 10] >>", "unchanged"},
+                      matrix_case{1, "<< /BBox [0 0 10 10] >>\n", "<< /Matrix [0 -1 1 0 0 0] /BBox [0 0 10 10] >>\n"},
+                      matrix_case{2, "<</Matrix [1 0 0 1 5 6]/Length 3>>", "<</Matrix [-1 0 0 -1 -5 -6]/Length 3>>"},
+                      matrix_case{3, "<</Matrix [2 0 0 3 0 0]>>", "<</Matrix [0 2 -3 0 0 0]>>"},
+                      // A form already turned a quarter the other way comes out upright.
+                      matrix_case{1, "<</Matrix [0 1 -1 0 10 0]>>", "<</Matrix [1 0 0 1 0 -10]>>"},
+                      matrix_case{1, "<</Matrix 9 0 R>>", "unchanged"},
+                      matrix_case{1, "<</Matrix [1 0 0 1]>>", "unchanged"},
+                      matrix_case{1, "stream", "unchanged"}));
+
+TEST(PageFrames, OnlyPagesThatMoveAreListed) {
+    std::string pdf = make_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 3 0 R] /Count 4 /MediaBox [0 0 200 100] >>",
+                                "<< /Type /Page /Parent 2 0 R >>",
+                                "<< /Type /Page /Parent 2 0 R /Rotate 90 >>",
+                                "<< /Type /Page /Parent 2 0 R /CropBox [10 10 100 90] >>"});
+    pdfp_doc doc{};
+    ASSERT_EQ(pdfp_doc_load_mem(bytes(pdf), pdf.size(), "mem", &doc, quiet), 0);
+    page_frames frames;
+    page_frames_build(&doc, &frames);
+    EXPECT_EQ(page_frames_find(frames, 3), nullptr);
+    ASSERT_NE(page_frames_find(frames, 4), nullptr);
+    EXPECT_EQ(page_frames_find(frames, 4)->turn, 1);
+    ASSERT_NE(page_frames_find(frames, 5), nullptr);
+    EXPECT_EQ(page_frames_find(frames, 5)->e, -10);
+    EXPECT_EQ(page_frames_find(frames, 2), nullptr);
+    EXPECT_EQ(page_frames_find(frames, 99), nullptr);
+    pdfp_doc_free(&doc);
+
+    // Nothing turned or shifted: no table at all.
+    std::string plain = make_pdf({"<< /Type /Catalog /Pages 2 0 R >>",
+                                  "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                  "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 10 10] >>"});
+    ASSERT_EQ(pdfp_doc_load_mem(bytes(plain), plain.size(), "mem", &doc, quiet), 0);
+    page_frames_build(&doc, &frames);
+    EXPECT_TRUE(frames.maps.empty());
+    EXPECT_TRUE(frames.by_obj.empty());
+    pdfp_doc_free(&doc);
+}
+
+}  // namespace
