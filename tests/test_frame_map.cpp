@@ -126,6 +126,12 @@ INSTANTIATE_TEST_SUITE_P(
         // (10, 60) goes to (60, 190), and its insets stay.
         entry_case{"<< /F 20 /Rect [10 20 30 60] /RD [1 2 3 4] >>", "<< /F 20 /Rect [60 150 80 190] /RD [1 2 3 4] >>"},
         entry_case{"<< /F 4 /Rect [30 60 10 20] >>", "<< /F 4 /Rect [20 170 60 190] >>"},
+        // A widget takes the quarter turn the page no longer gives it.
+        entry_case{"<< /MK << /BG [1] >> >>", "<< /MK << /R 270 /BG [1] >> >>"},
+        entry_case{"<< /MK << /R 90 >> >>", "<< /MK << /R 0 >> >>"},
+        entry_case{"<< /F 16 /MK << /R 90 >> /MK2 1 >>", "unchanged"},
+        entry_case{"<< /MK 7 0 R >>", "unchanged"},
+        entry_case{"<< /MK << /R 45 >> >>", "unchanged"},
         // What is not plain numbers stays as it is.
         entry_case{"<< /Rect 12 0 R /QuadPoints [1 2 3] /L [1 2 3 x] /InkList [[1 2] 7 0 R] >>", "unchanged"},
         entry_case{"<< /Rect [1 2 3] /Vertices [1e3 2 3 4] /RD [1 2 3 4 5] >>", "unchanged"},

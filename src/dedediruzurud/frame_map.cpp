@@ -137,6 +137,27 @@ void turn_insets(int turn, std::vector<double> *d) {
     for (int k = 0; k < turn; ++k) *d = {(*d)[3], (*d)[0], (*d)[1], (*d)[2]};
 }
 
+// A widget's /MK /R, the degrees it is turned counterclockwise against its
+// page: the page no longer turns (clockwise) on the new page, so the widget
+// takes that turn itself, and a viewer that draws the field afresh draws it
+// as the input showed it. Only an /MK written in place is changed.
+void turn_widget(int turn, const unsigned char *t, int32_t n, std::vector<edit> *edits) {
+    int32_t ms, me, rs, re;
+    if (!dict_value(t, 0, n, "MK", &ms, &me) || me - ms < 2 || t[ms] != '<' || t[ms + 1] != '<') return;
+    int32_t r = 0;
+    bool present = dict_value(t, ms, me, "R", &rs, &re);
+    if (present) {
+        int32_t q = rs;
+        r = parse_int_at(t, re, &q);
+        if (q != re || r % 90 != 0) return;  // not a whole quarter turn: left alone
+    }
+    int32_t turned = ((r - 90 * turn) % 360 + 360) % 360;
+    if (present)
+        edits->push_back({rs, re, std::to_string(turned)});
+    else
+        edits->push_back({ms + 2, ms + 2, " /R " + std::to_string(turned)});
+}
+
 }  // namespace
 
 frame_map frame_map_of(const pdfp_pageinfo *page, int rot) {
@@ -235,6 +256,7 @@ bool frame_map_annot(const frame_map &m, const unsigned char *t, int32_t n, std:
         }
         if (ok) edits.push_back({vs, ve, s + "]"});
     }
+    if (!upright && m.turn != 0) turn_widget(m.turn, t, n, &edits);
     if (edits.empty()) return false;
     *out = apply_edits(t, n, edits);
     return true;

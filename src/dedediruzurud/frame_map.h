@@ -49,7 +49,8 @@ constexpr int32_t ANNOT_NO_ROTATE = 16;
 // entries mapped: /Rect (the box around its mapped corners; upright
 // annotations keep their size with their upper-left corner mapped),
 // /QuadPoints, /Vertices, /InkList, /L, /CL and /RD (turned with the
-// page). Entries that are not plain numbers where numbers belong stay as
+// page), and a widget's /MK /R (the turn the page no longer gives it).
+// Entries that are not plain numbers where numbers belong stay as
 // they are. Returns false (out untouched) when nothing changed.
 bool frame_map_annot(const frame_map &m, const unsigned char *t, int32_t n, std::string *out);
 // Whether the annotation dictionary in t[0, n) has the NoRotate flag.
