@@ -57,7 +57,10 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length,
 
 namespace {
 
-void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *frame) {
+// The page object carries the input page's own annotations, transparency
+// group, actions, transition, duration and tab order.
+void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table, out_buf *o, int32_t i,
+                        int64_t font, const page_frame *frame) {
     begin_object(o, page_obj(i));
     out_str(o, "<< /Type /Page /Parent ");
     out_ref(o, PAGE_TREE_OBJ);
@@ -71,6 +74,7 @@ void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *f
     out_ref(o, form_obj(i));
     out_str(o, ">>>> /Contents ");
     out_ref(o, content_obj(i));
+    append_carried(doc, table, obj, CARRY_PAGE, o);
     out_str(o, " >>\n");
     end_object(o);
 }
@@ -89,7 +93,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     std::unique_ptr<unsigned char, free_deleter> hold(content);
     if (!content) length = 0;  // a page without content (/Contents absent, null or []) is blank
 
-    append_page_object(o, i, font, frame);
+    append_page_object(doc, obj, table, o, i, font, frame);
     begin_stream_object(o, form_obj(i));
     out_str(o, form_header(page, frame->rot, length, resources));
     out_bytes(o, content, static_cast<uint64_t>(length));

@@ -97,12 +97,14 @@ struct copy_table {
     // page-tree node), 0 for a number that no listed text names.
     std::vector<int32_t> new_by_old;
     int32_t first_out = 0;
+    // The copy of the document information, 0 when there is none.
+    int32_t info_out = 0;
     // What the pages' ancestors hand down, shared by every page's lookup.
     std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
 };
 
-// Lists every object the pages' resources need, directly or through other
-// copies, numbered from first_out.
+// Lists every object the pages' resources and the document's structure
+// need, directly or through other copies, numbered from first_out.
 void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *table);
 // Appends [p, p + n) with its references rewritten through the table.
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
@@ -111,6 +113,17 @@ void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
 // Appends the copies as objects first_out onwards.
 void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o);
+// The input's catalog when it has entries of its own to carry, else null.
+const pdfp_obj *input_catalog(const pdfp_doc *doc);
+// The entries an output object carries over from its input object.
+enum carried_set {
+    CARRY_CATALOG,  // outlines, name trees, page labels, open action, viewer settings, metadata, form
+    CARRY_PAGE,     // annotations, transparency group, actions, transition, duration, tab order
+};
+// Appends " /Key value" for each entry of the set that obj's dictionary
+// holds (obj may be null), the values rewritten through the table.
+void append_carried(const pdfp_doc *doc, const copy_table *table, const pdfp_obj *obj, carried_set set,
+                    out_buf *o);
 
 // ---------------------------------------------------------------------------
 // Page wrapping (wrap.cpp)
