@@ -226,8 +226,15 @@ std::vector<carried_entry> carried_entries(const pdfp_doc *doc, const pdfp_obj *
     return out;
 }
 
+// A moved page's /Annots: its inline annotations are written mapped.
+bool moved_annots(carried_set set, const carried_entry &e) {
+    return set == CARRY_PAGE && std::strcmp(e.key, "Annots") == 0;
+}
+
 void list_carried(const pdfp_doc *doc, copy_table *t, const pdfp_obj *obj, carried_set set) {
-    for (const carried_entry &e : carried_entries(doc, obj, set)) list_refs_in(doc, t, e.buf + e.vs, e.ve - e.vs);
+    for (const carried_entry &e : carried_entries(doc, obj, set))
+        if (!moved_annots(set, e) || !frame_list_annots_value(doc, t, obj->num, e.buf, e.vs, e.ve))
+            list_refs_in(doc, t, e.buf + e.vs, e.ve - e.vs);
 }
 
 // The document information: a dictionary the trailer names, copied like
@@ -260,8 +267,13 @@ void close_table(const pdfp_doc *doc, copy_table *t) {
         const pdfp_obj *o = pdfp_obj_find(&doc->objs, t->nums[k]);
         if (!o) continue;
         copy_source s = source_of(doc, o);
-        if (s.n > 0) list_refs_in(doc, t, s.p, s.n);
+        if (s.n > 0 && !frame_list_refs(doc, t, k, s.p, s.n)) list_refs_in(doc, t, s.p, s.n);
     }
+}
+
+// Entry k's text: mapped when it belongs to a moved page, else as it stands.
+void copy_entry_text(const pdfp_doc *doc, const copy_table *t, size_t k, const copy_source &s, out_buf *o) {
+    if (!frame_copy_text(doc, t, k, s.p, s.n, o)) copy_remap(t, s.p, s.n, o);
 }
 
 }  // namespace
@@ -272,6 +284,7 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     t->new_by_old.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
     t->info_out = 0;
     t->resources.reset(pdfp_res_memo_new());
+    frame_copies_build(doc, &t->framed);
     name_pages_and_catalog(doc, t);
     list_page_resources(doc, t);
     list_structure(doc, t);
@@ -290,12 +303,20 @@ void append_carried(const pdfp_doc *doc, const copy_table *t, const pdfp_obj *ob
         out_str(o, " /");
         out_str(o, e.key);
         out_str(o, " ");
-        copy_remap(t, e.buf + e.vs, e.ve - e.vs, o);
+        if (!moved_annots(set, e) || !frame_copy_annots_value(t, obj->num, e.buf, e.vs, e.ve, o))
+            copy_remap(t, e.buf + e.vs, e.ve - e.vs, o);
     }
 }
 
+void copy_table_list(const pdfp_doc *doc, copy_table *t, int32_t num) { list_ref(doc, t, num); }
+
 void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf *o) {
     if (o->failed) return;
+    std::string mapped;  // destinations that name a moved page, in its new frame
+    if (frame_map_dests(t->framed.frames, p, static_cast<int32_t>(n), &mapped)) {
+        p = reinterpret_cast<const unsigned char *>(mapped.data());
+        n = static_cast<int64_t>(mapped.size());
+    }
     if (!pdfp_remap_res_text(p, static_cast<int32_t>(n), t->new_by_old.data(),
                              static_cast<int32_t>(t->new_by_old.size()), o->buf, o->limit))
         o->failed = true;
@@ -328,15 +349,15 @@ void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o) {
             // cross-reference entry pointing at a real object.
             out_str(o, "null\n");
         } else if (obj->in_objstm) {
-            copy_remap(t, s.p, s.n, o);
+            copy_entry_text(doc, t, k, s, o);
             out_str(o, "\n");
         } else if (pdfp_obj_has_stream(obj)) {
-            copy_remap(t, s.p, s.n, o);  // the dictionary and the whitespace behind it
+            copy_entry_text(doc, t, k, s, o);  // the dictionary and the whitespace behind it
             out_str(o, "stream\n");
             out_bytes(o, doc->data + obj->data_start, static_cast<uint64_t>(obj->data_end - obj->data_start));
             out_str(o, "\nendstream\n");
         } else {
-            copy_remap(t, s.p, s.n, o);  // the body, up to where "endobj" stood
+            copy_entry_text(doc, t, k, s, o);  // the body, up to where "endobj" stood
         }
         end_object(o);
     }

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "dedediruzurud_internal.h"
@@ -69,5 +70,47 @@ bool frame_map_dests(const page_frames &frames, const unsigned char *t, int32_t 
 // drawn through it turns with its page. Returns false (out untouched) when
 // turn is 0 or the /Matrix present is not six numbers.
 bool frame_map_matrix(int turn, const unsigned char *t, int32_t n, std::string *out);
+
+// ---------------------------------------------------------------------------
+// The copy table's part (frame_copies.cpp)
+// ---------------------------------------------------------------------------
+
+struct copy_table;
+struct out_buf;
+
+// What the copy table keeps for pages whose frame moves; all empty when
+// no page does.
+struct frame_copies {
+    page_frames frames;
+    // Annotation object number -> the map of the first page whose /Annots
+    // lists it (pointers into frames.maps).
+    std::unordered_map<int32_t, const frame_map *> annots;
+    // Appearance objects copied for a turn: (number * 4 + turn) -> output
+    // number, and the table entry of each such copy -> its turn.
+    std::unordered_map<int64_t, int32_t> turned_out;
+    std::unordered_map<size_t, int> turn_of_entry;
+};
+
+// Finds the moved pages and the annotations they list.
+void frame_copies_build(const pdfp_doc *doc, frame_copies *fc);
+// Lists the references of entry k's text [p, p + n) when the entry is an
+// annotation of a moved page or a turned appearance; false (nothing
+// listed) for any other entry.
+bool frame_list_refs(const pdfp_doc *doc, copy_table *table, size_t k, const unsigned char *p, int64_t n);
+// Writes entry k's text [p, p + n) mapped and rewritten when the entry is
+// an annotation of a moved page or a turned appearance; false (nothing
+// written) for any other entry.
+bool frame_copy_text(const pdfp_doc *doc, const copy_table *table, size_t k, const unsigned char *p, int64_t n,
+                     out_buf *o);
+// A moved page's own /Annots value [vs, ve) in b (page: the input page's
+// number): its references listed, and those of inline annotations'
+// appearances for the page's turn; false (nothing listed) when the page
+// does not move.
+bool frame_list_annots_value(const pdfp_doc *doc, copy_table *table, int32_t page, const unsigned char *b,
+                             int32_t vs, int32_t ve);
+// Writes that value with its inline annotations mapped; false (nothing
+// written) when the page does not move.
+bool frame_copy_annots_value(const copy_table *table, int32_t page, const unsigned char *b, int32_t vs, int32_t ve,
+                             out_buf *o);
 
 #endif

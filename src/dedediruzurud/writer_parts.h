@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dedediruzurud_internal.h"
+#include "frame_map.h"
 
 // ---------------------------------------------------------------------------
 // Output buffer and objects (writer.cpp)
@@ -101,12 +102,17 @@ struct copy_table {
     int32_t info_out = 0;
     // What the pages' ancestors hand down, shared by every page's lookup.
     std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
+    // Turned and shifted pages: their annotations and turned appearances.
+    frame_copies framed;
 };
 
 // Lists every object the pages' resources and the document's structure
 // need, directly or through other copies, numbered from first_out.
 void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *table);
-// Appends [p, p + n) with its references rewritten through the table.
+// Lists num (with what it needs, once the table is closed) unless it is listed.
+void copy_table_list(const pdfp_doc *doc, copy_table *table, int32_t num);
+// Appends [p, p + n) with its references rewritten through the table (and
+// the destinations on moved pages mapped).
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
 // The page's resources dictionary text rewritten through the table; empty
 // when the page has none.
