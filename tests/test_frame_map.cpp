@@ -3,11 +3,15 @@
 // annotation entries, destinations and appearance matrices.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "dedediruzurud/frame_map.h"
 #include "dedediruzurud/writer_parts.h"
-#include "support.h"
+#include "writer_support.h"
 
 namespace {
 
@@ -234,6 +238,189 @@ TEST(PageFrames, OnlyPagesThatMoveAreListed) {
     EXPECT_TRUE(frames.maps.empty());
     EXPECT_TRUE(frames.by_obj.empty());
     pdfp_doc_free(&doc);
+}
+
+// ---------------------------------------------------------------------------
+// Through the public functions: a document whose pages are turned and shifted
+// ---------------------------------------------------------------------------
+
+// Pages 3..6 of a 300 x 200 document: shifted by a /CropBox, then turned
+// 90, 180 and 270 (pass rotations to change that). Each shows the word
+// "Target" under a link to the next page and a square note whose
+// appearance (object 22, a wedge that shows which way it is turned) all
+// pages share; the outline's one entry points at page 4.
+std::string turned_document(const std::vector<std::string> &own = {"/CropBox [20 30 300 200]", "/Rotate 90",
+                                                                    "/Rotate 180", "/Rotate 270"},
+                            const std::string &note_extra = "") {
+    std::vector<std::string> b(22, "null");
+    b[0] = "<< /Type /Catalog /Pages 2 0 R /Outlines 20 0 R >>";
+    b[1] = "<< /Type /Pages /Kids [3 0 R 4 0 R 5 0 R 6 0 R] /Count 4 /MediaBox [0 0 300 200] >>";
+    for (int i = 0; i < 4; ++i) {
+        int link = 9 + 2 * i, note = 10 + 2 * i, next = 3 + (i + 1) % 4;
+        b[static_cast<size_t>(2 + i)] = "<< /Type /Page /Parent 2 0 R " + own[static_cast<size_t>(i)] +
+                                        " /Contents 7 0 R /Resources << /Font << /F1 8 0 R >> >> /Annots [" +
+                                        std::to_string(link) + " 0 R " + std::to_string(note) + " 0 R] >>";
+        b[static_cast<size_t>(link - 1)] = "<< /Type /Annot /Subtype /Link /Rect [98 97 138 111] /Border [0 0 0] "
+                                           "/Dest [" + std::to_string(next) + " 0 R /XYZ 100 120 0] >>";
+        b[static_cast<size_t>(note - 1)] = "<< /Type /Annot /Subtype /Square /Rect [150 40 230 70] " + note_extra +
+                                           "/AP << /N 22 0 R >> >>";
+    }
+    b[6] = stream_body("", "BT /F1 12 Tf 100 100 Td (Target) Tj ET");
+    b[7] = "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>";
+    b[19] = "<< /Type /Outlines /First 21 0 R /Last 21 0 R /Count 1 >>";
+    b[20] = "<< /Title (Quarter) /Parent 20 0 R /Dest [4 0 R /XYZ 100 120 0] >>";
+    b[21] = stream_body("/Type /XObject /Subtype /Form /BBox [0 0 80 30]", "0 0 1 rg 0 0 m 80 0 l 0 30 l f");
+    return make_pdf(b);
+}
+
+// The numbers of the array that follows key in text; empty when none does.
+std::vector<double> numbers_after(const std::string &text, const std::string &key) {
+    std::vector<double> v;
+    size_t at = text.find(key + " [");
+    if (at == std::string::npos) return v;
+    for (const char *p = text.c_str() + at + key.size() + 2;;) {
+        char *e;
+        double x = std::strtod(p, &e);
+        if (e == p) break;
+        v.push_back(x);
+        p = e;
+    }
+    return v;
+}
+
+// The output numbers in the references of the array after key.
+std::vector<int> refs_after(const std::string &text, const std::string &key) {
+    std::vector<int> refs;
+    size_t at = text.find(key + " [");
+    if (at == std::string::npos) return refs;
+    const char *p = text.c_str() + at + key.size() + 2;
+    for (int num, used; std::sscanf(p, " %d 0 R%n", &num, &used) == 1; p += used) refs.push_back(num);
+    return refs;
+}
+
+std::string numbered(const std::string &pdf) {
+    std::string out = number_all(pdf, "{n}", 5);  // top left, away from the page's marks
+    EXPECT_FALSE(out.empty());
+    EXPECT_EQ(qpdf_problems_bytes(out), "");
+    return out;
+}
+
+TEST(TurnedPages, LinksStillCoverTheirWords) {
+    if (!have_tool("pdftotext")) GTEST_SKIP() << "pdftotext missing";
+    std::string out = numbered(turned_document());
+    std::string path = temp_path("turned.pdf");
+    write_file(path, out);
+    for (int i = 0; i < 4; ++i) {
+        std::vector<int> annots = refs_after(object_at(out, 3 + 3 * i), "/Annots");
+        ASSERT_EQ(annots.size(), 2u) << object_at(out, 3 + 3 * i);
+        std::string link = object_at(out, annots[0]);
+        std::vector<double> r = numbers_after(link, "/Rect");
+        ASSERT_EQ(r.size(), 4u) << link;
+        word_box w = find_word(path, i + 1, "Target");
+        ASSERT_TRUE(w.found) << "page " << i + 1;
+        // pdftotext's y grows downwards; the new page is upright at the origin.
+        double cx = (w.x_min + w.x_max) / 2, cy = w.page_h - (w.y_min + w.y_max) / 2;
+        EXPECT_TRUE(r[0] < cx && cx < r[2] && r[1] < cy && cy < r[3])
+            << "page " << i + 1 << ": the word's centre " << cx << " " << cy << " is outside " << link;
+        // The link's target names the next page's new page object.
+        EXPECT_NE(link.find("/Dest [" + std::to_string(3 + 3 * ((i + 1) % 4)) + " 0 R /XYZ"), std::string::npos)
+            << link;
+    }
+}
+
+// The link on page 1 and the outline both point at the point (100, 120) of
+// page 2 (turned 90), which lands on (120, 200) of its new page; page 4's
+// link points at the same point of page 1, shifted by its crop to (80, 90).
+TEST(TurnedPages, DestinationsNameTheSamePoint) {
+    std::string out = numbered(turned_document());
+    std::string link = object_at(out, refs_after(object_at(out, 3), "/Annots").at(0));
+    EXPECT_NE(link.find("/Dest [6 0 R /XYZ 120 200 0]"), std::string::npos) << link;
+    link = object_at(out, refs_after(object_at(out, 12), "/Annots").at(0));
+    EXPECT_NE(link.find("/Dest [3 0 R /XYZ 80 90 0]"), std::string::npos) << link;
+    int outline_item = 0;
+    for (int k = 1; k + 1 < static_cast<int>(xref_offsets(out).size()); ++k)
+        if (object_at(out, k).find("/Title (Quarter)") != std::string::npos) outline_item = k;
+    ASSERT_NE(outline_item, 0);
+    EXPECT_NE(object_at(out, outline_item).find("/Dest [6 0 R /XYZ 120 200 0]"), std::string::npos)
+        << object_at(out, outline_item);
+}
+
+// One appearance shared by pages of four frames: the shifted page uses it
+// as it is, each turned page a copy of its own whose matrix turns with it,
+// and every page looks as the input page did in a viewer.
+TEST(TurnedPages, SharedAppearanceTurnsWithEachPage) {
+    std::string in = turned_document();
+    std::string out = numbered(in);
+    const char *matrices[] = {"", "/Matrix [0 -1 1 0 0 0]", "/Matrix [-1 0 0 -1 0 0]", "/Matrix [0 1 -1 0 0 0]"};
+    std::vector<int> seen;
+    for (int i = 0; i < 4; ++i) {
+        std::string note = object_at(out, refs_after(object_at(out, 3 + 3 * i), "/Annots").at(1));
+        size_t at = note.find("/AP << /N ");
+        ASSERT_NE(at, std::string::npos) << note;
+        int ap = std::atoi(note.c_str() + at + 10);
+        std::string form = object_at(out, ap);
+        if (i == 0)
+            EXPECT_EQ(form.find("/Matrix"), std::string::npos) << form;
+        else
+            EXPECT_NE(form.find(matrices[i]), std::string::npos) << form;
+        EXPECT_EQ(std::count(seen.begin(), seen.end(), ap), 0) << "page " << i + 1 << " shares " << ap;
+        seen.push_back(ap);
+    }
+    if (!have_tool("pdftoppm")) GTEST_SKIP() << "pdftoppm missing";
+    std::string in_path = temp_path("turned-in.pdf"), out_path = temp_path("turned-out.pdf");
+    write_file(in_path, in);
+    write_file(out_path, out);
+    for (int page = 1; page <= 4; ++page) {
+        image a = render(in_path, page, true, 36), b = render(out_path, page, true, 36);
+        // The label alone differs (about 0.1% of the page); a wedge or
+        // rectangle out of place or turned the wrong way is over 1%.
+        EXPECT_LT(differing_share(a, b), 0.005) << "page " << page;
+    }
+}
+
+// An upright (NoRotate) note keeps its size, pinned by its upper-left
+// corner, and its appearance is not turned.
+TEST(TurnedPages, UprightNoteKeepsItsSize) {
+    std::string out = numbered(turned_document({"", "/Rotate 90", "", ""}, "/F 16 "));
+    std::string note = object_at(out, refs_after(object_at(out, 6), "/Annots").at(1));
+    // The upper-left corner (150, 70) of page 2 lands on (70, 150).
+    EXPECT_NE(note.find("/Rect [70 120 150 150]"), std::string::npos) << note;
+    size_t at = note.find("/AP << /N ");
+    ASSERT_NE(at, std::string::npos);
+    EXPECT_EQ(object_at(out, std::atoi(note.c_str() + at + 10)).find("/Matrix"), std::string::npos);
+}
+
+// An annotation written inside the page's /Annots is mapped too.
+TEST(TurnedPages, InlineAnnotationIsMapped) {
+    std::string pdf = make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+                                "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Rotate 180 /Annots [<< "
+                                "/Subtype /Square /Rect [10 20 30 40] /AP << /N 4 0 R >> >>] >>",
+                                stream_body("/Subtype /Form /BBox [0 0 20 20]", "0 0 20 10 re f")});
+    std::string out = numbered(pdf);
+    std::string page = object_at(out, 3);
+    EXPECT_NE(page.find("/Annots [<< /Subtype /Square /Rect [270 160 290 180] /AP << /N 6 0 R >> >>]"),
+              std::string::npos)
+        << page;
+    EXPECT_NE(object_at(out, 6).find("/Matrix [-1 0 0 -1 0 0]"), std::string::npos) << object_at(out, 6);
+}
+
+// Pages upright at the origin: annotations and destinations are the
+// input's texts, only the references renumbered.
+TEST(TurnedPages, UnmovedPagesKeepTheirTexts) {
+    std::string out = numbered(turned_document({"", "", "", ""}));
+    std::string link = object_at(out, refs_after(object_at(out, 3), "/Annots").at(0));
+    EXPECT_NE(link.find("<< /Type /Annot /Subtype /Link /Rect [98 97 138 111] /Border [0 0 0] /Dest [6 0 R /XYZ "
+                        "100 120 0] >>\n"),
+              std::string::npos)
+        << link;
+    std::string note = object_at(out, refs_after(object_at(out, 3), "/Annots").at(1));
+    size_t at = note.find("/AP << /N ");
+    ASSERT_NE(at, std::string::npos);
+    int ap = std::atoi(note.c_str() + at + 10);
+    for (int i = 1; i < 4; ++i)  // one appearance for all
+        EXPECT_NE(object_at(out, refs_after(object_at(out, 3 + 3 * i), "/Annots").at(1)).find(
+                      "/AP << /N " + std::to_string(ap) + " 0 R"),
+                  std::string::npos);
 }
 
 }  // namespace
