@@ -136,6 +136,33 @@ def broken_docs():
     yield simple(1, page_extra=" /Encrypt 9 0 R").replace(b"trailer\n<<", b"trailer\n<< /Encrypt 9 0 R")
 
 
+def structure_docs():
+    """The document's structure, sound and damaged: outlines whose /Next
+    chain loops, a name tree with a cycle, /Annots that is not an array,
+    destinations naming a font, the page tree or a missing object, an
+    information dictionary that is not one."""
+    page = ("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+            "/Resources << /Font << /F1 5 0 R >> >>%s >>")
+    common = [None, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>", None, stream("", CONTENT), FONT]
+    catalog = ("<< /Type /Catalog /Pages 2 0 R /Outlines 6 0 R /Names << /Dests 9 0 R >> /OpenAction [5 0 R /Fit] "
+               "/PageLabels << /Nums [0 << /S /r >>] >> /AcroForm << /Fields [11 0 R] >> /Lang (en) >>")
+    more = ["<< /First 7 0 R /Last 8 0 R /Count 2 >>",
+            "<< /Title (a) /Parent 6 0 R /Next 8 0 R /Dest [3 0 R /XYZ 0 792 0] >>",
+            "<< /Title (b) /Parent 6 0 R /Next 7 0 R /Dest [2 0 R /Fit] /A << /S /GoTo /D (x) >> >>",
+            "<< /Kids [10 0 R] >>",
+            "<< /Kids [9 0 R] /Names [(x) [3 0 R /FitH 700] (y) [99 0 R /Fit]] >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (f) /V (v) /Rect [10 10 90 30] /P 3 0 R >>",
+            "<< /Title (info) /Author (fuzz) >>"]
+    annots = " /Annots [11 0 R << /Type /Annot /Subtype /Text /Rect [1 1 9 9] /Contents (n) >> 40 0 R] /Group << /S /Transparency >> /Tabs /S"
+    bodies = list(common)
+    bodies[0], bodies[2] = catalog, page % annots
+    yield pdf(bodies + more, trailer_extra=" /Info 12 0 R")
+    bodies[2] = page % " /Annots 7 /Trans 1 0 R"
+    yield pdf(bodies + more, trailer_extra=" /Info 4 0 R")
+    bodies[2] = page % " /Annots 9 0 R"
+    yield pdf(bodies + more, trailer_extra=" /Info 1 0 R")
+
+
 def numbering_seeds():
     yield "simple", simple(1)
     yield "three-pages", simple(3)
@@ -146,6 +173,8 @@ def numbering_seeds():
     yield "filters", filters_doc()
     for i, doc in enumerate(broken_docs()):
         yield "broken-%d" % i, doc
+    for i, doc in enumerate(structure_docs()):
+        yield "structure-%d" % i, doc
 
 
 def decode_seeds():
