@@ -163,6 +163,37 @@ def structure_docs():
     yield pdf(bodies + more, trailer_extra=" /Info 1 0 R")
 
 
+def turned_docs():
+    """Annotations and destinations on turned and offset pages, sound and
+    damaged: an appearance shared by pages of three turns, state
+    dictionaries, an upright note, inline annotations, coordinates that are
+    short, not numbers, references or huge."""
+    kids = " ".join("%d 0 R" % n for n in (3, 4, 5, 3))
+    bodies = ["<< /Type /Catalog /Pages 2 0 R /Outlines 12 0 R /OpenAction [4 0 R /FitH 9e9] >>",
+              "<< /Type /Pages /Kids [%s] /Count 4 /MediaBox [0 0 300 200] >>" % kids]
+    own = ["/Rotate 90", "/Rotate -180 /CropBox [10 20 290 190]", "/Rotate 45 /MediaBox [-5 -5 100 100]"]
+    annots = ["[6 0 R 7 0 R << /Subtype /Square /Rect [1 2 3 4] /AP << /N 9 0 R >> >>]",
+              "10 0 R", "[6 0 R 8 0 R 11 0 R << /Rect [1 2] >> 99 0 R]"]
+    for o, a in zip(own, annots):
+        bodies.append("<< /Type /Page /Parent 2 0 R %s /Contents 13 0 R /Annots %s >>" % (o, a))
+    bodies += [
+        "<< /Type /Annot /Subtype /Square /Rect [10 20 80 60] /AP << /N 9 0 R /D << /On 9 0 R /Off 14 0 R >> >> "
+        "/RD [1 2 3 4] /MK << /R 90 >> >>",
+        "<< /Type /Annot /Subtype /Ink /Rect [0 0 50 50] /InkList [[1 2 3 4] [5 6 7 R]] /QuadPoints [1 2 3] "
+        "/L 7 0 R /Vertices [1 2 3 4 99999999999999999999999999999 6] /F 16 >>",
+        "<< /Type /Annot /Subtype /Link /F 0 /Rect [20 20 10 10] /Dest [5 0 R /FitR 1 2 3] /A << /S /GoTo "
+        "/D [4 0 R /XYZ null -7.5 null] >> /AP 9 0 R >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 70 40] /Matrix [0 1 -1 0 40 0]", "0 0 70 40 re f"),
+        "[6 0 R 8 0 R]",
+        "<< /Type /Annot /Subtype /Text /Rect [5 5 25 25] /F 20 /Popup 6 0 R /AP << /N << /A 14 0 R >> >> >>",
+        "<< /First 15 0 R /Last 15 0 R /Count 1 >>",
+        stream("", CONTENT),
+        stream("/Subtype /Form /BBox [0 0 1 1] /Matrix 3 0 R", "0 0 1 1 re f"),
+        "<< /Title (t) /Parent 12 0 R /Dest [3 0 R /XYZ 10 (x) 0] /Next 15 0 R /A << /D [4 0 R /FitBV 5] >> >>"]
+    yield pdf(bodies)
+    yield pdf(bodies)[:-300]
+
+
 def numbering_seeds():
     yield "simple", simple(1)
     yield "three-pages", simple(3)
@@ -175,6 +206,8 @@ def numbering_seeds():
         yield "broken-%d" % i, doc
     for i, doc in enumerate(structure_docs()):
         yield "structure-%d" % i, doc
+    for i, doc in enumerate(turned_docs()):
+        yield "turned-%d" % i, doc
 
 
 def decode_seeds():
