@@ -24,6 +24,21 @@ const pdfp_obj *named_object(const pdfp_doc *doc, const unsigned char *b, int32_
     return pdfp_obj_find(&doc->objs, num);
 }
 
+// Calls each(start, end) for every element of the array [vs, ve), in order,
+// up to its end or the first damage.
+template <typename Each>
+void array_elements(const unsigned char *b, int32_t vs, int32_t ve, Each each) {
+    if (vs >= ve || b[vs] != '[') return;
+    for (int32_t p = vs + 1;;) {
+        p = skip_ws_comments(b, p, ve);
+        if (p >= ve || b[p] == ']') return;
+        int32_t e = value_end(b, p, ve);
+        if (e <= p) return;
+        each(p, e);
+        p = e;
+    }
+}
+
 // Records the map of every annotation that the page's /Annots lists by
 // reference (inline annotations are mapped where the page is written).
 void note_page_annots(const pdfp_doc *doc, const pdfp_obj *page, const frame_map *m, frame_copies *fc) {
@@ -35,12 +50,14 @@ void note_page_annots(const pdfp_doc *doc, const pdfp_obj *page, const frame_map
         if (vs < 0) return;
         ve = object_end(b, vs, end);
     }
-    if (vs < 0 || ve <= vs || b[vs] != '[') return;
-    int32_t from = vs, start, num, after;
-    while (pdfp_next_ref(b, ve, from, true, &start, &num, &after)) {
-        from = after;
-        fc->annots.emplace(num, m);  // an annotation listed by two pages keeps the first page's map
-    }
+    if (vs < 0 || ve <= vs) return;
+    array_elements(b, vs, ve, [&](int32_t s, int32_t e) {
+        int32_t start, num, after;
+        // Only the array's own references: those inside an inline
+        // annotation name its page, popup or appearances.
+        if (pdfp_next_ref(b, e, s, true, &start, &num, &after) && start == s && after == e)
+            fc->annots.emplace(num, m);  // an annotation listed by two pages keeps the first page's map
+    });
 }
 
 // The turn entry k of the table was copied for, or 0 for a plain copy.
@@ -135,15 +152,9 @@ void write_annot(const copy_table *t, const frame_map *m, const unsigned char *p
 // each(start, end) for each, in order.
 template <typename Each>
 void inline_annots(const unsigned char *b, int32_t vs, int32_t ve, Each each) {
-    if (vs >= ve || b[vs] != '[') return;
-    for (int32_t p = vs + 1;;) {
-        p = skip_ws_comments(b, p, ve);
-        if (p >= ve || b[p] == ']') return;
-        int32_t e = value_end(b, p, ve);
-        if (e <= p) return;
-        if (b[p] == '<' && p + 1 < e && b[p + 1] == '<') each(p, e);
-        p = e;
-    }
+    array_elements(b, vs, ve, [&](int32_t s, int32_t e) {
+        if (b[s] == '<' && s + 1 < e && b[s + 1] == '<') each(s, e);
+    });
 }
 
 }  // namespace
