@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -388,6 +389,42 @@ TEST(TurnedPages, UprightNoteKeepsItsSize) {
     size_t at = note.find("/AP << /N ");
     ASSERT_NE(at, std::string::npos);
     EXPECT_EQ(object_at(out, std::atoi(note.c_str() + at + 10)).find("/Matrix"), std::string::npos);
+}
+
+// A check box whose appearance dictionary and states are objects of their
+// own, shared by an upright page and a turned one: the turned page's box
+// leads through turned copies of the dictionary to turned forms, the
+// upright one through the plain copies.
+TEST(TurnedPages, AppearanceChainsAreCopiedPerTurn) {
+    std::string box = "<< /Type /Annot /Subtype /Widget /FT /Btn /Rect [10 10 30 30] /AS /On /AP 6 0 R >>";
+    std::string pdf = make_pdf(
+        {"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [3 0 R 4 0 R] /Count 2 /MediaBox [0 0 300 200] >>",
+         "<< /Type /Page /Parent 2 0 R /Annots [5 0 R] >>", "<< /Type /Page /Parent 2 0 R /Rotate 270 /Annots [9 0 R] >>",
+         box, "<< /N << /On 7 0 R /Off 8 0 R >> >>", stream_body("/Subtype /Form /BBox [0 0 20 20]", "0 0 20 10 re f"),
+         stream_body("/Subtype /Form /BBox [0 0 20 20]", ""), box});
+    std::string out = numbered(pdf);
+    auto ap_of = [&](int page) {
+        std::string annot = object_at(out, refs_after(object_at(out, page), "/Annots").at(0));
+        size_t at = annot.find("/AP ");
+        return at == std::string::npos ? 0 : std::atoi(annot.c_str() + at + 4);
+    };
+    auto state = [&](int ap, const char *name) {
+        std::string dict = object_at(out, ap);
+        size_t at = dict.find(std::string("/") + name + " ");
+        return at == std::string::npos ? 0 : std::atoi(dict.c_str() + at + std::strlen(name) + 2);
+    };
+    int plain = ap_of(3), turned = ap_of(6);
+    ASSERT_NE(plain, 0);
+    ASSERT_NE(turned, 0);
+    EXPECT_NE(plain, turned);
+    for (const char *name : {"On", "Off"}) {
+        EXPECT_EQ(object_at(out, state(plain, name)).find("/Matrix"), std::string::npos) << name;
+        EXPECT_NE(object_at(out, state(turned, name)).find("/Matrix [0 1 -1 0 0 0]"), std::string::npos)
+            << name << ": " << object_at(out, state(turned, name));
+    }
+    // The turned page's box: (10, 10)..(30, 30) of a 300 wide page turned 270 lies at (170, 10)..(190, 30).
+    EXPECT_NE(object_at(out, refs_after(object_at(out, 6), "/Annots").at(0)).find("/Rect [170 10 190 30]"),
+              std::string::npos);
 }
 
 // An annotation written inside the page's /Annots is mapped too.
