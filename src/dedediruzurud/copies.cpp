@@ -18,9 +18,9 @@
 // Lookups go through a direct map indexed by input object number, so that
 // listing, closing and rewriting stay linear in the bytes copied.
 #include <algorithm>
-#include <iterator>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "writer_parts.h"
@@ -37,9 +37,10 @@ struct free_deleter {
 };
 
 // What the references to an input object become when it is not copied, or
-// 0 when it is. Page objects and page-tree nodes have objects of their own
-// in the output, and following them (their /Parent above all) would drag
-// the whole input document along: their references become null.
+// 0 when it is. Following page objects and page-tree nodes (their /Parent
+// above all) would drag the whole input document along: the pages the tree
+// lists have their new page objects (name_pages_and_catalog), and the
+// references to the other ones become null.
 int32_t not_copied_as(const pdfp_doc *doc, const pdfp_obj *obj) {
     return obj && obj_type(doc->data, doc->size, obj) != OBJ_OTHER ? PDFP_REF_TO_NULL : 0;
 }

@@ -94,8 +94,9 @@ struct res_memo_deleter {
 struct copy_table {
     std::vector<int32_t> nums;  // input numbers; nums[k] becomes first_out + k
     // By input number, the map of pdfp_remap_res_text: the output number of
-    // a copy, PDFP_REF_TO_NULL for an object that is not copied (a page or
-    // page-tree node), 0 for a number that no listed text names.
+    // a copy, of a page's new page object or of the catalog;
+    // PDFP_REF_TO_NULL for an object that is not copied (a page-tree node, a
+    // page the tree does not list), 0 for a number that no listed text names.
     std::vector<int32_t> new_by_old;
     int32_t first_out = 0;
     // The copy of the document information, 0 when there is none.
