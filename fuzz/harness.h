@@ -221,8 +221,18 @@ inline std::string check_output(const unsigned char *data, uint64_t len, int32_t
             return "xref entry " + std::to_string(k) + " does not point at its object";
         prev = off;
     }
-    std::string trailer = "trailer\n<< /Size " + std::to_string(n) + " /Root 1 0 R >>\nstartxref ";
-    if (s.compare(e + 20 * static_cast<size_t>(n), trailer.size(), trailer) != 0) return "bad trailer";
+    // The trailer names the catalog, and the document information when the
+    // input had one: a copy, after the pages' objects.
+    size_t t = e + 20 * static_cast<size_t>(n);
+    std::string trailer = "trailer\n<< /Size " + std::to_string(n) + " /Root 1 0 R";
+    if (s.compare(t, trailer.size(), trailer) != 0) return "bad trailer";
+    t += trailer.size();
+    if (s.compare(t, 7, " /Info ") == 0) {
+        long info = std::strtol(s.c_str() + t + 7, &end, 10);
+        if (info < 3L * pages + 3 || info >= n || std::strncmp(end, " 0 R", 4) != 0) return "bad trailer /Info";
+        t = static_cast<size_t>(end - s.c_str()) + 4;
+    }
+    if (s.compare(t, 14, " >>\nstartxref ") != 0) return "bad trailer";
     std::string tree = "2 0 obj\n<< /Type /Pages /Count " + std::to_string(pages) + " /Kids [";
     if (s.find(tree) == std::string::npos) return "page tree does not count the pages";
     return "";

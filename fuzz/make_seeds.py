@@ -167,6 +167,64 @@ def tolerated_docs():
     yield "untyped-loop", pdf([cat, "<< /Kids [3 0 R] >>", "<< /Kids [2 0 R] >>"])
 
 
+def structure_docs():
+    """The document's structure, sound and damaged: outlines whose /Next
+    chain loops, a name tree with a cycle, /Annots that is not an array,
+    destinations naming a font, the page tree or a missing object, an
+    information dictionary that is not one."""
+    page = ("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Contents 4 0 R "
+            "/Resources << /Font << /F1 5 0 R >> >>%s >>")
+    common = [None, "<< /Type /Pages /Kids [3 0 R 3 0 R] /Count 2 >>", None, stream("", CONTENT), FONT]
+    catalog = ("<< /Type /Catalog /Pages 2 0 R /Outlines 6 0 R /Names << /Dests 9 0 R >> /OpenAction [5 0 R /Fit] "
+               "/PageLabels << /Nums [0 << /S /r >>] >> /AcroForm << /Fields [11 0 R] >> /Lang (en) >>")
+    more = ["<< /First 7 0 R /Last 8 0 R /Count 2 >>",
+            "<< /Title (a) /Parent 6 0 R /Next 8 0 R /Dest [3 0 R /XYZ 0 792 0] >>",
+            "<< /Title (b) /Parent 6 0 R /Next 7 0 R /Dest [2 0 R /Fit] /A << /S /GoTo /D (x) >> >>",
+            "<< /Kids [10 0 R] >>",
+            "<< /Kids [9 0 R] /Names [(x) [3 0 R /FitH 700] (y) [99 0 R /Fit]] >>",
+            "<< /Type /Annot /Subtype /Widget /FT /Tx /T (f) /V (v) /Rect [10 10 90 30] /P 3 0 R >>",
+            "<< /Title (info) /Author (fuzz) >>"]
+    annots = " /Annots [11 0 R << /Type /Annot /Subtype /Text /Rect [1 1 9 9] /Contents (n) >> 40 0 R] /Group << /S /Transparency >> /Tabs /S"
+    bodies = list(common)
+    bodies[0], bodies[2] = catalog, page % annots
+    yield pdf(bodies + more, trailer_extra=" /Info 12 0 R")
+    bodies[2] = page % " /Annots 7 /Trans 1 0 R"
+    yield pdf(bodies + more, trailer_extra=" /Info 4 0 R")
+    bodies[2] = page % " /Annots 9 0 R"
+    yield pdf(bodies + more, trailer_extra=" /Info 1 0 R")
+
+
+def turned_docs():
+    """Annotations and destinations on turned and offset pages, sound and
+    damaged: an appearance shared by pages of three turns, state
+    dictionaries, an upright note, inline annotations, coordinates that are
+    short, not numbers, references or huge."""
+    kids = " ".join("%d 0 R" % n for n in (3, 4, 5, 3))
+    bodies = ["<< /Type /Catalog /Pages 2 0 R /Outlines 12 0 R /OpenAction [4 0 R /FitH 9e9] >>",
+              "<< /Type /Pages /Kids [%s] /Count 4 /MediaBox [0 0 300 200] >>" % kids]
+    own = ["/Rotate 90", "/Rotate -180 /CropBox [10 20 290 190]", "/Rotate 45 /MediaBox [-5 -5 100 100]"]
+    annots = ["[6 0 R 7 0 R << /Subtype /Square /Rect [1 2 3 4] /AP << /N 9 0 R >> >>]",
+              "10 0 R", "[6 0 R 8 0 R 11 0 R << /Rect [1 2] >> 99 0 R]"]
+    for o, a in zip(own, annots):
+        bodies.append("<< /Type /Page /Parent 2 0 R %s /Contents 13 0 R /Annots %s >>" % (o, a))
+    bodies += [
+        "<< /Type /Annot /Subtype /Square /Rect [10 20 80 60] /AP << /N 9 0 R /D << /On 9 0 R /Off 14 0 R >> >> "
+        "/RD [1 2 3 4] /MK << /R 90 >> >>",
+        "<< /Type /Annot /Subtype /Ink /Rect [0 0 50 50] /InkList [[1 2 3 4] [5 6 7 R]] /QuadPoints [1 2 3] "
+        "/L 7 0 R /Vertices [1 2 3 4 99999999999999999999999999999 6] /F 16 >>",
+        "<< /Type /Annot /Subtype /Link /F 0 /Rect [20 20 10 10] /Dest [5 0 R /FitR 1 2 3] /A << /S /GoTo "
+        "/D [4 0 R /XYZ null -7.5 null] >> /AP 9 0 R >>",
+        stream("/Type /XObject /Subtype /Form /BBox [0 0 70 40] /Matrix [0 1 -1 0 40 0]", "0 0 70 40 re f"),
+        "[6 0 R 8 0 R]",
+        "<< /Type /Annot /Subtype /Text /Rect [5 5 25 25] /F 20 /Popup 6 0 R /AP << /N << /A 14 0 R >> >> >>",
+        "<< /First 15 0 R /Last 15 0 R /Count 1 >>",
+        stream("", CONTENT),
+        stream("/Subtype /Form /BBox [0 0 1 1] /Matrix 3 0 R", "0 0 1 1 re f"),
+        "<< /Title (t) /Parent 12 0 R /Dest [3 0 R /XYZ 10 (x) 0] /Next 15 0 R /A << /D [4 0 R /FitBV 5] >> >>"]
+    yield pdf(bodies)
+    yield pdf(bodies)[:-300]
+
+
 def numbering_seeds():
     yield "simple", simple(1)
     yield "three-pages", simple(3)
@@ -179,6 +237,10 @@ def numbering_seeds():
         yield "tolerated-" + name, doc
     for i, doc in enumerate(broken_docs()):
         yield "broken-%d" % i, doc
+    for i, doc in enumerate(structure_docs()):
+        yield "structure-%d" % i, doc
+    for i, doc in enumerate(turned_docs()):
+        yield "turned-%d" % i, doc
 
 
 def decode_seeds():

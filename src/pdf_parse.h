@@ -147,6 +147,7 @@ struct pdfp_doc {
     pdfp_pagevec pages;  // at least one page once loaded
     int32_t catalog;     // the object used as the catalog
     int32_t max_num;     // the highest object number in objs
+    int32_t info;        // the trailers' /Info (document information), -1 when none gave one
 };
 
 // The highest object number the table keeps (2^23 - 1); entries above it are dropped.
@@ -180,6 +181,15 @@ int pdfp_obj_has_stream(const pdfp_obj *obj);
 // scanners) and returns the region's start, or -1 when it has none.
 int32_t obj_text_region(const unsigned char *data, int32_t size, const pdfp_obj *obj,
                         const unsigned char **buf, int32_t *end);
+// The value of key in the dictionary of the entry's text region, read
+// strictly (keys in key position only): true with its range [*vs, *ve) in
+// *buf; false when the key is absent or damage comes before it.
+bool obj_dict_value(const unsigned char *data, int32_t size, const pdfp_obj *obj, const char *key,
+                    const unsigned char **buf, int32_t *vs, int32_t *ve);
+// Where the entry's value begins (past its header and whitespace) in *buf,
+// bounded by *end, or -1 when it has none.
+int32_t obj_value_at(const unsigned char *data, int32_t size, const pdfp_obj *obj, const unsigned char **buf,
+                     int32_t *end);
 // What obj_type finds: a top-level /Type /Page, /Type /Pages, or neither.
 enum obj_kind { OBJ_OTHER = 0, OBJ_PAGE = 1, OBJ_PAGES = 2 };
 // The kind of an entry, by the first top-level /Type in its text region

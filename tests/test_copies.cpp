@@ -212,15 +212,18 @@ TEST(Closure, MissingTargetsBecomeNullObjects) {
     EXPECT_EQ(qpdf_problems_bytes(out), "");
 }
 
-// Page objects and page tree nodes are never copied: references to them
-// become null, in the resources text and in the copies alike.
-TEST(Closure, PagesAndPageTreeNodesBecomeNull) {
+// Page objects and page tree nodes are never copied: references to a page
+// name its new page, to the catalog the new catalog, and to a page tree
+// node become null, in the resources text and in the copies alike.
+TEST(Closure, PagesNameTheirNewPagesTreeNodesBecomeNull) {
     std::string out = number_all(
-        pages_pdf({"/MediaBox [0 0 300 300] /Resources << /Properties << /P 3 0 R /Q 4 0 R >> >>"},
-                  {"<< /Type /OCG /Name (x) /Page 3 0 R /Tree 2 0 R >>"}));
-    EXPECT_NE(object_at(out, 4).find("/Properties << /P null /Q 6 0 R >>"), std::string::npos);
-    EXPECT_EQ(body_of(out, 6), "<< /Type /OCG /Name (x) /Page null /Tree null >>\n");
-    EXPECT_EQ(font_number(out), 7);
+        pages_pdf({"/MediaBox [0 0 300 300] /Resources << /Properties << /P 4 0 R /Q 5 0 R >> >>",
+                   "/MediaBox [0 0 300 300]"},
+                  {"<< /Type /OCG /Name (x) /Page 4 0 R /Tree 2 0 R /Doc 1 0 R >>"}));
+    // Input pages 3 and 4 become 3 and 6; the catalog stays 1.
+    EXPECT_NE(object_at(out, 4).find("/Properties << /P 6 0 R /Q 9 0 R >>"), std::string::npos);
+    EXPECT_EQ(body_of(out, 9), "<< /Type /OCG /Name (x) /Page 6 0 R /Tree null /Doc 1 0 R >>\n");
+    EXPECT_EQ(font_number(out), 10);
 }
 
 // Direct references first, pages in order and first appearance winning;

@@ -155,31 +155,6 @@ TEST(LabelBlock, EscapedTextInTheStream) {
 // Through pdftotext: the label is on its page, where the position says.
 // ---------------------------------------------------------------------------
 
-struct word_box {
-    double x_min, y_min, x_max, y_max;
-    double page_w, page_h;
-    bool found = false;
-};
-
-// The first word starting with `word` on page `page` (1-based), from
-// pdftotext -bbox (y grows downwards from the top of the page as seen).
-word_box find_word(const std::string &pdf_path, int page, const std::string &word) {
-    std::string html;
-    run_command("pdftotext -q -bbox -f " + std::to_string(page) + " -l " + std::to_string(page) + " '" +
-                    pdf_path + "' - 2>/dev/null",
-                &html);
-    word_box b{};
-    size_t pg = html.find("<page width=\"");
-    if (pg == std::string::npos) return b;
-    std::sscanf(html.c_str() + pg, "<page width=\"%lf\" height=\"%lf\"", &b.page_w, &b.page_h);
-    size_t at = html.find(">" + word);
-    if (at == std::string::npos) return b;
-    size_t open = html.rfind("<word", at);
-    b.found = std::sscanf(html.c_str() + open, "<word xMin=\"%lf\" yMin=\"%lf\" xMax=\"%lf\" yMax=\"%lf\"",
-                          &b.x_min, &b.y_min, &b.x_max, &b.y_max) == 4;
-    return b;
-}
-
 struct seen_case {
     const char *name;
     const char *rotate;

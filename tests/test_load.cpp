@@ -368,6 +368,59 @@ TEST_P(XrefStream, EncryptNamedInAnyRevisionRefusesTheFile) {
 INSTANTIATE_TEST_SUITE_P(Cases, XrefStream, ::testing::ValuesIn(k_xref_stream_cases),
                          [](const auto &info) { return std::string(info.param.name); });
 
+// The document information's number: the newest trailer that names one,
+// classic or cross-reference stream; with a broken chain, the last classic
+// trailer in the file.
+std::string updated_with(const std::string &base, const std::string &object, const std::string &trailer) {
+    size_t prev = base.rfind("\nxref\n") + 1;
+    std::string update = object + "xref\n0 0\ntrailer\n<< /Root 1 0 R /Prev " + std::to_string(prev) + trailer +
+                         " >>\nstartxref\n";
+    return base + update + std::to_string(base.size() + update.find("xref")) + "\n%%EOF\n";
+}
+
+const std::string INFO4 = "<< /Title (four) >>";
+const std::string BASE_WITH_INFO = make_pdf({CATALOG, PAGES1, PAGE, INFO4}, 1, " /Info 4 0 R");
+
+struct info_case {
+    const char *name;
+    std::string file;
+    int32_t info;
+};
+
+const info_case k_info_cases[] = {
+    {"classic", BASE_WITH_INFO, 4},
+    {"none", make_pdf({CATALOG, PAGES1, PAGE}), -1},
+    {"not_a_reference", make_pdf({CATALOG, PAGES1, PAGE}, 1, " /Info (x)"), -1},
+    {"newer_trailer_wins", updated_with(BASE_WITH_INFO, "5 0 obj\n<< /Title (five) >>\nendobj\n", " /Info 5 0 R"), 5},
+    {"newer_trailer_without_keeps_older", updated_with(BASE_WITH_INFO, "", ""), 4},
+    {"broken_startxref_last_trailer",
+     [] {
+         std::string f = BASE_WITH_INFO;
+         f.replace(f.rfind("startxref\n") + 10, 1, "9");  // the offset now points elsewhere
+         return f;
+     }(),
+     4},
+    {"xref_stream", xref_stream_file({{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}, {4, INFO4}}, " /Info 4 0 R"}}), 4},
+    {"xref_stream_newest_revision",
+     xref_stream_file({{{{1, CATALOG}, {2, PAGES1}, {3, PAGE}, {4, INFO4}}, " /Info 4 0 R"},
+                       {{{6, "<< /Title (six) >>"}}, " /Info 6 0 R"}}),
+     6},
+};
+
+void PrintTo(const info_case &c, std::ostream *os) { *os << c.name; }
+
+class TrailerInfo : public ::testing::TestWithParam<info_case> {};
+
+TEST_P(TrailerInfo, NumberOfTheNewestInformation) {
+    doc_holder h;
+    std::string msg;
+    ASSERT_EQ(load_bytes(GetParam().file, &h.doc, &msg), 0) << msg;
+    EXPECT_EQ(h.doc.info, GetParam().info);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TrailerInfo, ::testing::ValuesIn(k_info_cases),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 // Every corpus file that is not encrypted loads with pdfinfo's page count.
 TEST(Load, CorpusPageCounts) {
     std::string manifest = read_file(corpus_file("MANIFEST.tsv"));

@@ -68,7 +68,10 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, cons
 
 namespace {
 
-void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *frame) {
+// The page object carries the input page's own annotations, transparency
+// group, actions, transition, duration and tab order.
+void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table, out_buf *o, int32_t i,
+                        int64_t font, const page_frame *frame) {
     begin_object(o, page_obj(i));
     out_str(o, "<< /Type /Page /Parent ");
     out_ref(o, PAGE_TREE_OBJ);
@@ -82,13 +85,10 @@ void append_page_object(out_buf *o, int32_t i, int64_t font, const page_frame *f
     out_ref(o, form_obj(i));
     out_str(o, ">>>> /Contents ");
     out_ref(o, content_obj(i));
+    append_carried(doc, table, obj, CARRY_PAGE, o);
     out_str(o, " >>\n");
     end_object(o);
 }
-
-}  // namespace
-
-namespace {
 
 // The value at [at, end) of the input with its references rewritten.
 std::string remapped_value(const pdfp_doc *doc, const copy_table *table, int32_t at, int32_t end) {
@@ -149,7 +149,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     pdfp_raw_content raw;
     if (pdfp_page_raw_content(doc->data, doc->size, &doc->objs, obj, &raw)) {
         std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
-        append_page_object(o, i, font, frame);
+        append_page_object(doc, obj, table, o, i, font, frame);
         append_form(o, i, header, raw.bytes, raw.len);
         return true;
     }
@@ -164,7 +164,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     owned_bytes z;
     if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj))
         z = deflated(o, content, length, &z_len);
-    append_page_object(o, i, font, frame);
+    append_page_object(doc, obj, table, o, i, font, frame);
     if (z)
         append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
     else

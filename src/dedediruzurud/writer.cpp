@@ -222,10 +222,13 @@ void append_header(out_buf *o) {
     out_str(o, o->packer ? "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n" : "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
 }
 
-void append_catalog_and_tree(out_buf *o, int32_t page_count) {
+// The catalog carries the input catalog's document-level entries (outlines,
+// names, labels, form ...) after its own.
+void append_catalog_and_tree(const pdfp_doc *doc, const copy_table *table, out_buf *o, int32_t page_count) {
     begin_object(o, CATALOG_OBJ);
     out_str(o, "<< /Type /Catalog /Pages ");
     out_ref(o, PAGE_TREE_OBJ);
+    append_carried(doc, table, input_catalog(doc), CARRY_CATALOG, o);
     out_str(o, " >>\n");
     end_object(o);
     begin_object(o, PAGE_TREE_OBJ);
@@ -414,11 +417,11 @@ bool build(build_job *j, pdfp_buf *out) {
         pdfp_advise_big_pages(out->data, out->cap);
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
     append_header(&o);
-    append_catalog_and_tree(&o, j->page_count);
+    append_catalog_and_tree(j->doc, &table, &o, j->page_count);
     if (!append_pages(j, &table, font, &o)) return false;
     copies_append(j->doc, &table, &o);
     append_font(&o, font);
-    append_xref_and_trailer(&o, std::string());
+    append_xref_and_trailer(&o, table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string());
     if (o.failed) {
         set_error(MSG_BUILD_FAILED);
         return false;

@@ -14,6 +14,7 @@
 
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
+#include "frame_map.h"
 
 // ---------------------------------------------------------------------------
 // Output buffer and objects (writer.cpp)
@@ -128,24 +129,43 @@ struct res_memo_deleter {
 struct copy_table {
     std::vector<int32_t> nums;  // input numbers; nums[k] becomes first_out + k
     // By input number, the map of pdfp_remap_res_text: the output number of
-    // a copy, PDFP_REF_TO_NULL for an object that is not copied (a page or
-    // page-tree node), 0 for a number that no listed text names.
+    // a copy, of a page's new page object or of the catalog;
+    // PDFP_REF_TO_NULL for an object that is not copied (a page-tree node, a
+    // page the tree does not list), 0 for a number that no listed text names.
     std::vector<int32_t> new_by_old;
     int32_t first_out = 0;
+    // The copy of the document information, 0 when there is none.
+    int32_t info_out = 0;
     // What the pages' ancestors hand down, shared by every page's lookup.
     std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
+    // Turned and shifted pages: their annotations and turned appearances.
+    frame_copies framed;
 };
 
-// Lists every object the pages' resources need, directly or through other
-// copies, numbered from first_out.
+// Lists every object the pages' resources and the document's structure
+// need, directly or through other copies, numbered from first_out.
 void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *table);
-// Appends [p, p + n) with its references rewritten through the table.
+// Lists num (with what it needs, once the table is closed) unless it is listed.
+void copy_table_list(const pdfp_doc *doc, copy_table *table, int32_t num);
+// Appends [p, p + n) with its references rewritten through the table (and
+// the destinations on moved pages mapped).
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
 // The page's resources dictionary text rewritten through the table; empty
 // when the page has none.
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
 // Appends the copies as objects first_out onwards.
 void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o);
+// The input's catalog when it has entries of its own to carry, else null.
+const pdfp_obj *input_catalog(const pdfp_doc *doc);
+// The entries an output object carries over from its input object.
+enum carried_set {
+    CARRY_CATALOG,  // outlines, name trees, page labels, open action, viewer settings, metadata, form
+    CARRY_PAGE,     // annotations, transparency group, actions, transition, duration, tab order
+};
+// Appends " /Key value" for each entry of the set that obj's dictionary
+// holds (obj may be null), the values rewritten through the table.
+void append_carried(const pdfp_doc *doc, const copy_table *table, const pdfp_obj *obj, carried_set set,
+                    out_buf *o);
 
 // ---------------------------------------------------------------------------
 // Page wrapping (wrap.cpp)

@@ -429,7 +429,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
         settle_stream_extents(doc, sources, &endobj);
     }
     remove_false_entries(doc);
-    read_xref_stream_encryption(doc);
+    read_xref_stream_trailers(doc);
     load_objstms(doc);
     select_definitions(doc);
     if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
@@ -450,6 +450,7 @@ void clear_doc(pdfp_doc *doc) {
     std::memset(doc, 0, sizeof *doc);
     doc->root = -1;
     doc->catalog = -1;
+    doc->info = -1;
 }
 
 int64_t file_size(FILE *f) {

@@ -40,12 +40,14 @@ inline bool numbers_dense(int32_t max_num, int32_t count) {
 // Trailer chain (trailer.cpp) and object streams (objstm.cpp)
 // ---------------------------------------------------------------------------
 
-// Sets doc->root and doc->encrypted from the trailers that "startxref" and
-// /Prev lead to.
+// Sets doc->root, doc->info and doc->encrypted from the trailers that
+// "startxref" and /Prev lead to.
 void read_trailer_chain(pdfp_doc *doc);
 // Sets doc->encrypted when a cross-reference stream of the object table
-// names /Encrypt (run once headers inside stream data are dropped).
-void read_xref_stream_encryption(pdfp_doc *doc);
+// names /Encrypt, and doc->info from their /Info when no classic trailer of
+// the chain gave one, else from the last classic trailer in the file (run
+// once headers inside stream data are dropped).
+void read_xref_stream_trailers(pdfp_doc *doc);
 // Where the dictionary of an object-stream container ends (a stream in the
 // file whose dictionary names /ObjStm), or -1 when o is not one.
 int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o);

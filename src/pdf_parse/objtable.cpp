@@ -124,6 +124,28 @@ int32_t obj_text_region(const unsigned char *data, int32_t size, const pdfp_obj 
     return obj->dict_pos;
 }
 
+bool obj_dict_value(const unsigned char *data, int32_t size, const pdfp_obj *obj, const char *key,
+                    const unsigned char **buf, int32_t *vs, int32_t *ve) {
+    int32_t end = 0;
+    int32_t start = obj_text_region(data, size, obj, buf, &end);
+    return start >= 0 && dict_value(*buf, start, end, key, vs, ve);
+}
+
+int32_t obj_value_at(const unsigned char *data, int32_t size, const pdfp_obj *obj, const unsigned char **buf,
+                     int32_t *end) {
+    if (obj->in_objstm) {
+        if (!obj->text || obj->text_len <= 0) return -1;
+        *buf = obj->text;
+        *end = obj->text_len;
+        int32_t p = skip_ws(obj->text, 0, obj->text_len);
+        return p < obj->text_len ? p : -1;
+    }
+    *buf = data;
+    *end = obj->stream_pos > 0 ? obj->stream_pos : obj->endobj_pos > 0 ? obj->endobj_pos : size;
+    int32_t p = obj->dict_pos >= 0 ? obj->dict_pos : obj_value_start(data, *end, obj->hdr_pos);
+    return p >= 0 && p < *end ? p : -1;
+}
+
 int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
     const unsigned char *buf = nullptr;
     int32_t end = 0;

@@ -1,6 +1,7 @@
-// The trailer chain: the catalog's number and the encryption flag, read
-// from the classic trailers that "startxref" and /Prev lead to, and the
-// encryption flag of cross-reference streams. The cross-reference entries
+// The trailer chain: the catalog's number, the document information's and
+// the encryption flag, read from the classic trailers that "startxref" and
+// /Prev lead to, and the information and encryption flag of
+// cross-reference streams. The cross-reference entries
 // themselves are never read: the scan finds objects.
 #include <algorithm>
 #include <cstring>
@@ -17,6 +18,11 @@ int32_t int_after(const pdfp_doc *doc, int32_t name_end, int32_t range_end) {
     return parse_int_at(doc->data, doc->size, &p);
 }
 
+// The object number of the /Info reference in the trailer [d, e), or -1.
+int32_t info_in(const unsigned char *data, int32_t d, int32_t e) {
+    return int_after_key(data, d, e, e, "Info", [](int32_t v) { return v > 0; });
+}
+
 void read_trailer_keys(pdfp_doc *doc, int32_t d, int32_t e) {
     for (int32_t r = find_name(doc->data, doc->size, d, e, "Root"); r >= 0;
          r = find_name(doc->data, doc->size, r + 1, e, "Root")) {
@@ -28,6 +34,8 @@ void read_trailer_keys(pdfp_doc *doc, int32_t d, int32_t e) {
         }
     }
     if (find_name(doc->data, doc->size, d, e, "Encrypt") >= 0) doc->encrypted = 1;
+    int32_t info = info_in(doc->data, d, e);
+    if (info > 0) doc->info = info;
 }
 
 // Start and end of the dictionary after the "trailer" keyword at t.
@@ -93,23 +101,23 @@ bool is_xref_dict(const unsigned char *data, int32_t d, int32_t e) {
     return p + 5 <= e && std::memcmp(data + p, "/XRef", 5) == 0 && (p + 5 == e || !is_name_cont(data[p + 5]));
 }
 
-}  // namespace
-
-void read_xref_stream_encryption(pdfp_doc *doc) {
-    // A PDF 1.5 file keeps its trailer in such a stream, in every revision.
-    const pdfp_objvec &objs = doc->objs;  // in file order here
-    for (int32_t i = 0; i < objs.count && !doc->encrypted; ++i) {
-        const pdfp_obj &o = objs.items[i];
-        if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
-        // Read no further than the next header: hostile files nest thousands
-        // of stream dictionaries, and reading each one whole is quadratic.
-        int32_t e = o.stream_pos;
-        if (i + 1 < objs.count && !objs.items[i + 1].in_objstm) e = std::min(e, objs.items[i + 1].hdr_pos);
-        if (e > o.dict_pos && is_xref_dict(doc->data, o.dict_pos, e) &&
-            find_name(doc->data, doc->size, o.dict_pos, e, "Encrypt") >= 0)
-            doc->encrypted = 1;
+// The /Info of the last classic trailer in the file, for a file whose chain
+// is broken (a wrong "startxref" offset) but whose trailer is intact.
+void read_last_trailer_info(pdfp_doc *doc) {
+    int32_t last = -1;
+    for (int32_t t = find_kw(doc->data, doc->size, 0, "trailer"); t >= 0;
+         t = find_kw(doc->data, doc->size, kw_end(t, "trailer"), "trailer"))
+        last = t;
+    if (last < 0) return;
+    int32_t d, e;
+    trailer_range(doc, last, &d, &e);
+    if (d < e && doc->data[d] == '<') {
+        int32_t info = info_in(doc->data, d, e);
+        if (info > 0) doc->info = info;
     }
 }
+
+}  // namespace
 
 void read_trailer_chain(pdfp_doc *doc) {
     int32_t h = -1;
@@ -134,3 +142,24 @@ void read_trailer_chain(pdfp_doc *doc) {
         p = next;
     }
 }
+
+void read_xref_stream_trailers(pdfp_doc *doc) {
+    // A PDF 1.5 file keeps its trailer in such a stream, in every revision;
+    // the last one in the file that names /Info is the newest revision's.
+    const pdfp_objvec &objs = doc->objs;  // in file order here
+    const bool classic_info = doc->info > 0;
+    for (int32_t i = 0; i < objs.count && !doc->encrypted; ++i) {
+        const pdfp_obj &o = objs.items[i];
+        if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
+        // Read no further than the next header: hostile files nest thousands
+        // of stream dictionaries, and reading each one whole is quadratic.
+        int32_t e = o.stream_pos;
+        if (i + 1 < objs.count && !objs.items[i + 1].in_objstm) e = std::min(e, objs.items[i + 1].hdr_pos);
+        if (e <= o.dict_pos || !is_xref_dict(doc->data, o.dict_pos, e)) continue;
+        if (find_name(doc->data, doc->size, o.dict_pos, e, "Encrypt") >= 0) doc->encrypted = 1;
+        int32_t info = classic_info ? -1 : info_in(doc->data, o.dict_pos, e);
+        if (info > 0) doc->info = info;
+    }
+    if (doc->info < 0) read_last_trailer_info(doc);
+}
+
