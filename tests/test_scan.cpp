@@ -51,6 +51,19 @@ TEST(Scan, FindKwRespectsBoundariesAndStart) {
     EXPECT_EQ(find_kw(u(s), n(s), 13, "startxref"), -1);
 }
 
+// The last whole word, as the forward search would find it by going on
+// until there is no more.
+TEST(Scan, FindLastKwIsTheForwardSearchsLast) {
+    const char *texts[] = {"", "startxref", "startxref 1 startxref 2 xstartxref", "startxrefs startxref1",
+                           "%%startxref\nstartxref\n9\n%%EOF", "trailer<<>>trailer<< >>xtrailer", "startxre"};
+    for (const char *kw : {"startxref", "trailer"})
+        for (std::string t : texts) {
+            int32_t last = -1;
+            for (int32_t k = find_kw(u(t), n(t), 0, kw); k >= 0; k = find_kw(u(t), n(t), kw_end(k, kw), kw)) last = k;
+            EXPECT_EQ(find_last_kw(u(t), n(t), kw), last) << t << " / " << kw;
+        }
+}
+
 struct name_case {
     std::string text;
     int want;

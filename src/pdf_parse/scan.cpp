@@ -33,6 +33,17 @@ int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char
     return -1;
 }
 
+int32_t find_last_kw(const unsigned char *buf, int32_t len, const char *kw) {
+    const int32_t n = static_cast<int32_t>(std::strlen(kw));
+    if (n == 0 || len < n) return -1;
+    // From the end: the keywords looked for this way stand near it.
+    for (int32_t i = len - n; i >= 0; --i)
+        if (buf[i] == static_cast<unsigned char>(kw[0]) && std::memcmp(buf + i, kw, static_cast<size_t>(n)) == 0 &&
+            kw_bounded(buf, i, n, len))
+            return i;
+    return -1;
+}
+
 int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw) {
     if (pos < 0 || pos >= len || buf[pos] != static_cast<unsigned char>(kw[0])) return 0;
     const int32_t n = static_cast<int32_t>(std::strlen(kw));

@@ -45,6 +45,8 @@ inline int32_t kw_end(int32_t at, const char *kw) {
 int32_t skip_ws(const unsigned char *buf, int32_t pos, int32_t end);
 // The first whole-word occurrence of kw at or after start, or -1.
 int32_t find_kw(const unsigned char *buf, int32_t len, int32_t start, const char *kw);
+// The last whole-word occurrence of kw in [0, len), or -1.
+int32_t find_last_kw(const unsigned char *buf, int32_t len, const char *kw);
 // 1 when kw stands at pos as a whole word, else 0.
 int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
 // The slash of the first name key /name in [start, end), anywhere (nested

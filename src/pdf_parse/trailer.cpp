@@ -104,10 +104,7 @@ bool is_xref_dict(const unsigned char *data, int32_t d, int32_t e) {
 // The /Info of the last classic trailer in the file, for a file whose chain
 // is broken (a wrong "startxref" offset) but whose trailer is intact.
 void read_last_trailer_info(pdfp_doc *doc) {
-    int32_t last = -1;
-    for (int32_t t = find_kw(doc->data, doc->size, 0, "trailer"); t >= 0;
-         t = find_kw(doc->data, doc->size, kw_end(t, "trailer"), "trailer"))
-        last = t;
+    int32_t last = find_last_kw(doc->data, doc->size, "trailer");
     if (last < 0) return;
     int32_t d, e;
     trailer_range(doc, last, &d, &e);
@@ -120,10 +117,7 @@ void read_last_trailer_info(pdfp_doc *doc) {
 }  // namespace
 
 void read_trailer_chain(pdfp_doc *doc) {
-    int32_t h = -1;
-    for (int32_t k = find_kw(doc->data, doc->size, 0, "startxref"); k >= 0;
-         k = find_kw(doc->data, doc->size, kw_end(k, "startxref"), "startxref"))
-        h = k;
+    int32_t h = find_last_kw(doc->data, doc->size, "startxref");
     if (h < 0) return;
     int32_t pos = kw_end(h, "startxref");
     int32_t p = parse_int_at(doc->data, doc->size, &pos);
