@@ -336,16 +336,22 @@ void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf 
         o->failed = true;
 }
 
+bool copy_remap_string(const copy_table *t, const unsigned char *p, int64_t n, std::string *s) {
+    pdfp_buf scratch{};
+    out_buf o{&scratch, false};
+    copy_remap(t, p, n, &o);
+    s->clear();
+    if (!o.failed && scratch.data) s->assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
+    pdfp_buf_free(&scratch);
+    return !o.failed;
+}
+
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *t) {
     std::unique_ptr<char, free_deleter> text(page_resources_text(doc, page, t->resources.get()));
     if (!text || !*text) return {};
-    pdfp_buf scratch{};
-    out_buf o{&scratch, false};
-    copy_remap(t, reinterpret_cast<const unsigned char *>(text.get()), static_cast<int64_t>(std::strlen(text.get())),
-               &o);
     std::string s;
-    if (!o.failed && scratch.data) s.assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
-    pdfp_buf_free(&scratch);
+    copy_remap_string(t, reinterpret_cast<const unsigned char *>(text.get()),
+                      static_cast<int64_t>(std::strlen(text.get())), &s);
     return s;  // short of memory: the form simply goes without resources
 }
 

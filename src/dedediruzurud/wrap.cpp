@@ -95,14 +95,9 @@ std::string remapped_value(const pdfp_doc *doc, const copy_table *table, int32_t
     const unsigned char *p = doc->data + at;
     int32_t n = end - at, start, num, after;
     if (!pdfp_next_ref(p, n, 0, true, &start, &num, &after)) return std::string(reinterpret_cast<const char *>(p), n);
-    pdfp_buf scratch{};
-    out_buf o{&scratch, false};
-    copy_remap(table, p, n, &o);
     std::string s;
-    if (!o.failed && scratch.data) s.assign(reinterpret_cast<const char *>(scratch.data), scratch.len);
-    pdfp_buf_free(&scratch);
     // Without its filter the carried data would be drawn as garbage.
-    if (o.failed) throw std::bad_alloc();
+    if (!copy_remap_string(table, p, n, &s)) throw std::bad_alloc();
     return s;
 }
 

@@ -150,6 +150,9 @@ void copy_table_list(const pdfp_doc *doc, copy_table *table, int32_t num);
 // Appends [p, p + n) with its references rewritten through the table (and
 // the destinations on moved pages mapped).
 void copy_remap(const copy_table *table, const unsigned char *p, int64_t n, out_buf *o);
+// [p, p + n) rewritten through the table into *s: false (s empty) when
+// memory ran short.
+bool copy_remap_string(const copy_table *table, const unsigned char *p, int64_t n, std::string *s);
 // The page's resources dictionary text rewritten through the table; empty
 // when the page has none.
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
