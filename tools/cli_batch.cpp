@@ -9,7 +9,8 @@
 #include <numeric>
 #include <set>
 
-#include "cli.h"
+#include "cli_batch.h"
+#include "cli_platform.h"
 
 namespace {
 
