@@ -3,8 +3,16 @@
 // them. Everything works on the raw bytes of the file image; nothing is
 // tokenised into a tree. Offsets and lengths are signed 32-bit with an
 // exclusive end; -1 means absent. A function that hands out a block gives
-// it to its caller, who frees it; pointers into a loaded document live as
-// long as the document.
+// it to its caller, who frees it (pdfp_owned holds such a block);
+// pointers into a loaded document live as long as the document.
+//
+// Results, throughout the reader: the loader returns 0 on success and -1
+// on failure (its one message through the report function); a function
+// that does work returns 1 on success and 0 on failure (int, as C callers
+// read it; pdfp_decode_filters adds 0 for "no filter" and -1 for failure,
+// as documented there); a function that finds returns an offset or a
+// pointer, -1 or null for nothing; a yes/no question returns bool; a list
+// builder returns its count. Nothing throws.
 //
 // The reader's own scanners and steps are in src/pdf_parse/: scan.h (the
 // byte scanners), load_steps.h (the loader's steps and the page walk),
