@@ -4,6 +4,7 @@
 #include "cli_options.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
