@@ -242,7 +242,10 @@ std::string mapped_dest(const frame_map &m, const unsigned char *t, int32_t kp, 
         kind = std::string(now_horizontal ? (boxed ? "/FitBH" : "/FitH") : (boxed ? "/FitBV" : "/FitV"));
     }
     std::string s = kind;
-    for (double x : v) s += std::isnan(x) ? std::string(" null") : " " + pdfp_fmt_num(x);
+    for (double x : v) {
+        s += ' ';
+        s += std::isnan(x) ? std::string("null") : pdfp_fmt_num(x);
+    }
     return s;
 }
 

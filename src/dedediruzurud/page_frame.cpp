@@ -39,8 +39,12 @@ frame_map frame_map_of(const pdfp_pageinfo *page, int rot) {
 bool frame_map_is_identity(const frame_map &m) { return m.turn == 0 && m.e == 0 && m.f == 0; }
 
 std::string frame_map_text(const frame_map &m) {
-    return "[" + pdfp_fmt_num(m.a) + " " + pdfp_fmt_num(m.b) + " " + pdfp_fmt_num(m.c) + " " + pdfp_fmt_num(m.d) +
-           " " + pdfp_fmt_num(m.e) + " " + pdfp_fmt_num(m.f) + "]";
+    std::string s = "[";
+    for (double v : {m.a, m.b, m.c, m.d, m.e, m.f}) {
+        if (s.size() > 1) s += ' ';
+        s += pdfp_fmt_num(v);
+    }
+    return s + "]";
 }
 
 void page_frames_build(const pdfp_doc *doc, page_frames *frames) {
