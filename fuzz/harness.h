@@ -23,7 +23,7 @@
 #include <zlib.h>
 
 #include "dedediruzurud.h"
-#include "dedediruzurud/writer_parts.h"
+#include "dedediruzurud/object_numbers.h"
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
 #include "inflate.h"

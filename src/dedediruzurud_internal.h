@@ -1,7 +1,12 @@
-// dedediruzurud's internal interface: the last-error text (api.cpp), the
-// writer of the numbered document (writer.cpp) and the numbering entry
-// that the command-line tool calls (api.cpp). The six exported functions
-// are declared in include/dedediruzurud.h.
+// dedediruzurud's internal interface: the last-error text
+// (dedediruzurud/last_error.cpp), the writer of the numbered document
+// (dedediruzurud/writer.cpp) and the numbering entry that the command-line
+// tool calls (dedediruzurud/api.cpp). The six exported functions are
+// declared in include/dedediruzurud.h.
+//
+// Results: the working functions return int 1 on success and 0 with a
+// message recorded; bool helpers return false with a message recorded.
+// Nothing throws across these functions.
 #ifndef DEDEDIRUZURUD_INTERNAL_H
 #define DEDEDIRUZURUD_INTERNAL_H
 
@@ -23,6 +28,12 @@ void clear_error();
 // that differ show that a message was recorded between them (so the writer
 // tells its own failures from older ones). clear_error leaves it alone.
 unsigned error_epoch();
+// The process-wide last-error text, as dedediruzurud_last_error shows it.
+const char *process_error_text();
+// Sends this thread's messages to sink (1024 bytes) instead of the
+// process-wide text, or back there when sink is null; returns the sink
+// that was set before.
+char *redirect_errors(char *sink);
 
 // The label's look, as a caller gives it; the writer checks it and adjusts
 // the size.
@@ -41,6 +52,12 @@ struct page_selection {
     int first_number;             // shown on the page at first_index; the next ones count on
     int64_t total;                // shown for {total}; below 0: the document's page count
 };
+
+// The one check of a page range: the 0-based inclusive range [first, last]
+// clipped to a document of page_count pages (first below 0 becomes 0, last
+// past the end the last page) into *first_index and *last_index; false when
+// nothing is left. Each caller records its own message.
+bool page_range_clip(int64_t first, int64_t last, int32_t page_count, int *first_index, int *last_index);
 
 // Writes the numbered copy of doc to output_path. 1 on success (last-error
 // emptied), 0 with a message.

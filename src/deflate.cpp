@@ -141,12 +141,6 @@ struct code_table {
     uint8_t len[FIXLCODES];
 };
 
-constexpr unsigned reverse_bits(unsigned code, unsigned len) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < len; i++, code >>= 1) r = (r << 1) | (code & 1);
-    return r;
-}
-
 // The canonical code (3.2.2) for the lengths t->len[0..n).
 constexpr void assign_codes(code_table *t, int n) {
     int count[MAXBITS + 1] = {};

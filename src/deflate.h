@@ -1,4 +1,7 @@
-// deflate: our own encoder for zlib-format (RFC 1950/1951) Flate data.
+// deflate: our own encoder for zlib-format (RFC 1950/1951) Flate data. A
+// format unit: it knows nothing of PDF.
+//
+// Results: 0 on success, -1 on failure; sizes as values.
 #ifndef DEFLATE_H
 #define DEFLATE_H
 

@@ -26,6 +26,15 @@ inline T load_le(const unsigned char *p) {
 inline uint64_t load_le64(const unsigned char *p) { return load_le<uint64_t>(p); }
 inline uint32_t load_le32(const unsigned char *p) { return load_le<uint32_t>(p); }
 
+// Deflate sends Huffman codes most significant bit first into a stream
+// read lowest bit first: a code as it stands in the stream (and as the
+// decoder's tables index it) is the code with its len bits reversed.
+constexpr unsigned reverse_bits(unsigned code, unsigned len) {
+    unsigned r = 0;
+    for (unsigned i = 0; i < len; i++, code >>= 1) r = (r << 1) | (code & 1);
+    return r;
+}
+
 // Limits of the format.
 constexpr int MAXBITS = 15;       // longest Huffman code
 constexpr int MAXLCODES = 286;    // literal/length codes in a dynamic block

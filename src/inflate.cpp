@@ -151,14 +151,6 @@ uint32_t symbol_entry(code_use use, int sym, unsigned len) {
     return make_entry(K_VALUE, lext[sym - 257], lens[sym - 257], len);
 }
 
-// Deflate sends codes most significant bit first into a stream read lowest
-// bit first, so table indexes are the codes with their bits reversed.
-unsigned reverse_bits(unsigned code, unsigned len) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < len; i++, code >>= 1) r = (r << 1) | (code & 1);
-    return r;
-}
-
 // Index bits of the subtable that starts with a code of length len: the fewest
 // that the remaining codes (rem, by length) fill.
 unsigned subtable_bits(const int *rem, unsigned len, unsigned root) {

@@ -1,4 +1,7 @@
-// inflate: our own decoder for zlib-format (RFC 1950/1951) Flate data.
+// inflate: our own decoder for zlib-format (RFC 1950/1951) Flate data. A
+// format unit: it knows nothing of PDF.
+//
+// Results: 0 on success, -1 on failure.
 #ifndef INFLATE_H
 #define INFLATE_H
 

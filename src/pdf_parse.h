@@ -3,8 +3,16 @@
 // them. Everything works on the raw bytes of the file image; nothing is
 // tokenised into a tree. Offsets and lengths are signed 32-bit with an
 // exclusive end; -1 means absent. A function that hands out a block gives
-// it to its caller, who frees it; pointers into a loaded document live as
-// long as the document.
+// it to its caller, who frees it (pdfp_owned holds such a block);
+// pointers into a loaded document live as long as the document.
+//
+// Results, throughout the reader: the loader returns 0 on success and -1
+// on failure (its one message through the report function); a function
+// that does work returns 1 on success and 0 on failure (int, as C callers
+// read it; pdfp_decode_filters adds 0 for "no filter" and -1 for failure,
+// as documented there); a function that finds returns an offset or a
+// pointer, -1 or null for nothing; a yes/no question returns bool; a list
+// builder returns its count. Nothing throws.
 //
 // The reader's own scanners and steps are in src/pdf_parse/: scan.h (the
 // byte scanners), load_steps.h (the loader's steps and the page walk),
@@ -14,8 +22,18 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "size_limits.h"
+
+// Owns a block that a reader function handed out (malloc'd) and frees it.
+struct pdfp_free {
+    void operator()(void *p) const { std::free(p); }
+};
+template <typename T>
+using pdfp_owned = std::unique_ptr<T, pdfp_free>;
 
 // ---------------------------------------------------------------------------
 // Byte buffer and number formatting (buf.cpp)
@@ -59,6 +77,52 @@ void pdfp_buf_free(pdfp_buf *b);
 // a plain integer when x is integral and fits 32 bits, else exactly four
 // decimals with a full stop. Returns the full text's length.
 int pdfp_fmt_f(char *out, size_t size, double x);
+// The same text as a string: how every real number of the output is written.
+std::string pdfp_fmt_num(double x);
+
+// ---------------------------------------------------------------------------
+// Reading PDF text (scan.cpp)
+// ---------------------------------------------------------------------------
+
+// The scanners that the writer shares with the reader: it reads values in
+// input dictionaries (rectangles, destinations, matrices, annotation flags)
+// with these, never with a second reader of PDF tokens. Offsets are signed
+// 32-bit, a bound is exclusive, -1 means nothing found; none reads past
+// its bound. The reader's other scanners are in src/pdf_parse/scan.h.
+
+// PDF whitespace: NUL HT LF FF CR SP (no VT).
+inline bool is_pdf_ws(unsigned char c) {
+    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
+}
+inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+// The integer after whitespace at *pos (optional "-"), wrapping at 32 bits;
+// *pos moves past its digits. -1 and *pos unchanged when there is none.
+int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
+
+// Offset after the ")" that closes the literal string opened at pos
+// (backslash escapes and nested parentheses respected), or -1 when the
+// string is still open at end.
+int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
+// Offset after the ">" that closes the hexadecimal string opened at pos, or -1.
+int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
+
+// Reading a dictionary strictly, one token at a time (all bounded by end).
+// The value of key in the dictionary that opens at from (after whitespace
+// and comments): its range in [*vs, *ve). Keys are read in key position
+// only, so nested dictionaries, strings, comments and name values never
+// pass for the key; false when it is absent, or damage comes before it.
+// Every new reader of a dictionary's entries uses this.
+bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
+                int32_t *ve);
+// Offset of the first byte at or after p that is neither whitespace nor in a comment.
+int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
+// End of the one object that starts at p (not whitespace), or -1.
+int32_t object_end(const unsigned char *buf, int32_t p, int32_t end);
+// End of the value at p: one object, or the three tokens of a reference "n g R".
+int32_t value_end(const unsigned char *buf, int32_t p, int32_t end);
+// Whether the name token [p, e) (slash included) spells name, #xx escapes decoded.
+bool name_is(const unsigned char *buf, int32_t p, int32_t e, const char *name);
 
 // ---------------------------------------------------------------------------
 // The loaded document (load.cpp)
@@ -190,6 +254,9 @@ bool obj_dict_value(const unsigned char *data, int32_t size, const pdfp_obj *obj
 // bounded by *end, or -1 when it has none.
 int32_t obj_value_at(const unsigned char *data, int32_t size, const pdfp_obj *obj, const unsigned char **buf,
                      int32_t *end);
+// The entry that the value [vs, ve) of b names when the value is exactly
+// one reference "N G R", else null.
+const pdfp_obj *obj_named_by(const pdfp_objvec *objs, const unsigned char *b, int32_t vs, int32_t ve);
 // What obj_type finds: a top-level /Type /Page, /Type /Pages, or neither.
 enum obj_kind { OBJ_OTHER = 0, OBJ_PAGE = 1, OBJ_PAGES = 2 };
 // The kind of an entry, by the first top-level /Type in its text region
@@ -228,7 +295,7 @@ char *pdfp_page_resources_dict_deep(const unsigned char *data, int32_t len, cons
 int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                           const pdfp_obj *page, unsigned char **out, int32_t *out_len);
 
-// A page's one content stream as it is stored (content_raw.cpp).
+// A page's one content stream as it is stored.
 struct pdfp_raw_content {
     const unsigned char *bytes;  // the stored data, in the file
     int32_t len;
@@ -241,13 +308,28 @@ struct pdfp_raw_content {
 // 1 with *rc filled when the page's /Contents names one stream object,
 // however its data is encoded (the data is not looked at); 0 for every
 // other /Contents (absent, null, an array, a dictionary in place, an
-// object that is no stream), which pdfp_get_page_content then reads.
+// object that is no stream).
 int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
                           pdfp_raw_content *rc);
-// Whether the page's /Contents is an array in which a stream names a
-// /Filter: its joined content was stored encoded.
-bool pdfp_page_content_filtered(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
-                                const pdfp_obj *page);
+
+// What the form that wraps a page carries of its content: the one stream
+// that /Contents names, as it is stored, or else the content decoded and
+// joined.
+struct pdfp_page_content {
+    bool is_stored;            // stored holds the one stream, as pdfp_page_raw_content gives it
+    pdfp_raw_content stored;
+    // Otherwise the content as pdfp_get_page_content gives it (malloc'd,
+    // the caller frees it; null with joined_len 0 for a page that draws
+    // nothing), and whether a stream of a /Contents array named a /Filter:
+    // the joined content was stored encoded.
+    unsigned char *joined;
+    int32_t joined_len;
+    bool filtered;
+};
+// Reads the page's /Contents once into *pc: 1 on success, 0 on failure
+// (nothing to free).
+int pdfp_page_content_read(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
+                           pdfp_page_content *pc);
 
 // ---------------------------------------------------------------------------
 // References (refs.cpp)

@@ -146,6 +146,37 @@ INSTANTIATE_TEST_SUITE_P(
         content_case{"inline_without_keyword_fails", "/Contents << /Length 3 >> /X 1", {}, FAILS, ""}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// The reading the page wrapper makes: /Contents naming one stream gives
+// that stream as stored (whatever its filter), every other /Contents what
+// pdfp_get_page_content gives, with whether an array's streams were filtered.
+TEST_P(PageContent, OneReadingForTheForm) {
+    const content_case &c = GetParam();
+    pdfp_doc doc{};
+    std::string msg;
+    ASSERT_EQ(load_bytes(one_page_pdf(c.entries, c.objects), &doc, &msg), 0) << msg;
+    const pdfp_obj *page = pdfp_obj_find(&doc.objs, 3);
+    pdfp_page_content pc;
+    int ok = pdfp_page_content_read(doc.data, doc.size, &doc.objs, page, &pc);
+    pdfp_owned<unsigned char> hold(pc.joined);
+    const pdfp_obj *named = pdfp_obj_find(&doc.objs, 4);
+    bool one_stream = c.entries.rfind("/Contents 4 0 R", 0) == 0 && named && named->has_stream;
+    EXPECT_EQ(pc.is_stored, one_stream);
+    if (one_stream) {
+        EXPECT_EQ(ok, 1);
+        EXPECT_EQ(pc.stored.bytes, doc.data + named->data_start);
+        EXPECT_EQ(pc.stored.len, named->data_end - named->data_start);
+        EXPECT_EQ(pc.joined, nullptr);
+    } else {
+        content_result r = page_content(doc, 3);
+        EXPECT_EQ(ok, r.ok);
+        EXPECT_EQ(pc.joined != nullptr, r.has_block);
+        EXPECT_EQ(pc.joined ? std::string(reinterpret_cast<char *>(pc.joined), pc.joined_len) : "", r.bytes);
+    }
+    std::string name = c.name;
+    EXPECT_EQ(pc.filtered, name == "array_in_order" || name == "array_empty_stream_adds_nothing");
+    pdfp_doc_free(&doc);
+}
+
 // A page held in an object stream is read through its own text: here a
 // hand-built table with the page as an object-stream entry and its content
 // stream in the file.

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "dedediruzurud/frame_map.h"
-#include "dedediruzurud/writer_parts.h"
+#include "dedediruzurud/wrap.h"
 #include "writer_support.h"
 
 namespace {
@@ -55,16 +55,16 @@ TEST_P(Frames, BoxLandsOnTheNewPage) {
     if (frame_map_is_identity(m)) {
         EXPECT_EQ(matrix.find("/Matrix"), std::string::npos);
     } else {
-        std::string want = "/Matrix [" + fmt_num(m.a) + " " + fmt_num(m.b) + " " + fmt_num(m.c) + " " + fmt_num(m.d) +
-                           " " + fmt_num(m.e) + " " + fmt_num(m.f) + "]";
+        std::string want = "/Matrix [" + pdfp_fmt_num(m.a) + " " + pdfp_fmt_num(m.b) + " " + pdfp_fmt_num(m.c) + " " + pdfp_fmt_num(m.d) +
+                           " " + pdfp_fmt_num(m.e) + " " + pdfp_fmt_num(m.f) + "]";
         EXPECT_NE(matrix.find(want), std::string::npos) << matrix;
     }
-    std::string out = annot(m, "<< /Rect [" + fmt_num(c.box[0]) + " " + fmt_num(c.box[1]) + " " + fmt_num(c.box[2]) +
-                                   " " + fmt_num(c.box[3]) + "] >>");
+    std::string out = annot(m, "<< /Rect [" + pdfp_fmt_num(c.box[0]) + " " + pdfp_fmt_num(c.box[1]) + " " + pdfp_fmt_num(c.box[2]) +
+                                   " " + pdfp_fmt_num(c.box[3]) + "] >>");
     bool turned = c.rot == 90 || c.rot == 270;
     double w = turned ? c.box[3] - c.box[1] : c.box[2] - c.box[0], h = turned ? c.box[2] - c.box[0] : c.box[3] - c.box[1];
     if (!frame_map_is_identity(m)) {
-        EXPECT_EQ(out, "<< /Rect [0 0 " + fmt_num(w) + " " + fmt_num(h) + "] >>");
+        EXPECT_EQ(out, "<< /Rect [0 0 " + pdfp_fmt_num(w) + " " + pdfp_fmt_num(h) + "] >>");
     }
 }
 

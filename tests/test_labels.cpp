@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dedediruzurud/writer_parts.h"
+#include "dedediruzurud/label.h"
 #include "writer_support.h"
 
 namespace {

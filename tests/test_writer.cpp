@@ -12,7 +12,7 @@
 
 #include "../fuzz/harness.h"
 #include "dedediruzurud_internal.h"
-#include "dedediruzurud/writer_parts.h"
+#include "dedediruzurud/emitter.h"
 #include "writer_support.h"
 
 namespace {

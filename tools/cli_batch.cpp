@@ -9,7 +9,8 @@
 #include <numeric>
 #include <set>
 
-#include "cli.h"
+#include "cli_batch.h"
+#include "cli_platform.h"
 
 namespace {
 
@@ -86,7 +87,7 @@ bool prepare_directory(const options &o) {
     return false;
 }
 
-void work(void *arg) {
+void number_jobs(void *arg) {
     auto *b = static_cast<batch *>(arg);
     for (size_t k; (k = b->next.fetch_add(1)) < b->order.size();) {
         size_t i = b->order[k];
@@ -155,7 +156,7 @@ size_t run_all(batch *b, int jobs) {
     b->pages = 0;
     b->start = seconds_now();
     int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), n));
-    run_parallel(threads, work, b, watch, b);
+    run_parallel(threads, number_jobs, b, watch, b);
     return b->failed;
 }
 

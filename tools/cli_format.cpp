@@ -1,7 +1,8 @@
 // The label format arrives in the user's encoding; the label font
 // (Helvetica with WinAnsiEncoding) reads Windows-1252. Every character that
 // encoding has is converted; any other is refused before any work.
-#include "cli.h"
+#include "cli_format.h"
+#include "cli_platform.h"
 
 namespace {
 

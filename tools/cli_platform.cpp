@@ -1,10 +1,12 @@
 // The tool's few operating-system services, for POSIX systems and for
 // Windows (MinGW, whose win32 thread model has no std::thread).
+#include <cctype>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
-#include "cli.h"
+#include "cli_platform.h"
 
 #if defined(_WIN32)
 #include <direct.h>

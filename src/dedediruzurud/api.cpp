@@ -1,26 +1,11 @@
-// The six exported functions, the process-wide last-error text, and the
-// internal entry that keeps a call's message in the caller's own buffer.
-#include <cstdarg>
-#include <cstdio>
+// The six exported functions and the internal entry that keeps a call's
+// message in the caller's own buffer: load, select the pages, write.
 #include <new>
 
 #include "dedediruzurud_internal.h"
 #include "dedediruzurud.h"
 
 namespace {
-
-char g_err[1024];
-// Where this thread's messages go while numbering_run works: the caller's
-// buffer instead of g_err, so that concurrent runs keep their own.
-thread_local char *t_err_sink = nullptr;
-// Bumped by every message on this thread (a call never leaves its thread),
-// so that a caller can tell whether anything was recorded since it looked.
-thread_local unsigned t_err_epoch;
-
-constexpr size_t ERR_SIZE = sizeof g_err;
-static_assert(sizeof numbering_result::message == ERR_SIZE);
-
-char *err_text() { return t_err_sink ? t_err_sink : g_err; }
 
 // Frees the document on every path out of a working call.
 struct doc_guard {
@@ -31,30 +16,22 @@ struct doc_guard {
 // The labelled pages of a count-page document as 0-based indexes, with
 // their numbers; false (with the message recorded) for an empty selection.
 bool select_pages(const numbering_job *job, int32_t count, page_selection *r) {
+    int first = 0, last = count - 1;
     if (job->selection == SELECT_RANGE) {
         // 64-bit so that INT_MIN/INT_MAX pages cannot wrap.
-        long long f = static_cast<long long>(job->start_page) - 1;
-        long long l = static_cast<long long>(job->end_page) - 1;
-        if (f < 0) f = 0;
-        if (l >= count) l = count - 1;
-        if (f > l) {
+        if (!page_range_clip(static_cast<int64_t>(job->start_page) - 1, static_cast<int64_t>(job->end_page) - 1,
+                             count, &first, &last)) {
             set_error(MSG_EMPTY_RANGE, job->start_page, job->end_page, static_cast<long>(count));
             return false;
         }
-        r->first_index = static_cast<int>(f);
-        r->last_index = static_cast<int>(l);
     } else if (job->selection == SELECT_SKIP) {
-        int f = job->skip_pages < 0 ? 0 : job->skip_pages;
-        if (f >= count) {
+        if (!page_range_clip(job->skip_pages, last, count, &first, &last)) {
             set_error(MSG_SKIP_ALL, job->skip_pages, static_cast<long>(count));
             return false;
         }
-        r->first_index = f;
-        r->last_index = count - 1;
-    } else {
-        r->first_index = 0;
-        r->last_index = count - 1;
     }
+    r->first_index = first;
+    r->last_index = last;
     r->first_number = job->first_number;
     r->total = job->total;
     return true;
@@ -111,27 +88,11 @@ int run_export(const char *input_path, const char *output_path, const label_look
 
 }  // namespace
 
-void set_error(const char *fmt, ...) {
-    char *text = err_text();
-    va_list ap;
-    va_start(ap, fmt);
-    int n = std::vsnprintf(text, ERR_SIZE, fmt, ap);
-    va_end(ap);
-    if (n < 0) text[0] = 0;
-    text[ERR_SIZE - 1] = 0;
-    ++t_err_epoch;
-}
-
-void clear_error() { err_text()[0] = 0; }
-
-unsigned error_epoch() { return t_err_epoch; }
-
 int numbering_run(const numbering_job *job, numbering_result *result) noexcept {
     *result = numbering_result{};
-    char *outer = t_err_sink;
-    t_err_sink = result->message;
+    char *outer = redirect_errors(result->message);
     int ok = run_job(job, result);
-    t_err_sink = outer;
+    redirect_errors(outer);
     return ok;
 }
 
@@ -144,7 +105,7 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_init(void) {
 
 DEDEDIRUZURUD_API void DEDEDIRUZURUD_CALL dedediruzurud_cleanup(void) { clear_error(); }
 
-DEDEDIRUZURUD_API const char *DEDEDIRUZURUD_CALL dedediruzurud_last_error(void) { return g_err; }
+DEDEDIRUZURUD_API const char *DEDEDIRUZURUD_CALL dedediruzurud_last_error(void) { return process_error_text(); }
 
 DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_add(const char *input_path, const char *output_path,
                                                            int position, const char *format, int font_size,

@@ -9,9 +9,8 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
-#include "pdf_parse/scan.h"
-#include "writer_parts.h"
 
 namespace {
 
@@ -89,7 +88,7 @@ std::string array_text(const std::vector<double> &v) {
     std::string s = "[";
     for (size_t k = 0; k < v.size(); ++k) {
         if (k) s += ' ';
-        s += std::isnan(v[k]) ? std::string("null") : fmt_num(v[k]);
+        s += std::isnan(v[k]) ? std::string("null") : pdfp_fmt_num(v[k]);
     }
     return s + "]";
 }
@@ -159,58 +158,6 @@ void turn_widget(int turn, const unsigned char *t, int32_t n, std::vector<edit> 
 }
 
 }  // namespace
-
-frame_map frame_map_of(const pdfp_pageinfo *page, int rot) {
-    double a = page->box_llx, b = page->box_lly, c = page->box_urx, d = page->box_ury;
-    frame_map m;
-    if (rot == 90)
-        m = {0, -1, 1, 0, -b, c, 1};
-    else if (rot == 180)
-        m = {-1, 0, 0, -1, c, d, 2};
-    else if (rot == 270)
-        m = {0, 1, -1, 0, d, -a, 3};
-    else
-        m = {1, 0, 0, 1, -a, -b, 0};
-    return m;
-}
-
-bool frame_map_is_identity(const frame_map &m) {
-    return m.turn == 0 && m.e == 0 && m.f == 0;
-}
-
-void page_frames_build(const pdfp_doc *doc, page_frames *frames) {
-    frames->maps.clear();
-    frames->by_obj.clear();
-    std::vector<std::pair<int32_t, frame_map>> found;
-    bool any = false;
-    for (int32_t i = 0; i < doc->pages.count; ++i) {
-        const pdfp_pageinfo *page = &doc->pages.items[i];
-        const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
-        page_frame frame;
-        if (!obj || !page_frame_of(doc, page, obj, &frame)) continue;
-        found.emplace_back(page->obj_num, frame_map_of(page, frame.rot));
-        any = any || !frame_map_is_identity(found.back().second);
-    }
-    if (!any) return;  // the common case costs one pass over the page list
-    frames->by_obj.assign(static_cast<size_t>(std::max(doc->max_num, 0)) + 1, 0);
-    for (const auto &[num, m] : found) {
-        if (num <= 0 || static_cast<size_t>(num) >= frames->by_obj.size()) continue;
-        int32_t &slot = frames->by_obj[static_cast<size_t>(num)];
-        if (slot != 0) continue;  // a page listed twice: references name its first occurrence
-        if (frame_map_is_identity(m)) {
-            slot = -1;
-        } else {
-            frames->maps.push_back(m);
-            slot = static_cast<int32_t>(frames->maps.size());
-        }
-    }
-}
-
-const frame_map *page_frames_find(const page_frames &frames, int32_t num) {
-    if (num <= 0 || static_cast<size_t>(num) >= frames.by_obj.size()) return nullptr;
-    int32_t k = frames.by_obj[static_cast<size_t>(num)];
-    return k > 0 ? &frames.maps[static_cast<size_t>(k - 1)] : nullptr;
-}
 
 bool annot_no_rotate(const unsigned char *t, int32_t n) {
     int32_t vs, ve;
@@ -295,8 +242,34 @@ std::string mapped_dest(const frame_map &m, const unsigned char *t, int32_t kp, 
         kind = std::string(now_horizontal ? (boxed ? "/FitBH" : "/FitH") : (boxed ? "/FitBV" : "/FitV"));
     }
     std::string s = kind;
-    for (double x : v) s += std::isnan(x) ? std::string(" null") : " " + fmt_num(x);
+    for (double x : v) {
+        s += ' ';
+        s += std::isnan(x) ? std::string("null") : pdfp_fmt_num(x);
+    }
     return s;
+}
+
+// The arity coordinates after the kind name that ends at ke, each a number
+// or null (NaN), into v: the offset after the last, or -1 when fewer
+// follow or anything else stands among them (the destination then stays
+// as it is).
+int32_t dest_coordinates(const unsigned char *t, int32_t ke, int32_t n, int arity, std::vector<double> *v) {
+    v->clear();
+    int32_t e = ke;
+    for (int k = 0; k < arity; ++k) {
+        int32_t cp = skip_ws_comments(t, e, n);
+        int32_t ce = cp < n ? value_end(t, cp, n) : -1;
+        double x;
+        if (ce <= cp) return -1;
+        if (number_at(t, cp, ce, &x))
+            v->push_back(x);
+        else if (is_null_at(t, cp, ce))
+            v->push_back(std::numeric_limits<double>::quiet_NaN());
+        else
+            return -1;
+        e = ce;
+    }
+    return e;
 }
 
 }  // namespace
@@ -337,24 +310,8 @@ bool frame_map_dests(const page_frames &frames, const unsigned char *t, int32_t 
         int32_t ke = value_end(t, kp, n);
         int arity = ke > kp ? dest_arity(t, kp, ke) : 0;
         if (arity == 0) continue;
-        // The coordinates, each a number or null; fewer than the kind takes,
-        // or anything else among them, leaves the destination as it is.
-        v.clear();
-        int32_t e = ke;
-        for (int k = 0; k < arity; ++k) {
-            int32_t cp = skip_ws_comments(t, e, n);
-            int32_t ce = cp < n ? value_end(t, cp, n) : -1;
-            double x;
-            if (ce <= cp) break;
-            if (number_at(t, cp, ce, &x))
-                v.push_back(x);
-            else if (is_null_at(t, cp, ce))
-                v.push_back(std::numeric_limits<double>::quiet_NaN());
-            else
-                break;
-            e = ce;
-        }
-        if (static_cast<int>(v.size()) != arity) continue;
+        int32_t e = dest_coordinates(t, ke, n, arity, &v);
+        if (e < 0) continue;
         // /FitR names two corners: both must be given to be mapped.
         if (arity == 4 && std::any_of(v.begin(), v.end(), [](double x) { return std::isnan(x); })) continue;
         edits.push_back({kp, e, mapped_dest(*m, t, kp, ke, v)});

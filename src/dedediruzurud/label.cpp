@@ -5,7 +5,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "writer_parts.h"
+#include "label.h"
 
 namespace {
 
@@ -115,10 +115,10 @@ bool label_block(const label_look *look, int64_t number, int64_t total, double w
     if (y < DESCENT_SHARE * size) y = DESCENT_SHARE * size;
 
     std::string &b = *block;
-    b = "BT\n/PN " + fmt_num(size) + " Tf\n";
-    b += fmt_num(look->red / 255.0) + " " + fmt_num(look->green / 255.0) + " " +
-         fmt_num(look->blue / 255.0) + " rg\n";
-    b += fmt_num(x) + " " + fmt_num(y) + " Td\n(";
+    b = "BT\n/PN " + pdfp_fmt_num(size) + " Tf\n";
+    b += pdfp_fmt_num(look->red / 255.0) + " " + pdfp_fmt_num(look->green / 255.0) + " " +
+         pdfp_fmt_num(look->blue / 255.0) + " rg\n";
+    b += pdfp_fmt_num(x) + " " + pdfp_fmt_num(y) + " Td\n(";
     b += label_escape(text);
     b += ") Tj\nET\n";
     return true;

@@ -1,6 +1,8 @@
 // Writing the finished output file (output_file.cpp): the complete image
 // goes to a new temporary file next to the file it replaces, which takes
 // over that file's permissions and is then renamed into its place.
+//
+// Results: bool, false with the message recorded (set_error).
 #ifndef OUTPUT_FILE_H
 #define OUTPUT_FILE_H
 

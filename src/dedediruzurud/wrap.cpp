@@ -1,8 +1,8 @@
 // Page wrapping: every input page becomes an upright page object that draws
 // one form XObject, and the form holds the page's content, its resources
-// and a matrix that turns the page's box into the frame [0 0 W H] of the
-// new page as a viewer showed it (rotation applied, box moved to the
-// origin).
+// and the page frame's matrix, which turns the page's box into the frame
+// [0 0 W H] of the new page as a viewer showed it (rotation applied, box
+// moved to the origin).
 //
 // A page whose content is one stream has that stream's bytes carried into
 // the form as they are stored, with their /Filter and /DecodeParms: nothing
@@ -11,56 +11,26 @@
 // the input, and the form keeps its damage away from the label. Content
 // joined from several streams is decoded, and compressed again when any of
 // them was stored with a filter.
+#include "wrap.h"
+
 #include <climits>
-#include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <memory>
 #include <new>
 
+#include "copy_write.h"
 #include "deflate.h"
-#include "writer_parts.h"
+#include "object_numbers.h"
 
-namespace {
-
-struct free_deleter {
-    void operator()(void *p) const { std::free(p); }
-};
-
-}  // namespace
-
-bool page_frame_of(const pdfp_doc *doc, const pdfp_pageinfo *page, const pdfp_obj *obj,
-                   page_frame *frame) {
-    // The page's own /Rotate wins over the one inherited from the tree;
-    // both are in 0..359 already.
-    int32_t own = obj_rotate_own(doc->data, doc->size, obj);
-    frame->rot = own >= 0 ? own : page->rotate;
-    double bw = page->box_urx - page->box_llx;
-    double bh = page->box_ury - page->box_lly;
-    bool turned = frame->rot == 90 || frame->rot == 270;
-    frame->w = turned ? bh : bw;
-    frame->h = turned ? bw : bh;
-    return frame->w > 0 && frame->h > 0 && std::isfinite(frame->w) && std::isfinite(frame->h);
-}
-
-// Format note: for a box [a b c d] the matrices map the box onto [0 0 W H]:
-// 90 sends (x, y) to (y - b, c - x), a quarter turn clockwise; 180 to
-// (c - x, d - y); 270 to (d - y, x - a). Other rotations (not multiples of
-// 90) are not turned at all, only moved to the origin.
+// The form maps the page's box onto the new page [0 0 W H] with the page
+// frame's matrix, left out when it moves nothing.
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
                         const std::string &resources) {
-    double a = page->box_llx, b = page->box_lly, c = page->box_urx, d = page->box_ury;
-    std::string h = "<< /Type /XObject /Subtype /Form /BBox [" + fmt_num(a) + " " + fmt_num(b) + " " +
-                    fmt_num(c) + " " + fmt_num(d) + "]";
-    if (rot == 90)
-        h += " /Matrix [0 -1 1 0 " + fmt_num(-b) + " " + fmt_num(c) + "]";
-    else if (rot == 180)
-        h += " /Matrix [-1 0 0 -1 " + fmt_num(c) + " " + fmt_num(d) + "]";
-    else if (rot == 270)
-        h += " /Matrix [0 1 -1 0 " + fmt_num(d) + " " + fmt_num(-a) + "]";
-    else if (a != 0 || b != 0)
-        h += " /Matrix [1 0 0 1 " + fmt_num(-a) + " " + fmt_num(-b) + "]";
-    h += " /Length " + fmt_num(length) + encoding;
+    std::string h = "<< /Type /XObject /Subtype /Form /BBox [" + pdfp_fmt_num(page->box_llx) + " " +
+                    pdfp_fmt_num(page->box_lly) + " " + pdfp_fmt_num(page->box_urx) + " " +
+                    pdfp_fmt_num(page->box_ury) + "]";
+    frame_map m = frame_map_of(page, rot);
+    if (!frame_map_is_identity(m)) h += " /Matrix " + frame_map_text(m);
+    h += " /Length " + pdfp_fmt_num(length) + encoding;
     if (!resources.empty()) h += " /Resources " + resources;
     h += " >> stream\n";
     return h;
@@ -109,7 +79,7 @@ std::string carried_encoding(const pdfp_doc *doc, const copy_table *table, const
     return e;
 }
 
-using owned_bytes = std::unique_ptr<unsigned char, free_deleter>;
+using owned_bytes = pdfp_owned<unsigned char>;
 
 // content[0, n) compressed, its length in *z_len; null when the encoder
 // cannot have its room (the content then goes uncompressed).
@@ -141,28 +111,26 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
     std::string resources = page_resources_remapped(doc, obj, table);
 
-    pdfp_raw_content raw;
-    if (pdfp_page_raw_content(doc->data, doc->size, &doc->objs, obj, &raw)) {
+    pdfp_page_content content;
+    if (!pdfp_page_content_read(doc->data, doc->size, &doc->objs, obj, &content)) return false;
+    owned_bytes hold(content.joined);
+    if (content.is_stored) {
+        const pdfp_raw_content &raw = content.stored;
         std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
         append_page_object(doc, obj, table, o, i, font, frame);
         append_form(o, i, header, raw.bytes, raw.len);
         return true;
     }
-
-    unsigned char *content = nullptr;
-    int32_t length = 0;
-    if (!pdfp_get_page_content(doc->data, doc->size, &doc->objs, obj, &content, &length)) return false;
-    owned_bytes hold(content);
-    if (!content) length = 0;  // a page without content (/Contents absent, null or []) is blank
+    // A page without content (/Contents absent, null or []) is blank.
+    int32_t length = content.joined ? content.joined_len : 0;
     // Joined streams that were stored compressed are stored compressed again.
     int32_t z_len = 0;
     owned_bytes z;
-    if (length > 0 && pdfp_page_content_filtered(doc->data, doc->size, &doc->objs, obj))
-        z = deflated(o, content, length, &z_len);
+    if (length > 0 && content.filtered) z = deflated(o, content.joined, length, &z_len);
     append_page_object(doc, obj, table, o, i, font, frame);
     if (z)
         append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
     else
-        append_form(o, i, form_header(page, frame->rot, length, "", resources), content, length);
+        append_form(o, i, form_header(page, frame->rot, length, "", resources), content.joined, length);
     return true;
 }

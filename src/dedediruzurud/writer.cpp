@@ -1,164 +1,26 @@
-// The numbered-document writer. It checks the label's appearance and the
-// page range, lists the objects to copy, assembles the whole output in one
-// buffer - header, catalog, page tree, for every page its page object, form
-// and content stream, the copies, the font, cross-reference table and
-// trailer - and only then writes the file (output_file.cpp), which replaces
-// the output only once it is complete.
+// The numbered-document writer's assembly. It checks the label's
+// appearance and the page range, has the copy table built (copy_table.cpp),
+// then assembles the whole output through the object emitter (emitter.cpp)
+// in file order - header, catalog, page tree, for every page its page
+// object and form (wrap.cpp) and its content stream with the label
+// (label.cpp), the copies (copy_write.cpp), the font, cross-reference table
+// and trailer - and only then writes the file (output_file.cpp), which
+// replaces the output only once it is complete.
 #include <algorithm>
-#include <charconv>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
-#include "deflate.h"
+#include "carried.h"
+#include "copy_table.h"
+#include "copy_write.h"
 #include "dedediruzurud_internal.h"
+#include "emitter.h"
+#include "label.h"
+#include "object_numbers.h"
 #include "output_file.h"
-#include "writer_parts.h"
-
-// ---------------------------------------------------------------------------
-// Output buffer and objects
-// ---------------------------------------------------------------------------
-
-void out_bytes(out_buf *o, const void *p, uint64_t n) {
-    if (o->failed) return;
-    if (n > o->limit - o->buf->len || !pdfp_buf_bytes(o->buf, p, n)) o->failed = true;
-}
-
-void out_str(out_buf *o, const char *s) { out_bytes(o, s, std::strlen(s)); }
-
-void out_str(out_buf *o, const std::string &s) { out_bytes(o, s.data(), s.size()); }
-
-void out_int(out_buf *o, int64_t v) {
-    char tmp[24];
-    auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
-    out_bytes(o, tmp, static_cast<uint64_t>(r.ptr - tmp));
-}
-
-void out_num(out_buf *o, double x) { out_str(o, fmt_num(x)); }
-
-void out_ref(out_buf *o, int64_t num) {
-    out_int(o, num);
-    out_str(o, " 0 R");
-}
-
-uint64_t out_len(const out_buf *o) { return o->buf->len; }
-
-namespace {
-
-// An object stream is closed once it holds this many objects or this many
-// bytes of text: big enough to compress well, small enough that a reader
-// fetching one object inflates little.
-constexpr size_t PACK_MAX_OBJECTS = 200;
-constexpr uint64_t PACK_MAX_TEXT = 256 * 1024;
-// Readers bound one packed object's text (ours at 1 MiB); a longer object
-// (a page tree of a hundred thousand pages) is written plainly instead.
-constexpr uint64_t PACK_MAX_OBJECT = 1000 * 1000;
-
-void begin_plain(out_buf *o, int64_t num) {
-    o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
-    out_int(o, num);
-    out_str(o, " 0 obj\n");
-}
-
-void mark_packed(obj_packer *p, int64_t num, int32_t stream, int32_t index) {
-    if (static_cast<size_t>(num) >= p->at.size()) p->at.resize(static_cast<size_t>(num) + 1, {-1, -1});
-    p->at[static_cast<size_t>(num)] = {stream, index};
-}
-
-// Flate through our encoder; false when its tables cannot be had.
-bool compress(out_buf *o, const unsigned char *src, uint64_t n, std::vector<unsigned char> *dst) {
-    dst->resize(static_cast<size_t>(deflate_bound(n)));
-    uint64_t produced = 0;
-    if (deflate_compress(src, n, dst->data(), dst->size(), &produced, &o->deflate_tables) != 0) return false;
-    dst->resize(static_cast<size_t>(produced));
-    return true;
-}
-
-// Compresses the open stream's objects, behind their header of number and
-// offset pairs, into a finished stream.
-void close_stream(out_buf *o) {
-    obj_packer *p = o->packer.get();
-    if (p->open.empty() || o->failed) return;
-    std::string head;
-    for (const auto &[num, at] : p->open) {
-        head += std::to_string(num) + " " + std::to_string(at) + " ";
-    }
-    head.back() = '\n';
-    std::vector<unsigned char> whole(head.size() + p->text.len);
-    std::memcpy(whole.data(), head.data(), head.size());
-    if (p->text.len) std::memcpy(whole.data() + head.size(), p->text.data, p->text.len);
-    packed_stream done{static_cast<int32_t>(p->open.size()), static_cast<int64_t>(head.size()), {}};
-    if (!compress(o, whole.data(), whole.size(), &done.data)) {
-        o->failed = true;
-        return;
-    }
-    auto stream = static_cast<int32_t>(p->done.size());
-    for (size_t k = 0; k < p->open.size(); ++k) mark_packed(p, p->open[k].first, stream, static_cast<int32_t>(k));
-    p->done.push_back(std::move(done));
-    p->open.clear();
-    p->text.len = 0;
-}
-
-bool pdf_space(unsigned char c) { return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32; }
-
-// Ends the object being packed: into the open stream, or, when too long
-// for one, written plainly into the file.
-void end_packed(out_buf *o) {
-    obj_packer *p = o->packer.get();
-    int64_t num = p->current;
-    p->current = -1;
-    o->buf = p->file;
-    if (o->failed) return;
-    uint64_t n = p->text.len - p->current_at;
-    if (n > PACK_MAX_OBJECT) {
-        begin_plain(o, num);
-        out_bytes(o, p->text.data + p->current_at, n);
-        out_str(o, "endobj\n");
-        p->text.len = p->current_at;
-        return;
-    }
-    // Texts stand back to back: a separator keeps "5" and "6" from reading as "56".
-    if (n == 0 || !pdf_space(p->text.data[p->text.len - 1])) {
-        o->buf = &p->text;
-        out_str(o, "\n");
-        o->buf = p->file;
-    }
-    p->open.emplace_back(num, p->current_at);
-    if (p->open.size() >= PACK_MAX_OBJECTS || p->text.len >= PACK_MAX_TEXT) close_stream(o);
-}
-
-}  // namespace
-
-void begin_object(out_buf *o, int64_t num) {
-    obj_packer *p = o->packer.get();
-    if (!p) {
-        begin_plain(o, num);
-        return;
-    }
-    // Not yet in the file: -1 until the streams are written.
-    o->offsets[static_cast<size_t>(num)] = -1;
-    p->file = o->buf;
-    p->current = num;
-    p->current_at = p->text.len;
-    o->buf = &p->text;
-}
-
-void begin_stream_object(out_buf *o, int64_t num) { begin_plain(o, num); }
-
-void end_object(out_buf *o) {
-    if (o->packer && o->packer->current >= 0)
-        end_packed(o);
-    else
-        out_str(o, "endobj\n");
-}
-
-std::string fmt_num(double x) {
-    char tmp[512];  // room for the longest double with four decimals
-    int n = pdfp_fmt_f(tmp, sizeof tmp, x);
-    return std::string(tmp, static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1);
-}
+#include "wrap.h"
 
 namespace {
 
@@ -206,20 +68,13 @@ bool check_args(build_job *j) {
         set_error(MSG_NO_PAGES);
         return false;
     }
-    if (sel->first_index < 0) sel->first_index = 0;
-    if (sel->last_index >= j->page_count) sel->last_index = j->page_count - 1;
-    if (sel->last_index < sel->first_index) {
+    if (!page_range_clip(sel->first_index, sel->last_index, j->page_count, &sel->first_index, &sel->last_index)) {
         // long long: a 32-bit long (Windows) could not show first_index + 1.
         set_error(MSG_EMPTY_PAGE_RANGE, static_cast<long long>(sel->first_index) + 1,
                   static_cast<long long>(sel->last_index) + 1, static_cast<long long>(j->page_count));
         return false;
     }
     return true;
-}
-
-// Object streams and cross-reference streams came with PDF 1.5.
-void append_header(out_buf *o) {
-    out_str(o, o->packer ? "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n" : "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
 }
 
 // The catalog carries the input catalog's document-level entries (outlines,
@@ -277,115 +132,6 @@ void append_font(out_buf *o, int64_t font) {
     end_object(o);
 }
 
-// One 20-byte line: ten digits, generation, in-use flag.
-void append_xref_line(out_buf *o, int64_t offset) {
-    char line[20] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
-                     ' ', '0', '0', '0', '0', '0', ' ', 'n', ' ', '\n'};
-    for (int k = 9; k >= 0 && offset > 0; --k, offset /= 10) line[k] = static_cast<char>('0' + offset % 10);
-    out_bytes(o, line, sizeof line);
-}
-
-// The finished object streams, numbered from first on; their offsets go
-// to offsets.
-void append_packed_streams(out_buf *o, int64_t first, std::vector<int64_t> *offsets) {
-    const obj_packer *p = o->packer.get();
-    for (size_t k = 0; k < p->done.size() && !o->failed; ++k) {
-        const packed_stream &s = p->done[k];
-        offsets->push_back(static_cast<int64_t>(out_len(o)));
-        out_int(o, first + static_cast<int64_t>(k));
-        out_str(o, " 0 obj\n<< /Type /ObjStm /N ");
-        out_int(o, s.count);
-        out_str(o, " /First ");
-        out_int(o, s.first);
-        out_str(o, " /Filter /FlateDecode /Length ");
-        out_int(o, static_cast<int64_t>(s.data.size()));
-        out_str(o, " >>\nstream\n");
-        out_bytes(o, s.data.data(), s.data.size());
-        out_str(o, "\nendstream\nendobj\n");
-    }
-}
-
-// One entry of a cross-reference stream: type, then two big-endian fields.
-void put_xref_entry(std::vector<unsigned char> *rows, int type, uint64_t f2, int w2, uint64_t f3) {
-    rows->push_back(static_cast<unsigned char>(type));
-    for (int b = w2 - 1; b >= 0; --b) rows->push_back(static_cast<unsigned char>(f2 >> (8 * b)));
-    rows->push_back(static_cast<unsigned char>(f3 >> 8));
-    rows->push_back(static_cast<unsigned char>(f3));
-}
-
-// The packed layout's end: the object streams, then a cross-reference
-// stream, the last object, which also carries the trailer's entries.
-void append_xref_stream(out_buf *o, const std::string &extra) {
-    close_stream(o);
-    const obj_packer *p = o->packer.get();
-    auto base = static_cast<int64_t>(o->offsets.size());
-    std::vector<int64_t> stream_offsets;
-    append_packed_streams(o, base, &stream_offsets);
-    int64_t xref_num = base + static_cast<int64_t>(p->done.size());
-    auto xref = static_cast<int64_t>(out_len(o));
-    int64_t size = xref_num + 1;
-    // Field 2 holds offsets and stream numbers alike.
-    int w2 = 1;
-    while (w2 < 8 && (static_cast<uint64_t>(std::max(xref, xref_num)) >> (8 * w2)) != 0) ++w2;
-    std::vector<unsigned char> rows;
-    rows.reserve(static_cast<size_t>(size) * static_cast<size_t>(w2 + 3));
-    put_xref_entry(&rows, 0, 0, w2, 65535);
-    for (int64_t k = 1; k < base; ++k) {
-        auto at = static_cast<size_t>(k) < p->at.size() ? p->at[static_cast<size_t>(k)] : std::pair{-1, -1};
-        int64_t off = o->offsets[static_cast<size_t>(k)];
-        if (at.first >= 0)
-            put_xref_entry(&rows, 2, static_cast<uint64_t>(base + at.first), w2, static_cast<uint64_t>(at.second));
-        else if (off >= 0)
-            put_xref_entry(&rows, 1, static_cast<uint64_t>(off), w2, 0);
-        else
-            put_xref_entry(&rows, 0, 0, w2, 0);
-    }
-    for (int64_t off : stream_offsets) put_xref_entry(&rows, 1, static_cast<uint64_t>(off), w2, 0);
-    put_xref_entry(&rows, 1, static_cast<uint64_t>(xref), w2, 0);
-    std::vector<unsigned char> packed;
-    if (!compress(o, rows.data(), rows.size(), &packed)) {
-        o->failed = true;
-        return;
-    }
-    out_int(o, xref_num);
-    out_str(o, " 0 obj\n<< /Type /XRef /Size ");
-    out_int(o, size);
-    out_str(o, " /W [1 ");
-    out_int(o, w2);
-    out_str(o, " 2] /Root ");
-    out_ref(o, CATALOG_OBJ);
-    out_str(o, extra);
-    out_str(o, " /Filter /FlateDecode /Length ");
-    out_int(o, static_cast<int64_t>(packed.size()));
-    out_str(o, " >>\nstream\n");
-    out_bytes(o, packed.data(), packed.size());
-    out_str(o, "\nendstream\nendobj\nstartxref\n");
-    out_int(o, xref);
-    out_str(o, "\n%%EOF\n");
-}
-
-// extra: further trailer entries (" /Key value..."), empty for none.
-void append_xref_and_trailer(out_buf *o, const std::string &extra) {
-    if (o->packer) {
-        append_xref_stream(o, extra);
-        return;
-    }
-    int64_t xref = static_cast<int64_t>(out_len(o));
-    int64_t size = static_cast<int64_t>(o->offsets.size());
-    out_str(o, "xref\n0 ");
-    out_int(o, size);
-    out_str(o, "\n0000000000 65535 f \n");
-    for (int64_t k = 1; k < size && !o->failed; ++k) append_xref_line(o, o->offsets[static_cast<size_t>(k)]);
-    out_str(o, "trailer\n<< /Size ");
-    out_int(o, size);
-    out_str(o, " /Root ");
-    out_ref(o, CATALOG_OBJ);
-    out_str(o, extra);
-    out_str(o, " >>\nstartxref ");
-    out_int(o, xref);
-    out_str(o, "\n%%EOF\n");
-}
-
 // The longest output a document may produce (pdfp_work_limit): a small
 // hostile file must not take gigabytes of memory.
 uint64_t output_limit(int32_t input_size) { return std::min<uint64_t>(pdfp_work_limit(input_size), MAX_FILE_BYTES); }
@@ -416,12 +162,13 @@ bool build(build_job *j, pdfp_buf *out) {
     if (pdfp_buf_reserve(out, std::min(expected, o.limit)) && out->cap >= PDFP_BUF_BIG)
         pdfp_advise_big_pages(out->data, out->cap);
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
-    append_header(&o);
+    append_file_header(&o);
     append_catalog_and_tree(j->doc, &table, &o, j->page_count);
     if (!append_pages(j, &table, font, &o)) return false;
     copies_append(j->doc, &table, &o);
     append_font(&o, font);
-    append_xref_and_trailer(&o, table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string());
+    append_xref_and_trailer(&o, CATALOG_OBJ,
+                            table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string());
     if (o.failed) {
         set_error(MSG_BUILD_FAILED);
         return false;
@@ -444,6 +191,16 @@ bool write_output(const char *path, const pdfp_buf *out) {
 }
 
 }  // namespace
+
+bool page_range_clip(int64_t first, int64_t last, int32_t page_count, int *first_index, int *last_index) {
+    if (first < 0) first = 0;
+    if (last >= page_count) last = page_count - 1;
+    // Only a range that is left empty can hold a value beyond int (the
+    // writer's own range is given in int already).
+    *first_index = static_cast<int>(first);
+    *last_index = static_cast<int>(last);
+    return first <= last;
+}
 
 int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *look,
                        const page_selection *labelled) {

@@ -111,3 +111,9 @@ int pdfp_fmt_f(char *out, size_t size, double x) {
     }
     return static_cast<int>(n);
 }
+
+std::string pdfp_fmt_num(double x) {
+    char tmp[512];  // room for the longest double with four decimals
+    int n = pdfp_fmt_f(tmp, sizeof tmp, x);
+    return std::string(tmp, static_cast<size_t>(n) < sizeof tmp ? static_cast<size_t>(n) : sizeof tmp - 1);
+}

@@ -7,14 +7,19 @@
 
 namespace {
 
-// Inflates src onto the end of out, with room for 20 x n + 4096 bytes first.
+// The first room a Flate stage tries: FIRST_ROOM_RATIO times its input and
+// FIRST_ROOM_EXTRA bytes; inflate_growing grows it when that is short.
+constexpr uint64_t FIRST_ROOM_RATIO = 20;
+constexpr uint64_t FIRST_ROOM_EXTRA = 4096;
+
+// Inflates src onto the end of out.
 int flate_stage(const unsigned char *src, uint64_t n, pdfp_buf *out, uint64_t most) {
     const uint64_t start = out->len;
     auto room = [out, start](uint64_t cap) {
         return pdfp_buf_reserve(out, cap) && out->data ? out->data + start : nullptr;
     };
     uint64_t produced = 0;
-    if (inflate_growing(src, n, 20 * n + 4096, most, room, &produced) < 0) return -1;
+    if (inflate_growing(src, n, FIRST_ROOM_RATIO * n + FIRST_ROOM_EXTRA, most, room, &produced) < 0) return -1;
     out->len = start + produced;
     out->data[out->len] = 0;
     return 1;

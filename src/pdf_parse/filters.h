@@ -2,6 +2,9 @@
 // dictionary's /Filter chain, the byte filters other than Flate, the
 // predictors, and the one inflate retry loop that stream decoding and the
 // object-stream reader share.
+//
+// Results: 1 on success, -1 when the data is refused; parse_filters gives
+// the number of filters, 0 for none.
 #ifndef PDF_PARSE_FILTERS_H
 #define PDF_PARSE_FILTERS_H
 

@@ -1,7 +1,11 @@
 // The loader's steps and the page walk, shared between the reader's files:
 // the document's vectors (objtable.cpp), the trailer chain (trailer.cpp),
 // object streams (objstm.cpp), stream extents (extent.cpp), the object
-// scan's dictionary walks (load.cpp) and the page tree (pages.cpp).
+// scan (object_scan.cpp), the page-tree root (tree_root.cpp) and the page
+// tree (pages.cpp), which load.cpp runs in order.
+//
+// Results as throughout the reader (pdf_parse.h): 1 or 0 for work done or
+// not, -1 or null for nothing found, counts for lists.
 #ifndef PDF_PARSE_LOAD_STEPS_H
 #define PDF_PARSE_LOAD_STEPS_H
 
@@ -100,8 +104,25 @@ struct kw_positions {
 void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sources, kw_positions *endobj);
 
 // ---------------------------------------------------------------------------
-// The object scan's dictionary walks (load.cpp)
+// The object scan (object_scan.cpp) and the page-tree root (tree_root.cpp)
 // ---------------------------------------------------------------------------
+
+// Every "obj" keyword of the file, in file order, into doc->objs. Headers
+// inside stream data are found too: those inside a range that a confirmed
+// direct /Length fixes only matter as holders of an indirect /Length, so
+// they go to sources alone; the others enter the table and are dropped
+// later. sources is sorted by number, then file position.
+void scan_objects(pdfp_doc *doc, std::vector<length_source> *sources, kw_positions *endobj);
+// Drops incomplete streams and headers that lie inside some stream's data.
+void remove_false_entries(pdfp_doc *doc);
+// One entry per number: the last definition in the file wins, and an
+// object-stream definition only counts where the file has none. Sets
+// doc->max_num.
+void select_definitions(pdfp_doc *doc);
+// The root of the page tree, or -1: through the trailer's /Root when that
+// leads to one, else through the first object that mentions /Catalog (or
+// object 1), else the tree found directly. Sets doc->catalog.
+int32_t locate_tree_root(pdfp_doc *doc);
 
 // The bytes that the object scan's dictionary walks may take together for a
 // file of size bytes: 16 per file byte, and 16 MiB more.

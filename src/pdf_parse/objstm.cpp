@@ -38,7 +38,7 @@ uint64_t most_capacity(int32_t L) {
     uint64_t best = 0;
     for (uint64_t cap = first_capacity(L);; cap *= 4) {
         if (cap <= INFLATE_MAX_OUTPUT) best = cap;
-        if (cap > LAST_CAPACITY || cap >= 1032 * (static_cast<uint64_t>(L) + 1)) return best;
+        if (cap > LAST_CAPACITY || cap >= flate_cap_limit(static_cast<uint64_t>(L))) return best;
     }
 }
 

@@ -146,6 +146,12 @@ int32_t obj_value_at(const unsigned char *data, int32_t size, const pdfp_obj *ob
     return p >= 0 && p < *end ? p : -1;
 }
 
+const pdfp_obj *obj_named_by(const pdfp_objvec *objs, const unsigned char *b, int32_t vs, int32_t ve) {
+    int32_t start, num, after;
+    if (!pdfp_next_ref(b, ve, vs, true, &start, &num, &after) || start != vs || after != ve) return nullptr;
+    return pdfp_obj_find(objs, num);
+}
+
 int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
     const unsigned char *buf = nullptr;
     int32_t end = 0;

@@ -1,8 +1,10 @@
-// The reader's byte scanners (scan.cpp): character classes, keywords, name
-// keys, integers, strings and dictionaries, over raw bytes that need not be
-// NUL-terminated. None reads past the bound it is given; only dict_text_at
-// allocates. Offsets are signed 32-bit; a bound is exclusive; -1 means
-// nothing found.
+// The reader's own byte scanners (scan.cpp): character classes, keywords,
+// name keys, integers, strings and dictionaries, over raw bytes that need
+// not be NUL-terminated. None reads past the bound it is given; only
+// dict_text_at allocates. Offsets are signed 32-bit; a bound is exclusive;
+// -1 means nothing found. Private to src/pdf_parse/: the scanners that the
+// writer reads input text with too (whitespace, integers, strings, the
+// strict dictionary reader) are declared in pdf_parse.h.
 #ifndef PDF_PARSE_SCAN_H
 #define PDF_PARSE_SCAN_H
 
@@ -10,11 +12,6 @@
 
 #include "pdf_parse.h"
 
-// PDF whitespace: NUL HT LF FF CR SP (no VT).
-inline bool is_pdf_ws(unsigned char c) {
-    return c == 0 || c == 9 || c == 10 || c == 12 || c == 13 || c == 32;
-}
-inline bool is_digit(unsigned char c) { return c >= '0' && c <= '9'; }
 // Letters and digits: what keyword boundaries look at.
 inline bool is_word(unsigned char c) {
     return is_digit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
@@ -54,10 +51,7 @@ int kw_at(const unsigned char *buf, int32_t pos, int32_t len, const char *kw);
 int32_t find_name(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
 // The same at dictionary depth 0 or 1 only, strings and comments skipped.
 int32_t find_name_top(const unsigned char *buf, int32_t len, int32_t start, int32_t end, const char *name);
-// The integer after whitespace at *pos (optional "-"), wrapping at 32 bits;
-// *pos moves past its digits. -1 and *pos unchanged when there is none.
-int32_t parse_int_at(const unsigned char *buf, int32_t end, int32_t *pos);
-// The same with a "+" allowed; after a failure *pos is of no further use.
+// parse_int_at with a "+" allowed; after a failure *pos is of no further use.
 int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos);
 
 // Past the rest of a reference after its number, loosely: whitespace, a
@@ -80,34 +74,12 @@ int32_t int_after_key(const unsigned char *buf, int32_t start, int32_t end, int3
 // Strings and dictionaries
 // ---------------------------------------------------------------------------
 
-// Offset after the ")" that closes the literal string opened at pos
-// (backslash escapes and nested parentheses respected), or -1 when the
-// string is still open at end.
-int32_t skip_literal(const unsigned char *buf, int32_t pos, int32_t end);
-// Offset after the ">" that closes the hexadecimal string opened at pos, or -1.
-int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
 // Offset of the "stream" keyword after the dictionary opened at pos, or -1.
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
 // Malloc'd NUL-terminated copy of the dictionary at pos, through its
 // matching ">>", or null; the caller frees it.
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 
-// Reading a dictionary strictly, one token at a time (all bounded by end).
-// The value of key in the dictionary that opens at from (after whitespace
-// and comments): its range in [*vs, *ve). Keys are read in key position
-// only, so nested dictionaries, strings, comments and name values never
-// pass for the key; false when it is absent, or damage comes before it.
-// Every new reader of a dictionary's entries uses this.
-bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
-                int32_t *ve);
-// Offset of the first byte at or after p that is neither whitespace nor in a comment.
-int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
-// End of the one object that starts at p (not whitespace), or -1.
-int32_t object_end(const unsigned char *buf, int32_t p, int32_t end);
-// End of the value at p: one object, or the three tokens of a reference "n g R".
-int32_t value_end(const unsigned char *buf, int32_t p, int32_t end);
-// Whether the name token [p, e) (slash included) spells name, #xx escapes decoded.
-bool name_is(const unsigned char *buf, int32_t p, int32_t e, const char *name);
 // The value of a hexadecimal digit, or -1.
 int hex_value(unsigned char c);
 

@@ -1,0 +1,28 @@
+// The page-number label (label.cpp): format expansion, a Helvetica width
+// estimate, placement along the bottom or top edge of the page as seen,
+// escaping for a PDF string, and the text block drawn after the wrapped
+// page.
+//
+// Results: strings by value; label_block returns false when the label does
+// not fit.
+#ifndef LABEL_H
+#define LABEL_H
+
+#include <cstdint>
+#include <string>
+
+#include "dedediruzurud_internal.h"
+
+// The format with {n}, {total}, {{ and {} expanded.
+std::string label_text(const char *format, int64_t number, int64_t total);
+// Advance width of text in units of the font size (Helvetica).
+double label_raw_width(const std::string &text);
+// The text escaped for a PDF literal string (without the parentheses).
+std::string label_escape(const std::string &text);
+// The label block for page number `number` of `total` on a w x h frame, in
+// the look the writer checked (size within (0, 300]); false when the page is
+// too small for the margins.
+bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
+                 std::string *block);
+
+#endif

@@ -1,0 +1,26 @@
+// Page wrapping (wrap.cpp): every input page becomes an upright page object
+// that draws one form XObject, and the form holds the page's content, its
+// resources and the page frame's matrix (page_frame.h).
+//
+// Results: bool, false when the page cannot be wrapped (nothing is recorded).
+#ifndef WRAP_H
+#define WRAP_H
+
+#include <cstdint>
+#include <string>
+
+#include "copy_table.h"
+#include "emitter.h"
+#include "page_frame.h"
+
+// The form XObject's header (through "stream\n") for box, rotation,
+// content length, the entries that say how the content is encoded
+// (" /Filter ...", may be empty) and resources text (may be empty).
+std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
+                        const std::string &resources);
+// Appends page i's page object and form object (page_obj(i), form_obj(i));
+// false when the page cannot be wrapped. Sets *frame for the label.
+bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
+               page_frame *frame);
+
+#endif

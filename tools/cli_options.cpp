@@ -1,0 +1,284 @@
+// The tool's options: parsing the command line into an options record,
+// the checks of the file arguments and of the options' combinations, the
+// usage text, and the library call that the options describe.
+#include "cli_options.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr const char *VERSION = "1.0.0";
+
+constexpr const char *HELP_TEXT =
+    "Usage: dedediruzurud [options] INPUT.pdf OUTPUT.pdf\n"
+    "       dedediruzurud [options] INPUT.pdf... -o DIR\n"
+    "       dedediruzurud [options] INPUT.pdf... --suffix TEXT\n"
+    "\n"
+    "Writes a copy of INPUT.pdf to OUTPUT.pdf with a page number stamped on\n"
+    "its pages. Every page is kept, in order; the selected pages (all of them\n"
+    "unless --pages or --skip says otherwise) carry a one-line label in\n"
+    "Helvetica. With -o or --suffix it numbers many files, on all cores.\n"
+    "\n"
+    "Options:\n"
+    "  --format TEXT     label text: {n} is the page's number, {total} the number\n"
+    "                    of pages in the document, {{ and {} give { and }\n"
+    "                    (default \"{n}\"; example \"Page {n} of {total}\"); the\n"
+    "                    label shows the characters of Windows-1252 (accented\n"
+    "                    Latin letters, dashes, quotes, the euro sign ...)\n"
+    "  --position POS    where the label stands, as a name or a code:\n"
+    "                      bottom-center 0 (default)   top-center 3\n"
+    "                      bottom-right  1             top-right  4\n"
+    "                      bottom-left   2             top-left   5\n"
+    "  --size PT         text size in whole points (default 12; 0 or less means\n"
+    "                    12, larger than 300 means 300)\n"
+    "  --color R,G,B     label colour, components 0..255, or #rrggbb in\n"
+    "                    hexadecimal (default 0,0,0, black)\n"
+    "  --first N         number shown on the first labelled page (default 1;\n"
+    "                    may be 0 or negative)\n"
+    "  --pages FROM-TO   label only pages FROM to TO, counted from 1, both\n"
+    "                    included; FROM- runs to the last page, -TO starts at\n"
+    "                    the first, N labels page N alone\n"
+    "  --skip N          leave the first N pages without a label; the first\n"
+    "                    labelled page shows 1 (not with --pages or --first)\n"
+    "  -o, --output-dir DIR\n"
+    "                    number every INPUT.pdf into DIR under its own name\n"
+    "                    (DIR is created when missing)\n"
+    "  --suffix TEXT     number every INPUT.pdf into a file beside it, TEXT\n"
+    "                    added before the extension (--suffix -numbered:\n"
+    "                    a.pdf gives a-numbered.pdf)\n"
+    "  -j, --jobs N      number N files at a time (default: one per core)\n"
+    "  --continue        number the files, in the order given, as one document:\n"
+    "                    each file's first number follows the last number of\n"
+    "                    the file before, {total} counts the pages of all\n"
+    "  -h, --help        show this help and exit\n"
+    "  --version         show the version and exit\n"
+    "\n"
+    "Options may also be written --option=VALUE; \"--\" ends the options.\n"
+    "INPUT.pdf - reads standard input and OUTPUT.pdf - writes standard output.\n"
+    "OUTPUT.pdf is only replaced once the whole numbered copy has been\n"
+    "written, so it may name INPUT.pdf itself.\n"
+    "\n"
+    "With many files a progress line shows on a terminal, each file that\n"
+    "fails is named with the reason, and a summary closes. With --continue\n"
+    "nothing is written unless every file can be read.\n"
+    "\n"
+    "Exit status: 0 on success, 1 when a document cannot be numbered (the\n"
+    "reason is printed), 2 for a usage error or a label character the font\n"
+    "cannot show.\n"
+    "\n"
+    "Examples:\n"
+    "  dedediruzurud report.pdf report-numbered.pdf\n"
+    "  dedediruzurud --format \"Page {n} of {total}\" --position bottom-right in.pdf out.pdf\n"
+    "  dedediruzurud --skip 2 --size 10 --color \"#336699\" thesis.pdf thesis-numbered.pdf\n"
+    "  dedediruzurud --pages 5-20 --first 1 --position top-right book.pdf book-numbered.pdf\n"
+    "  dedediruzurud --format \"Página {n} — {total}\" in.pdf out.pdf\n"
+    "  dedediruzurud scans/*.pdf -o numbered\n"
+    "  dedediruzurud --continue --format \"Page {n} of {total}\" ch1.pdf ch2.pdf ch3.pdf --suffix -numbered\n"
+    "  curl -s https://example.org/a.pdf | dedediruzurud - - > a-numbered.pdf\n";
+
+// A whole decimal int, optionally signed, from [s, end).
+bool parse_int(const char *s, const char *end, int *out) {
+    if (s == end) return false;
+    std::string text(s, end);
+    if (!(text[0] == '-' || text[0] == '+' || (text[0] >= '0' && text[0] <= '9'))) return false;
+    char *stop = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &stop, 10);
+    if (*stop != 0 || stop == text.c_str() || errno == ERANGE || v < INT_MIN || v > INT_MAX) return false;
+    *out = static_cast<int>(v);
+    return true;
+}
+
+int int_value(const char *option, const char *value) {
+    int v;
+    if (!parse_int(value, value + std::strlen(value), &v))
+        usage(std::string("option ") + option + " needs a whole number, not '" + value + "'");
+    return v;
+}
+
+int position_value(const char *value) {
+    static const char *const names[] = {"bottom-center", "bottom-right", "bottom-left",
+                                        "top-center",    "top-right",    "top-left"};
+    for (int k = 0; k < 6; ++k)
+        if (std::strcmp(value, names[k]) == 0) return k;
+    int code;
+    if (parse_int(value, value + std::strlen(value), &code)) return code;
+    usage(std::string("unknown position '") + value +
+          "' (use 0-5 or bottom-center, bottom-right, bottom-left, top-center, top-right, top-left)");
+}
+
+int hex_digit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+void color_value(const char *value, options *o) {
+    int *parts[3] = {&o->red, &o->green, &o->blue};
+    if (value[0] == '#') {
+        bool ok = std::strlen(value) == 7;
+        for (int k = 0; ok && k < 3; ++k) {
+            int hi = hex_digit(value[1 + 2 * k]), lo = hex_digit(value[2 + 2 * k]);
+            ok = hi >= 0 && lo >= 0;
+            if (ok) *parts[k] = hi * 16 + lo;
+        }
+        if (ok) return;
+    } else {
+        const char *p = value;
+        bool ok = true;
+        for (int k = 0; ok && k < 3; ++k) {
+            const char *comma = std::strchr(p, ',');
+            const char *end = (k < 2) ? comma : p + std::strlen(p);
+            ok = end && parse_int(p, end, parts[k]);
+            if (ok && k < 2) p = end + 1;
+        }
+        if (ok) return;
+    }
+    usage(std::string("option --color needs R,G,B or #rrggbb, not '") + value + "'");
+}
+
+void pages_value(const char *value, options *o) {
+    const char *dash = std::strchr(value, '-');
+    const char *end = value + std::strlen(value);
+    bool ok;
+    if (!dash) {
+        ok = parse_int(value, end, &o->from);
+        o->to = o->from;
+    } else {
+        ok = (dash == value || parse_int(value, dash, &o->from)) &&
+             (dash + 1 == end || parse_int(dash + 1, end, &o->to)) && !(dash == value && dash + 1 == end);
+    }
+    if (!ok) usage(std::string("option --pages needs FROM-TO, FROM-, -TO or N, not '") + value + "'");
+    o->has_pages = true;
+}
+
+// Applies one option that takes a value.
+void apply(const std::string &name, const char *value, options *o) {
+    if (name == "--format") {
+        o->format_arg = value;
+    } else if (name == "--position") {
+        o->position = position_value(value);
+    } else if (name == "--size") {
+        o->size = int_value("--size", value);
+    } else if (name == "--color") {
+        color_value(value, o);
+    } else if (name == "--first") {
+        o->first = int_value("--first", value);
+        o->has_first = true;
+    } else if (name == "--pages") {
+        pages_value(value, o);
+    } else if (name == "--skip") {
+        o->skip = int_value("--skip", value);
+        o->has_skip = true;
+    } else if (name == "-o" || name == "--output-dir") {
+        o->out_dir = value;
+    } else if (name == "--suffix") {
+        o->suffix = value;
+    } else if (name == "-j" || name == "--jobs") {
+        o->jobs = int_value(name.c_str(), value);
+        if (o->jobs < 1) usage("option " + name + " needs a number of 1 or more, not '" + value + "'");
+    } else {
+        usage("unknown option '" + name + "'");
+    }
+}
+
+bool takes_value(const std::string &name) {
+    static const char *const names[] = {"--format", "--position", "--size",       "--color",  "--first",
+                                        "--pages",  "--skip",     "--output-dir", "--suffix", "--jobs",
+                                        "-o",       "-j"};
+    for (const char *n : names)
+        if (name == n) return true;
+    return false;
+}
+
+// The file arguments and the options' combinations.
+void check_files(options *o) {
+    const auto &f = o->files;
+    if (!o->out_dir && !o->suffix) {
+        if (f.size() < 2) usage("expected INPUT.pdf and OUTPUT.pdf");
+        if (f.size() > 2) usage(std::string("unexpected argument '") + f[2] + "'");
+        if (o->chain) usage("--continue numbers many files: give them with -o DIR or --suffix TEXT");
+    } else {
+        if (o->out_dir && o->suffix) usage("-o and --suffix cannot be used together");
+        if (f.empty()) usage("expected INPUT.pdf files to number");
+        if (o->suffix && !*o->suffix) usage("option --suffix needs a text that is not empty");
+        for (const char *name : f)
+            if (std::strcmp(name, "-") == 0) usage("'-' (standard input) cannot be used with -o or --suffix");
+    }
+    if (o->has_skip && o->has_pages) usage("--skip and --pages cannot be used together");
+    if (o->has_skip && o->has_first) usage("--first cannot be used with --skip (numbering after skipped pages starts at 1)");
+}
+
+}  // namespace
+
+int parse_options(int argc, char **argv, options *o) {
+    bool options_done = false;
+    for (int k = 1; k < argc; ++k) {
+        const char *arg = argv[k];
+        bool is_option = !options_done && arg[0] == '-' && arg[1] != 0;
+        if (!is_option) {
+            o->files.push_back(arg);
+            continue;
+        }
+        std::string name = arg;
+        if (name == "--") {
+            options_done = true;
+        } else if (name == "--help" || name == "-h") {
+            std::fputs(HELP_TEXT, stdout);
+            return 0;
+        } else if (name == "--version") {
+            std::printf("%s %s\n", PROGRAM, VERSION);
+            return 0;
+        } else if (name == "--continue") {
+            o->chain = true;
+        } else if (size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
+            std::string key = name.substr(0, eq);
+            if (!takes_value(key)) usage("unknown option '" + key + "'");
+            apply(key, arg + eq + 1, o);
+            if (key == "--format") {
+                o->format_index = k;
+                o->format_offset = eq + 1;
+            }
+        } else if (name.size() > 2 && name[1] != '-' && takes_value(name.substr(0, 2))) {
+            apply(name.substr(0, 2), arg + 2, o);  // -j2, -oDIR
+        } else if (takes_value(name)) {
+            if (k + 1 >= argc) usage("option " + name + " needs a value");
+            apply(name, argv[++k], o);
+            if (name == "--format") {
+                o->format_index = k;
+                o->format_offset = 0;
+            }
+        } else {
+            usage("unknown option '" + name + "'");
+        }
+    }
+    check_files(o);
+    return -1;
+}
+
+[[noreturn]] void usage(const std::string &message) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", PROGRAM, message.c_str(), PROGRAM);
+    throw usage_error{};
+}
+
+numbering_job job_for(const options &o, const char *input) {
+    numbering_job job{};
+    job.input_path = input;
+    job.look = {o.position, o.format.c_str(), static_cast<double>(o.size), o.red, o.green, o.blue};
+    job.first_number = o.first;
+    job.total = -1;
+    if (o.has_skip) {
+        job.selection = SELECT_SKIP;
+        job.skip_pages = o.skip;
+        job.first_number = 1;
+    } else if (o.has_pages) {
+        job.selection = SELECT_RANGE;
+        job.start_page = o.from;
+        job.end_page = o.to;
+    }
+    return job;
+}
