@@ -91,25 +91,26 @@ void sfnt_write(std::vector<out_table> tables, bytes *file) {
     if (head_at) set32(file->data() + head_at + HEAD_ADJUSTMENT_AT, CHECKSUM_MAGIC - tt_checksum(file->data(), file->size()));
 }
 
-// Depth-first walk of glyph's components. height[g]: levels of composites
-// below and at g (0 for a simple glyph); -1 unseen, -2 being walked (so
-// meeting it again closes a loop).
-bool walk_components(const tt_font *f, uint16_t glyph, int depth, std::vector<int> *height,
+// Depth-first walk of glyph's components, below the glyph `root` that was
+// asked for (which a nesting too deep is told by). height[g]: levels of
+// composites below and at g (0 for a simple glyph); -1 unseen, -2 being
+// walked (so meeting it again closes a loop).
+bool walk_components(const tt_font *f, uint16_t root, uint16_t glyph, int depth, std::vector<int> *height,
                      std::string *error) {
     const char *name = f->name.c_str();
     if (depth > TT_MAX_COMPONENT_DEPTH)
-        return tt_fail(error, MSG_FONT_COMPOSITE_DEPTH, name, int(glyph), TT_MAX_COMPONENT_DEPTH);
+        return tt_fail(error, MSG_FONT_COMPOSITE_DEPTH, name, int(root), TT_MAX_COMPONENT_DEPTH);
     std::vector<tt_component> parts;
     if (!tt_glyph_components(f, glyph, &parts, error)) return false;
     (*height)[glyph] = -2;
     int h = 0;
     for (const tt_component &p : parts) {
         if ((*height)[p.glyph] == -2) return tt_fail(error, MSG_FONT_COMPOSITE_LOOP, name, int(p.glyph));
-        if ((*height)[p.glyph] == -1 && !walk_components(f, p.glyph, depth + 1, height, error)) return false;
+        if ((*height)[p.glyph] == -1 && !walk_components(f, root, p.glyph, depth + 1, height, error)) return false;
         h = std::max(h, (*height)[p.glyph] + 1);
     }
-    if (h > TT_MAX_COMPONENT_DEPTH)
-        return tt_fail(error, MSG_FONT_COMPOSITE_DEPTH, name, int(glyph), TT_MAX_COMPONENT_DEPTH);
+    if (depth + h > TT_MAX_COMPONENT_DEPTH)
+        return tt_fail(error, MSG_FONT_COMPOSITE_DEPTH, name, int(root), TT_MAX_COMPONENT_DEPTH);
     (*height)[glyph] = h;
     return true;
 }
@@ -166,7 +167,7 @@ bool tt_glyph_closure(const tt_font *font, std::vector<uint16_t> *glyphs, std::s
     std::vector<uint16_t> roots = *glyphs;
     for (uint16_t g : roots) {
         if (g >= font->glyph_count) return tt_fail(error, MSG_FONT_BAD_GLYPH, font->name.c_str(), int(g));
-        if (height[g] == -1 && !walk_components(font, g, 0, &height, error)) return false;
+        if (height[g] == -1 && !walk_components(font, g, g, 0, &height, error)) return false;
     }
     glyphs->clear();
     for (uint32_t g = 0; g < font->glyph_count; ++g)
