@@ -211,9 +211,10 @@ bool tt_subset(const tt_font *font, const std::vector<uint16_t> &glyphs, std::ve
 
 void tt_face_file(const tt_font *font, std::vector<unsigned char> *file) {
     std::vector<out_table> tables;
-    for (const auto &[tag, table] : font->tables) {
-        bool repeated = std::any_of(tables.begin(), tables.end(), [&](const out_table &t) { return t.tag == tag; });
-        if (!repeated) tables.push_back({tag, table_copy(font, table, tag == tt_tag("head") ? HEAD_LENGTH : 0)});
+    for (const auto &entry : font->tables) {
+        uint32_t tag = entry.first;
+        bool repeated = std::any_of(tables.begin(), tables.end(), [tag](const out_table &t) { return t.tag == tag; });
+        if (!repeated) tables.push_back({tag, table_copy(font, entry.second, tag == tt_tag("head") ? HEAD_LENGTH : 0)});
     }
     sfnt_write(std::move(tables), file);
 }
