@@ -2,6 +2,7 @@
 #include "standard_fonts.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "messages.h"
