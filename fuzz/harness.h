@@ -23,6 +23,7 @@
 #include <zlib.h>
 
 #include "dedediruzurud.h"
+#include "dedediruzurud/cid_font.h"
 #include "dedediruzurud/object_numbers.h"
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
@@ -30,6 +31,8 @@
 #include "messages.h"
 #include "pdf_parse.h"
 #include "pdf_parse/load_steps.h"
+#include "truetype.h"
+#include "truetype_subset.h"
 
 namespace fuzz {
 
@@ -538,6 +541,81 @@ inline std::string run_scan(const uint8_t *data, size_t size) {
     pdfp_buf_free(&re);
     pdfp_buf_free(&same);
     return problem;
+}
+
+// A font file written by the subsetter (or the whole-face copy) must open
+// again holding glyphs[k] as glyph k: same advance, components renumbered,
+// checksums right.
+inline std::string check_font_file(const tt_font *f, const std::vector<unsigned char> &file,
+                                   const std::vector<uint16_t> &glyphs) {
+    tt_font s;
+    std::string error;
+    if (!tt_open(file.data(), file.size(), 0, "out.ttf", &s, &error)) return "written font does not open: " + error;
+    if (tt_checksum(file.data(), file.size()) != 0xB1B0AFBAu) return "written font's checksum adjustment wrong";
+    if (s.glyph_count != glyphs.size()) return "written font holds another glyph count";
+    std::vector<tt_component> parts, old_parts;
+    for (size_t k = 0; k < glyphs.size(); ++k) {
+        uint16_t g = static_cast<uint16_t>(k);
+        if (tt_advance(&s, g) != tt_advance(f, glyphs[k])) return "written font changed an advance";
+        if (!tt_glyph_components(&s, g, &parts, &error) || !tt_glyph_components(f, glyphs[k], &old_parts, &error))
+            return "written font's glyph unreadable: " + error;
+        if (parts.size() != old_parts.size()) return "written font changed a composite";
+        for (size_t p = 0; p < parts.size(); ++p)
+            if (glyphs[parts[p].glyph] != old_parts[p].glyph) return "written font renumbered a component wrongly";
+    }
+    return "";
+}
+
+// Font target: byte 0 chooses the face (bits 0-1), glyph ids instead of
+// characters (bit 2), a whole-face copy too (bit 3) and characters past
+// the BMP (bit 4); bytes 1..8 are four 16-bit characters or glyph ids; the
+// rest is the font file. Every refusal must be one of our messages; every
+// font written must read back.
+inline std::string run_font(const uint8_t *data, size_t size) {
+    if (size < 9) return "";
+    const uint8_t flags = data[0];
+    tt_font f;
+    std::string error;
+    auto refused = [&error](const char *what) {
+        return is_specified_message(error.c_str()) ? std::string() : std::string(what) + " message not specified: " + error;
+    };
+    if (!tt_open(data + 9, size - 9, flags & 3, "fuzz.ttf", &f, &error)) return refused("open");
+    std::u32string chars;
+    std::vector<uint16_t> glyphs;
+    for (int k = 0; k < 4; ++k) {
+        uint32_t v = uint32_t(data[1 + 2 * k]) << 8 | data[2 + 2 * k];
+        chars.push_back(v | (flags & 16 ? 0x10000u : 0));
+        glyphs.push_back(static_cast<uint16_t>(v % f.glyph_count));
+    }
+    if (flags & 8) {
+        std::vector<unsigned char> whole;
+        tt_face_file(&f, &whole);
+        tt_font w;
+        if (!tt_open(whole.data(), whole.size(), 0, "whole.ttf", &w, &error)) return "whole face does not open: " + error;
+        if (w.glyph_count != f.glyph_count || w.cmap_format != f.cmap_format) return "whole face reads otherwise";
+    }
+    if (flags & 4) {
+        if (!tt_glyph_closure(&f, &glyphs, &error)) return refused("closure");
+        std::vector<unsigned char> file;
+        if (!tt_subset(&f, glyphs, &file, &error)) return refused("subset");
+        return check_font_file(&f, file, glyphs);
+    }
+    cid_font font;
+    if (!cid_font_make(&f, chars, &font, &error)) return refused("cid font");
+    std::string hex;
+    double width = 0;
+    if (!cid_font_show(&font, chars, &hex, &width, &error)) return "cid font cannot show its own characters";
+    if (hex.size() != 2 + 4 * chars.size() || cid_font_to_unicode(&font).empty()) return "cid font texts wrong";
+    if (font.whole) return "";  // the whole face is checked above when asked for
+    std::vector<uint16_t> subset_glyphs;
+    for (char32_t c : chars) {
+        uint16_t g = 0;
+        tt_glyph_of(&f, c, &g, &error);
+        subset_glyphs.push_back(g);
+    }
+    if (!tt_glyph_closure(&f, &subset_glyphs, &error)) return "closure fails after the cid font succeeded";
+    if (subset_glyphs.size() != font.glyphs.size()) return "cid font holds other glyphs than the closure";
+    return check_font_file(&f, font.file, subset_glyphs);
 }
 
 }  // namespace fuzz

@@ -2,12 +2,16 @@
 """Writes the hand-built seed inputs of the fuzz targets.
 
 usage: make_seeds.py OUT_DIR
-Creates OUT_DIR/numbering, OUT_DIR/decode, OUT_DIR/scan and OUT_DIR/deflate. Numbering seeds
+Creates OUT_DIR/numbering, OUT_DIR/decode, OUT_DIR/scan, OUT_DIR/deflate and OUT_DIR/font.
+Font seeds are Debian's DejaVu Sans and Droid Sans Fallback cut to the
+fuzzer's longest input (run.sh's -m), behind the nine parameter bytes of
+the font target. Numbering seeds
 are small PDFs, each preceded by the four parameter bytes that the
 numbering target reads (appearance and selection); the real files of
 tests/corpus are added by run.sh the same way.
 """
 import os
+import struct
 import sys
 import zlib
 
@@ -284,10 +288,98 @@ def deflate_seeds():
     yield "empty", b"\x00"
 
 
+FONT_MAX = 65536 - 9  # the fuzzer's longest input less the parameter bytes
+DEJAVU = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf"
+DROID = "/usr/share/fonts/truetype/droid/DroidSansFallbackFull.ttf"
+# The tables a cut font keeps: what the reader and the subsetter read.
+FONT_TABLES = [b"OS/2", b"cmap", b"cvt ", b"fpgm", b"glyf", b"head", b"hhea", b"hmtx", b"loca", b"maxp", b"name",
+               b"post", b"prep"]
+
+
+def sfnt(tables):
+    """A font file of the tables (tag -> bytes), checksums left zero."""
+    tags = sorted(tables)
+    out = bytearray(struct.pack(">IHHHH", 0x00010000, len(tags), 0, 0, 0))
+    offset = 12 + 16 * len(tags)
+    body = bytearray()
+    for tag in tags:
+        data = tables[tag]
+        out += struct.pack(">4sIII", tag, 0, offset + len(body), len(data))
+        body += data + b"\0" * (-len(data) % 4)
+    return bytes(out + body)
+
+
+def cut_font(path, budget):
+    """The font with only its first glyphs, as many as fit in budget bytes;
+    None when the font is not installed."""
+    try:
+        data = open(path, "rb").read()
+    except OSError:
+        return None
+    count = struct.unpack(">H", data[4:6])[0]
+    tables = {}
+    for k in range(count):
+        tag, _, off, length = struct.unpack(">4sIII", data[12 + 16 * k:28 + 16 * k])
+        if tag in FONT_TABLES:
+            tables[tag] = data[off:off + length]
+    long_loca = struct.unpack(">h", tables[b"head"][50:52])[0] == 1
+    metrics = struct.unpack(">H", tables[b"hhea"][34:36])[0]
+    tables[b"post"] = b"\x00\x03\x00\x00" + tables[b"post"][4:32]
+
+    def with_glyphs(n):
+        entry = 4 if long_loca else 2
+        loca = tables[b"loca"][:entry * (n + 1)]
+        end = struct.unpack(">I" if long_loca else ">H", loca[-entry:])[0] * (1 if long_loca else 2)
+        t = dict(tables)
+        t[b"loca"], t[b"glyf"] = loca, tables[b"glyf"][:end]
+        own = min(n, metrics)
+        t[b"hmtx"] = tables[b"hmtx"][:4 * own + 2 * (n - own)]
+        t[b"hhea"] = tables[b"hhea"][:34] + struct.pack(">H", own)
+        t[b"maxp"] = tables[b"maxp"][:4] + struct.pack(">H", n) + tables[b"maxp"][6:]
+        return sfnt(t)
+
+    lo, hi = 1, struct.unpack(">H", tables[b"maxp"][4:6])[0]
+    while lo < hi:
+        mid = (lo + hi + 1) // 2
+        if len(with_glyphs(mid)) <= budget:
+            lo = mid
+        else:
+            hi = mid - 1
+    return with_glyphs(lo)
+
+
+def font_params(flags, values):
+    return bytes([flags]) + struct.pack(">4H", *values)
+
+
+def font_seeds():
+    # Byte 0: face (bits 0-1), glyph ids (bit 2), whole-face copy (bit 3).
+    dejavu, droid = cut_font(DEJAVU, FONT_MAX), cut_font(DROID, FONT_MAX)
+    if dejavu:
+        yield "dejavu", font_params(0, [0x41, 0xC0, 0xE9, 0x20]) + dejavu
+        yield "dejavu-glyphs", font_params(4 | 8, [1, 130, 171, 300]) + dejavu
+    if droid:
+        yield "droid", font_params(0, [0x30DA, 0x30FC, 0x30B8, 0x20]) + droid
+        yield "droid-glyphs", font_params(4, [2, 230, 264, 294]) + droid
+    if dejavu and droid:
+        a, b = cut_font(DEJAVU, FONT_MAX // 2 - 16), cut_font(DROID, FONT_MAX // 2 - 16)
+        header = b"ttcf" + struct.pack(">III", 0x00010000, 2, 20)
+        fonts = []
+        for font, base in ((a, 20), (b, 20 + len(a))):
+            font = bytearray(font)
+            for k in range(struct.unpack(">H", font[4:6])[0]):
+                at = 12 + 16 * k + 8
+                font[at:at + 4] = struct.pack(">I", struct.unpack(">I", font[at:at + 4])[0] + base)
+            fonts.append(bytes(font))
+        header += struct.pack(">I", 20 + len(a))
+        yield "collection", font_params(1, [0x30DA, 0x20, 0x41, 0x4E2D]) + header + fonts[0] + fonts[1]
+        yield "otto", font_params(0, [0x41, 0, 0, 0]) + b"OTTO" + dejavu[4:]
+
+
 def main():
     out = sys.argv[1]
     groups = {"numbering": numbering_seeds(), "decode": decode_seeds(), "scan": scan_seeds(),
-              "deflate": deflate_seeds()}
+              "deflate": deflate_seeds(), "font": font_seeds()}
     for target, seeds in groups.items():
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)

@@ -9,7 +9,7 @@
 #   -w  work directory for the growing corpora and crash files
 #       (default BUILD_DIR/work; kept between runs, so runs add up)
 #   -j  parallel fuzzing processes per target (default 1)
-#   TARGET is numbering, decode, scan or deflate (default: all four)
+#   TARGET is numbering, decode, scan, deflate or font (default: all five)
 #
 # Exit status 0 when no target found anything, 1 when one did (the inputs
 # are in WORK_DIR/artifacts: copy each into tests/regress/ as
@@ -33,7 +33,7 @@ while getopts t:m:b:w:j: opt; do
     esac
 done
 shift $((OPTIND - 1))
-targets=${*:-numbering decode scan deflate}
+targets=${*:-numbering decode scan deflate font}
 work=${work:-$build/work}
 cxx=${CXX_FUZZ:-clang++-14}
 
@@ -67,9 +67,11 @@ for t in $targets; do
     echo "fuzz: $t for ${seconds}s"
     parallel=
     [ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
+    dict=$root/fuzz/pdf.dict
+    [ -e "$root/fuzz/$t.dict" ] && dict=$root/fuzz/$t.dict
     # shellcheck disable=SC2086
     (cd "$work" && "$build/fuzz_$t" "$corpus" "$seeds/$t" $parallel \
-        -dict="$root/fuzz/pdf.dict" -max_len=$max_len -timeout=30 -rss_limit_mb=3072 \
+        -dict="$dict" -max_len=$max_len -timeout=30 -rss_limit_mb=3072 \
         -max_total_time="$seconds" -print_final_stats=1 \
         -artifact_prefix="$work/artifacts/$t-" >"$work/$t.log" 2>&1) || true
     grep -h -E '^stat::number_of_executed_units' "$work/$t.log" | tail -n 1 || true

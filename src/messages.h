@@ -38,6 +38,30 @@ inline constexpr char MSG_CANNOT_WRITE[] = "cannot write %s";
 inline constexpr char MSG_SHORT_WRITE[] = "short write to %s";
 inline constexpr char MSG_CLOSE_ERROR[] = "close error on %s";
 
+// Fonts (truetype.cpp, truetype_subset.cpp and the label's fonts); the
+// first "%s" is the font as the caller names it (its path). A character is
+// named as utf8_char_name gives it.
+inline constexpr char MSG_FONT_NOT_TRUETYPE[] = "not a TrueType font: %s";
+inline constexpr char MSG_FONT_CFF[] =
+    "font %s has PostScript (CFF) outlines, which labels cannot embed \xE2\x80\x94 choose a TrueType (.ttf) font";
+inline constexpr char MSG_FONT_NO_FACE[] = "font collection %s has no face %d (it holds %d)";
+inline constexpr char MSG_FONT_NO_TABLE[] = "font %s lacks its '%s' table";
+inline constexpr char MSG_FONT_TABLE_PAST_END[] = "damaged font %s: table '%s' runs past the end of the file";
+inline constexpr char MSG_FONT_TABLE_SHORT[] = "damaged font %s: table '%s' is too short";
+inline constexpr char MSG_FONT_BAD_VALUE[] = "damaged font %s: table '%s' holds an impossible value";
+inline constexpr char MSG_FONT_NO_UNICODE_MAP[] = "font %s has no Unicode character map (cmap format 4 or 12)";
+inline constexpr char MSG_FONT_BAD_CMAP[] = "damaged font %s: its character map (cmap) is malformed";
+inline constexpr char MSG_FONT_GLYPH_OUTSIDE[] = "damaged font %s: glyph %d lies outside the 'glyf' table";
+inline constexpr char MSG_FONT_BAD_GLYPH[] = "damaged font %s: glyph %d is malformed";
+inline constexpr char MSG_FONT_COMPOSITE_LOOP[] = "damaged font %s: composite glyph %d refers to itself";
+inline constexpr char MSG_FONT_COMPOSITE_DEPTH[] = "damaged font %s: composite glyph %d nests more than %d levels deep";
+inline constexpr char MSG_FONT_RESTRICTED[] =
+    "font %s may not be embedded: its licence restricts embedding (fsType 0x0002)";
+inline constexpr char MSG_FONT_BITMAP_ONLY[] =
+    "font %s may not be embedded: its licence allows bitmap embedding only (fsType 0x0200)";
+inline constexpr char MSG_FONT_NO_GLYPH[] = "the font %s cannot show %s";
+inline constexpr char MSG_BAD_UTF8[] = "the label format is not valid UTF-8 (byte %d)";
+
 // Every message above.
 inline constexpr const char *ALL_MESSAGES[] = {
     MSG_NULL_PATH,    MSG_CANNOT_OPEN,      MSG_EMPTY_INPUT,   MSG_INPUT_TOO_LARGE, MSG_READ_ERROR,
@@ -45,6 +69,11 @@ inline constexpr const char *ALL_MESSAGES[] = {
     MSG_NO_PAGES,     MSG_EMPTY_RANGE,      MSG_SKIP_ALL,      MSG_NULL_OUTPUT,     MSG_BAD_POSITION,
     MSG_BAD_COLOUR,   MSG_EMPTY_PAGE_RANGE, MSG_OUT_OF_MEMORY, MSG_BUILD_FAILED,    MSG_DAMAGED,
     MSG_CANNOT_WRITE, MSG_SHORT_WRITE,      MSG_CLOSE_ERROR,
+    MSG_FONT_NOT_TRUETYPE,   MSG_FONT_CFF,           MSG_FONT_NO_FACE,         MSG_FONT_NO_TABLE,
+    MSG_FONT_TABLE_PAST_END, MSG_FONT_TABLE_SHORT,   MSG_FONT_BAD_VALUE,       MSG_FONT_NO_UNICODE_MAP,
+    MSG_FONT_BAD_CMAP,       MSG_FONT_GLYPH_OUTSIDE, MSG_FONT_BAD_GLYPH,       MSG_FONT_COMPOSITE_LOOP,
+    MSG_FONT_COMPOSITE_DEPTH, MSG_FONT_RESTRICTED,   MSG_FONT_BITMAP_ONLY,     MSG_FONT_NO_GLYPH,
+    MSG_BAD_UTF8,
 };
 
 #endif
