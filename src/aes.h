@@ -4,10 +4,12 @@
 // AES-128, AESV3: AES-256) and derives its revision 6 keys with. Nothing
 // in it knows PDF.
 //
-// Table-driven (four 1 KiB tables each way, built at compile time), about
-// ten times quicker than a byte-at-a-time cipher; the table lookups depend
-// on the key and the data, so it is not meant for secrets an attacker on
-// the same machine could time. No processor-specific instructions.
+// Table-driven (four 1 KiB tables each way, built at compile time), with no
+// processor-specific instructions: AES-128-CBC encrypts about 310 MB/s and
+// decrypts 360 MB/s, AES-256-CBC 240 and 265 MB/s (bench/bench_crypto, one
+// core of the development machine). The table lookups depend on the key and
+// the data, so it is not meant for secrets that another program on the same
+// machine could time.
 //
 // Return convention: aes_key_init and pkcs7_unpadded_len return -1 on
 // failure (a key of another length; padding that is not PKCS #7); every

@@ -5,6 +5,7 @@
 // output read back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -178,6 +179,36 @@ TEST_P(RealFile, DecryptsAsQpdfDoes) {
     }
     EXPECT_GE(strings, 1);
 }
+// The document information encrypted again by us, for its own object, in
+// place of qpdf's strings (the same lengths, so the file stays whole): qpdf
+// reads the same values from it.
+TEST_P(RealFile, StringsWeEncryptReadBackInQpdf) {
+    int32_t vs, ve;
+    if (status != PDFP_SECURITY_OPEN || !dict_value(u(s), l.trailer, n(s), "Info", &vs, &ve)) return;
+    const int32_t info = std::atoi(s.c_str() + vs), d = object_dict(s, info);
+    if (d < 0) return;
+    const int32_t e = object_end(u(s), d, n(s));
+    pdfp_crypt c;
+    pdfp_crypt_init(&c, &sec, sec.string_method, info, 0);
+    pdfp_buf plain{}, again{};
+    uint32_t counter = 0;
+    ASSERT_EQ(pdfp_crypt_strings(u(s) + d, e - d, &c, nullptr, &counter, &plain), 1);
+    ASSERT_EQ(pdfp_crypt_strings(plain.data, static_cast<int32_t>(plain.len), nullptr, &c, &counter, &again), 1);
+    ASSERT_EQ(again.len, static_cast<uint64_t>(e - d));
+    if (sec.string_method != PDFP_CRYPT_RC4) {
+        EXPECT_NE(std::string(reinterpret_cast<char *>(again.data), again.len), s.substr(d, e - d));  // new IVs
+    }
+    std::string spliced = s;
+    spliced.replace(d, e - d, reinterpret_cast<char *>(again.data), again.len);
+    const std::string copy = temp_path("spliced.pdf");
+    write_file(copy, spliced);
+    std::string before, after;
+    run_command("qpdf --show-object=" + std::to_string(info) + " '" + path + "'", &before);
+    run_command("qpdf --show-object=" + std::to_string(info) + " '" + copy + "' 2>&1", &after);
+    EXPECT_EQ(after, before);
+    pdfp_buf_free(&plain);
+    pdfp_buf_free(&again);
+}
 INSTANTIATE_TEST_SUITE_P(Files, RealFile, ::testing::ValuesIn(FILES));
 
 // ---- dictionaries that are damaged or not ours -------------------------------
@@ -313,6 +344,30 @@ TEST(Crypt, EncryptsForOutputAndReadsItBack) {
         EXPECT_EQ(got, 0u);
         EXPECT_EQ(pdfp_crypt_decrypt(&c, u(bad + bad + "yy"), 32, out, &got), -1);  // bad padding, surely
     }
+}
+
+// Strings anywhere in an object's text but in comments; a damaged one
+// becomes empty.
+TEST(Crypt, StringsOfAnObjectText) {
+    std::string text = dict_of("r4-aes.pdf");
+    const size_t bar = text.find('|');
+    const std::string id = text.substr(bar + 1);
+    pdfp_security sec;
+    ASSERT_EQ(pdfp_security_open(u(text), 0, static_cast<int32_t>(bar), u(id), n(id), &sec), PDFP_SECURITY_OPEN);
+    pdfp_crypt c;
+    pdfp_crypt_init(&c, &sec, sec.string_method, 12, 0);
+    const std::string obj = "<< /A (x\\)y) /B <4142> % (no) <no>\n /C [(z)<>] /D <<>> /E (open";
+    pdfp_buf sealed{}, plain{}, damaged{};
+    uint32_t counter = 0;
+    ASSERT_EQ(pdfp_crypt_strings(u(obj), n(obj), nullptr, &c, &counter, &sealed), 1);
+    EXPECT_EQ(counter, 4u);
+    ASSERT_EQ(pdfp_crypt_strings(sealed.data, static_cast<int32_t>(sealed.len), &c, nullptr, &counter, &plain), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(plain.data), plain.len),
+              "<< /A <782979> /B <4142> % (no) <no>\n /C [<7a><>] /D <<>> /E (open");
+    ASSERT_EQ(pdfp_crypt_strings(u(obj), n(obj), &c, nullptr, &counter, &damaged), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(damaged.data), damaged.len),
+              "<< /A <> /B <> % (no) <no>\n /C [<><>] /D <<>> /E (open");
+    for (pdfp_buf *b : {&sealed, &plain, &damaged}) pdfp_buf_free(b);
 }
 
 }  // namespace

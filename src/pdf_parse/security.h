@@ -19,6 +19,7 @@
 #include <string>
 
 #include "aes.h"
+#include "pdf_parse.h"
 
 // How the strings or the streams of a document are encrypted.
 enum pdfp_crypt_method {
@@ -156,5 +157,14 @@ uint64_t pdfp_crypt_encrypted_len(const pdfp_crypt *c, uint64_t n);
 // run and platform, and nobody without the key can foresee the IVs.
 void pdfp_crypt_encrypt(const pdfp_crypt *c, uint32_t counter, const unsigned char *in, uint64_t n,
                         unsigned char *out);
+// Appends text[0, len), an object's text (a stream's dictionary, never its
+// data), to out with every string in it (not those in comments) decrypted
+// with from (null: taken as it stands), then encrypted with to (null: left
+// plain) with IVs counted on from *counter, and written as a hexadecimal
+// string. A string that does not decrypt becomes empty, as damaged data
+// does; a string still open at the end is left as it stands. 1, or 0 when
+// out could not grow (out is then of no further use).
+int pdfp_crypt_strings(const unsigned char *text, int32_t len, const pdfp_crypt *from, const pdfp_crypt *to,
+                       uint32_t *counter, pdfp_buf *out);
 
 #endif

@@ -2,9 +2,12 @@
 // encrypted for output. RC4 data is as long as the plain data; AES data is
 // a 16-byte IV, then the CBC ciphertext of the data padded as PKCS #7 says.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "md5.h"
 #include "rc4.h"
+#include "scan.h"
 #include "security.h"
 #include "sha2.h"
 
@@ -112,4 +115,61 @@ void pdfp_crypt_encrypt(const pdfp_crypt *c, uint32_t counter, const unsigned ch
     sha256(seed, sizeof seed, iv);
     std::memcpy(out, iv, AES_BLOCK_BYTES);
     aes_cbc_encrypt_padded(&c->aes, out, in, out + AES_BLOCK_BYTES, static_cast<size_t>(n));
+}
+
+namespace {
+
+// Appends bytes as a hexadecimal string: 1, or 0 when out could not grow.
+int append_hex(pdfp_buf *out, const unsigned char *p, uint64_t n) {
+    static const char digits[] = "0123456789abcdef";
+    if (!pdfp_buf_reserve(out, 2 * n + 2)) return 0;
+    unsigned char *w = out->data + out->len;
+    *w++ = '<';
+    for (uint64_t i = 0; i < n; ++i) {
+        *w++ = static_cast<unsigned char>(digits[p[i] >> 4]);
+        *w++ = static_cast<unsigned char>(digits[p[i] & 15]);
+    }
+    *w++ = '>';
+    out->len = static_cast<uint64_t>(w - out->data);
+    out->data[out->len] = 0;
+    return 1;
+}
+
+}  // namespace
+
+int pdfp_crypt_strings(const unsigned char *text, int32_t len, const pdfp_crypt *from, const pdfp_crypt *to,
+                       uint32_t *counter, pdfp_buf *out) {
+    std::string bytes;
+    std::vector<unsigned char> sealed;
+    int32_t copied = 0;
+    for (int32_t i = 0; i < len;) {
+        const unsigned char c = text[i];
+        if (c == '%') {
+            while (i < len && text[i] != '\r' && text[i] != '\n') ++i;
+            continue;
+        }
+        if (c == '<' && i + 1 < len && text[i + 1] == '<') {
+            i += 2;
+            continue;
+        }
+        if (c != '(' && c != '<') {
+            ++i;
+            continue;
+        }
+        const int32_t e = string_bytes(text, i, len, &bytes);
+        if (e < 0) break;
+        if (!pdfp_buf_bytes(out, text + copied, static_cast<uint64_t>(i - copied))) return 0;
+        unsigned char *p = reinterpret_cast<unsigned char *>(bytes.data());
+        uint64_t n = bytes.size();
+        if (from && pdfp_crypt_decrypt(from, p, n, p, &n) != 0) n = 0;
+        if (to) {
+            sealed.resize(pdfp_crypt_encrypted_len(to, n));
+            pdfp_crypt_encrypt(to, (*counter)++, p, n, sealed.data());
+            p = sealed.data();
+            n = sealed.size();
+        }
+        if (!append_hex(out, p, n)) return 0;
+        copied = i = e;
+    }
+    return pdfp_buf_bytes(out, text + copied, static_cast<uint64_t>(len - copied)) ? 1 : 0;
 }
