@@ -545,8 +545,9 @@ inline std::string run_scan(const uint8_t *data, size_t size) {
 // element that follows it (0..63; bit 7 set: no /ID), the rest is an
 // /Encrypt dictionary. It is read and the empty password tried; an opened
 // one must give sound keys, decrypt its own bytes without passing their
-// length and encrypt them back and forth. The bytes also serve as a stream
-// dictionary and as a trailer.
+// length and encrypt them back and forth, as data and as an object's text
+// with strings. The bytes also serve as a stream dictionary and as a
+// trailer.
 inline std::string run_security(const uint8_t *data, size_t size) {
     if (size < 1 || size > 1u << 16) return "";
     const size_t id_len = std::min<size_t>(data[0] & 63, size - 1);
@@ -579,7 +580,19 @@ inline std::string run_security(const uint8_t *data, size_t size) {
     if (pdfp_crypt_decrypt(&c, enc.data(), enc.size(), back.data(), &got) != 0 || got != text.size() ||
         !std::equal(text.begin(), text.end(), back.begin()))
         return "encryption does not read back";
-    return "";
+    // The bytes as an object's text: its strings encrypted and decrypted
+    // again are its strings rewritten in hexadecimal.
+    pdfp_buf sealed{}, plain{}, direct{};
+    uint32_t counter = 0;
+    std::string problem;
+    if (!pdfp_crypt_strings(text.data(), n, nullptr, &c, &counter, &sealed) ||
+        !pdfp_crypt_strings(sealed.data, static_cast<int32_t>(sealed.len), &c, nullptr, &counter, &plain) ||
+        !pdfp_crypt_strings(text.data(), n, nullptr, nullptr, &counter, &direct))
+        problem = "string rewrite failed";
+    else if (plain.len != direct.len || std::memcmp(plain.data, direct.data, plain.len) != 0)
+        problem = "strings do not read back";
+    for (pdfp_buf *b : {&sealed, &plain, &direct}) pdfp_buf_free(b);
+    return problem;
 }
 
 }  // namespace fuzz
