@@ -33,6 +33,7 @@
 #include "pdf_parse/load_steps.h"
 #include "truetype.h"
 #include "truetype_subset.h"
+#include "pdf_parse/security.h"
 
 namespace fuzz {
 
@@ -616,6 +617,58 @@ inline std::string run_font(const uint8_t *data, size_t size) {
     if (!tt_glyph_closure(&f, &subset_glyphs, &error)) return "closure fails after the cid font succeeded";
     if (subset_glyphs.size() != font.glyphs.size()) return "cid font holds other glyphs than the closure";
     return check_font_file(&f, font.file, subset_glyphs);
+// Security target: the first byte gives the length of the first /ID
+// element that follows it (0..63; bit 7 set: no /ID), the rest is an
+// /Encrypt dictionary. It is read and the empty password tried; an opened
+// one must give sound keys, decrypt its own bytes without passing their
+// length and encrypt them back and forth, as data and as an object's text
+// with strings. The bytes also serve as a stream dictionary and as a
+// trailer.
+inline std::string run_security(const uint8_t *data, size_t size) {
+    if (size < 1 || size > 1u << 16) return "";
+    const size_t id_len = std::min<size_t>(data[0] & 63, size - 1);
+    const bool has_id = !(data[0] & 0x80);
+    // Exact-size copies so that the sanitizer sees every read past either part.
+    std::vector<unsigned char> id(data + 1, data + 1 + id_len), text(data + 1 + id_len, data + size);
+    const int32_t n = static_cast<int32_t>(text.size());
+    pdfp_security sec;
+    const int st = pdfp_security_open(text.data(), 0, n, has_id ? id.data() : nullptr, static_cast<int32_t>(id_len), &sec);
+    std::string first_id;
+    pdfp_trailer_first_id(text.data(), 0, n, &first_id);
+    if (st < PDFP_SECURITY_OPEN || st > PDFP_SECURITY_UNSUPPORTED) return "open status " + std::to_string(st);
+    if (pdfp_security_read(text.data(), 0, n, &sec) != 0) return st == PDFP_SECURITY_UNSUPPORTED ? "" : "opened unread";
+    if (!(sec.key_len >= 5 && sec.key_len <= 16) && sec.key_len != 32) return "key length " + std::to_string(sec.key_len);
+    for (int32_t m : {sec.string_method, sec.stream_method, sec.embedded_method})
+        if (m < PDFP_CRYPT_IDENTITY || m > PDFP_CRYPT_AESV3) return "method " + std::to_string(m);
+    const int32_t method = pdfp_stream_method(&sec, text.data(), 0, n);
+    if (method < -1 || method > PDFP_CRYPT_AESV3) return "stream method " + std::to_string(method);
+    if (pdfp_security_authenticate(&sec, has_id ? id.data() : nullptr, static_cast<int32_t>(id_len)) != st)
+        return "read and open disagree";
+    if (st != PDFP_SECURITY_OPEN) return "";
+    pdfp_crypt c;
+    pdfp_crypt_init(&c, &sec, method < 0 ? sec.string_method : method, n, data[0]);
+    std::vector<unsigned char> out(text.size()), enc(pdfp_crypt_encrypted_len(&c, text.size()));
+    uint64_t got = 7;
+    if (pdfp_crypt_decrypt(&c, text.data(), text.size(), out.data(), &got) == 0 && got > text.size())
+        return "decrypted past the input";
+    pdfp_crypt_encrypt(&c, 3, text.data(), text.size(), enc.data());
+    std::vector<unsigned char> back(enc.size());
+    if (pdfp_crypt_decrypt(&c, enc.data(), enc.size(), back.data(), &got) != 0 || got != text.size() ||
+        !std::equal(text.begin(), text.end(), back.begin()))
+        return "encryption does not read back";
+    // The bytes as an object's text: its strings encrypted and decrypted
+    // again are its strings rewritten in hexadecimal.
+    pdfp_buf sealed{}, plain{}, direct{};
+    uint32_t counter = 0;
+    std::string problem;
+    if (!pdfp_crypt_strings(text.data(), n, nullptr, &c, &counter, &sealed) ||
+        !pdfp_crypt_strings(sealed.data, static_cast<int32_t>(sealed.len), &c, nullptr, &counter, &plain) ||
+        !pdfp_crypt_strings(text.data(), n, nullptr, nullptr, &counter, &direct))
+        problem = "string rewrite failed";
+    else if (plain.len != direct.len || std::memcmp(plain.data, direct.data, plain.len) != 0)
+        problem = "strings do not read back";
+    for (pdfp_buf *b : {&sealed, &plain, &direct}) pdfp_buf_free(b);
+    return problem;
 }
 
 }  // namespace fuzz

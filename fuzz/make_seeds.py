@@ -2,15 +2,16 @@
 """Writes the hand-built seed inputs of the fuzz targets.
 
 usage: make_seeds.py OUT_DIR
-Creates OUT_DIR/numbering, OUT_DIR/decode, OUT_DIR/scan, OUT_DIR/deflate and OUT_DIR/font.
-Font seeds are Debian's DejaVu Sans and Droid Sans Fallback cut to the
-fuzzer's longest input (run.sh's -m), behind the nine parameter bytes of
-the font target. Numbering seeds
-are small PDFs, each preceded by the four parameter bytes that the
-numbering target reads (appearance and selection); the real files of
-tests/corpus are added by run.sh the same way.
+Creates OUT_DIR/numbering, OUT_DIR/decode, OUT_DIR/scan, OUT_DIR/deflate,
+OUT_DIR/font and OUT_DIR/security. Font seeds are Debian's DejaVu Sans and
+Droid Sans Fallback cut to the fuzzer's longest input (run.sh's -m), behind
+the nine parameter bytes of the font target. Numbering seeds are small PDFs,
+each preceded by the four parameter bytes that the numbering target reads
+(appearance and selection); the real files of tests/corpus are added by
+run.sh the same way.
 """
 import os
+import re
 import struct
 import sys
 import zlib
@@ -374,12 +375,32 @@ def font_seeds():
         header += struct.pack(">I", 20 + len(a))
         yield "collection", font_params(1, [0x30DA, 0x20, 0x41, 0x4E2D]) + header + fonts[0] + fonts[1]
         yield "otto", font_params(0, [0x41, 0, 0, 0]) + b"OTTO" + dejavu[4:]
+def security_seeds():
+    """The /Encrypt dictionaries and first /ID elements of the encrypted test
+    files (R2 to R6, RC4 and AES, with and without a user password), as the
+    security target reads them: the /ID's length, the /ID, the dictionary."""
+    tests = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests")
+    files = [os.path.join(tests, "data", "encrypted", f) for f in sorted(os.listdir(os.path.join(tests, "data", "encrypted")))]
+    files += [os.path.join(tests, "corpus", f) for f in ("variant-encrypted-aes256-emptyuser.pdf",
+                                                          "variant-encrypted-rc4-xrefstream.pdf")]
+    for path in files:
+        with open(path, "rb") as f:
+            data = f.read()
+        num = re.findall(rb"/Encrypt (\d+) 0 R", data)[-1]
+        start = data.index(b"\n" + num + b" 0 obj") + len(num) + 7
+        dictionary = data[start:data.index(b"endobj", start)].strip()
+        ident = bytes.fromhex(re.findall(rb"/ID\s*\[\s*<([0-9a-fA-F]*)>", data)[-1].decode())
+        yield os.path.basename(path)[:-4], bytes([len(ident)]) + ident + dictionary
+    yield "crypt-filters", (b"\x80<< /Filter /Standard /V 4 /R 4 /P -4 /O <" + b"0" * 64 + b"> /U <" + b"0" * 64 +
+                            b"> /CF << /StdCF << /CFM /AESV2 >> /X << /CFM /V2 /Length 5 >> >> /StmF /StdCF"
+                            b" /StrF /X /EFF /Identity /EncryptMetadata false /Type /XRef"
+                            b" /Filter [/Crypt] /DecodeParms [<< /Name /X >>] /ID [(a\\)b) <01>] >>")
 
 
 def main():
     out = sys.argv[1]
     groups = {"numbering": numbering_seeds(), "decode": decode_seeds(), "scan": scan_seeds(),
-              "deflate": deflate_seeds(), "font": font_seeds()}
+              "deflate": deflate_seeds(), "font": font_seeds(), "security": security_seeds()}
     for target, seeds in groups.items():
         d = os.path.join(out, target)
         os.makedirs(d, exist_ok=True)

@@ -9,7 +9,8 @@
 #   -w  work directory for the growing corpora and crash files
 #       (default BUILD_DIR/work; kept between runs, so runs add up)
 #   -j  parallel fuzzing processes per target (default 1)
-#   TARGET is numbering, decode, scan, deflate or font (default: all five)
+#   TARGET is numbering, decode, scan, deflate, font or security (default:
+#       all six); TARGET:SECONDS gives that target its own time
 #
 # Exit status 0 when no target found anything, 1 when one did (the inputs
 # are in WORK_DIR/artifacts: copy each into tests/regress/ as
@@ -29,11 +30,11 @@ while getopts t:m:b:w:j: opt; do
         b) build=$OPTARG ;;
         w) work=$OPTARG ;;
         j) jobs=$OPTARG ;;
-        *) sed -n '2,17p' "$0"; exit 2 ;;
+        *) sed -n '2,18p' "$0"; exit 2 ;;
     esac
 done
 shift $((OPTIND - 1))
-targets=${*:-numbering decode scan deflate font}
+targets=${*:-numbering decode scan deflate font security}
 work=${work:-$build/work}
 cxx=${CXX_FUZZ:-clang++-14}
 
@@ -60,11 +61,14 @@ done
 
 status=0
 mkdir -p "$work/artifacts"
-for t in $targets; do
+for entry in $targets; do
+    t=${entry%%:*}
+    secs=$seconds
+    case $entry in *:*) secs=${entry#*:} ;; esac
     corpus=$work/corpus-$t
     mkdir -p "$corpus"
     before=$(ls "$work/artifacts" | wc -l)
-    echo "fuzz: $t for ${seconds}s"
+    echo "fuzz: $t for ${secs}s"
     parallel=
     [ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
     dict=$root/fuzz/pdf.dict
@@ -72,7 +76,7 @@ for t in $targets; do
     # shellcheck disable=SC2086
     (cd "$work" && "$build/fuzz_$t" "$corpus" "$seeds/$t" $parallel \
         -dict="$dict" -max_len=$max_len -timeout=30 -rss_limit_mb=3072 \
-        -max_total_time="$seconds" -print_final_stats=1 \
+        -max_total_time="$secs" -print_final_stats=1 \
         -artifact_prefix="$work/artifacts/$t-" >"$work/$t.log" 2>&1) || true
     grep -h -E '^stat::number_of_executed_units' "$work/$t.log" | tail -n 1 || true
     after=$(ls "$work/artifacts" | wc -l)

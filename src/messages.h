@@ -13,6 +13,9 @@ inline constexpr char MSG_INPUT_TOO_LARGE[] = "input file too large: %s";
 inline constexpr char MSG_READ_ERROR[] = "read error on %s";
 inline constexpr char MSG_NOT_A_PDF[] = "no PDF objects found \xE2\x80\x94 not a PDF: %s";
 inline constexpr char MSG_ENCRYPTED[] = "encrypted PDFs are not supported: %s";
+// An encrypted file that opens without a password but whose /P withholds
+// the permission to change its content.
+inline constexpr char MSG_NO_PERMISSION[] = "the document's permissions do not allow changes: %s";
 inline constexpr char MSG_NO_PAGE_TREE[] = "cannot locate the page tree";
 inline constexpr char MSG_INLINE_KIDS[] =
     "page tree uses inline page dictionaries in /Kids \xE2\x80\x94 pages must be indirect objects";
@@ -65,10 +68,10 @@ inline constexpr char MSG_BAD_UTF8[] = "the label format is not valid UTF-8 (byt
 // Every message above.
 inline constexpr const char *ALL_MESSAGES[] = {
     MSG_NULL_PATH,    MSG_CANNOT_OPEN,      MSG_EMPTY_INPUT,   MSG_INPUT_TOO_LARGE, MSG_READ_ERROR,
-    MSG_NOT_A_PDF,    MSG_ENCRYPTED,        MSG_NO_PAGE_TREE,  MSG_INLINE_KIDS,     MSG_BROKEN_TREE,
-    MSG_NO_PAGES,     MSG_EMPTY_RANGE,      MSG_SKIP_ALL,      MSG_NULL_OUTPUT,     MSG_BAD_POSITION,
-    MSG_BAD_COLOUR,   MSG_EMPTY_PAGE_RANGE, MSG_OUT_OF_MEMORY, MSG_BUILD_FAILED,    MSG_DAMAGED,
-    MSG_CANNOT_WRITE, MSG_SHORT_WRITE,      MSG_CLOSE_ERROR,
+    MSG_NOT_A_PDF,    MSG_ENCRYPTED,        MSG_NO_PERMISSION, MSG_NO_PAGE_TREE,    MSG_INLINE_KIDS,
+    MSG_BROKEN_TREE,  MSG_NO_PAGES,         MSG_EMPTY_RANGE,   MSG_SKIP_ALL,        MSG_NULL_OUTPUT,
+    MSG_BAD_POSITION, MSG_BAD_COLOUR,       MSG_EMPTY_PAGE_RANGE, MSG_OUT_OF_MEMORY, MSG_BUILD_FAILED,
+    MSG_DAMAGED,      MSG_CANNOT_WRITE,     MSG_SHORT_WRITE,   MSG_CLOSE_ERROR,
     MSG_FONT_NOT_TRUETYPE,   MSG_FONT_CFF,           MSG_FONT_NO_FACE,         MSG_FONT_NO_TABLE,
     MSG_FONT_TABLE_PAST_END, MSG_FONT_TABLE_SHORT,   MSG_FONT_BAD_VALUE,       MSG_FONT_NO_UNICODE_MAP,
     MSG_FONT_BAD_CMAP,       MSG_FONT_GLYPH_OUTSIDE, MSG_FONT_BAD_GLYPH,       MSG_FONT_COMPOSITE_LOOP,

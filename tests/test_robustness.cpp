@@ -70,6 +70,7 @@ TEST_P(Regress, ReplaysCleanly) {
     else if (name.rfind("scan-", 0) == 0) problem = fuzz::run_scan(p, bytes.size());
     else if (name.rfind("deflate-", 0) == 0) problem = fuzz::run_deflate(p, bytes.size());
     else if (name.rfind("font-", 0) == 0) problem = fuzz::run_font(p, bytes.size());
+    else if (name.rfind("security-", 0) == 0) problem = fuzz::run_security(p, bytes.size());
     else FAIL() << "no fuzz target is named by " << name;
     EXPECT_EQ(problem, "") << name;
 }

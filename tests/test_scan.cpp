@@ -249,4 +249,31 @@ INSTANTIATE_TEST_SUITE_P(Cases, DictText,
                                            text_case{"<< /A (>>) >>x", "<< /A (>>) >>"},
                                            text_case{"<< /A 1", nullptr}, text_case{"<A", nullptr}));
 
+
+// String values as viewers read them: escapes, octal, line ends, odd hex.
+struct string_case {
+    std::string text;
+    std::string want;  // "!" when no string can be read
+    int32_t end;       // offset after the string
+};
+class StringBytes : public ::testing::TestWithParam<string_case> {};
+TEST_P(StringBytes, DecodesLiteralAndHex) {
+    const string_case &c = GetParam();
+    std::string out;
+    int32_t e = string_bytes(u(c.text), 0, n(c.text), &out);
+    EXPECT_EQ(e, c.want == "!" ? -1 : c.end) << c.text;
+    if (e >= 0) {
+        EXPECT_EQ(out, c.want) << c.text;
+    }
+}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StringBytes,
+    ::testing::Values(string_case{"(a(b)c) x", "a(b)c", 7}, string_case{"(\\(\\)\\\\\\n\\r\\t\\b\\f)", "()\\\n\r\t\b\f", 18},
+                      string_case{"(\\0053\\101\\7)", std::string("\0053A\7", 4), 13},
+                      string_case{"(\\501)", "A", 6},  // the high bit of three digits is dropped
+                      string_case{"(a\\\r\nb\\\nc)", "abc", 10}, string_case{"(a\r\nb\rc\n)", "a\nb\nc\n", 9},
+                      string_case{"(\\q)", "q", 4}, string_case{"<41 42\n4>", "AB@", 9}, string_case{"<>", "", 2},
+                      string_case{"<4x1>", "A", 5}, string_case{"(open", "!", 0}, string_case{"<41", "!", 0},
+                      string_case{"<< /A 1 >>", "!", 0}, string_case{"/Name", "!", 0}));
+
 }  // namespace

@@ -346,3 +346,64 @@ bool dict_value(const unsigned char *b, int32_t from, int32_t to, const char *ke
         p = e;
     }
 }
+
+// ---------------------------------------------------------------------------
+// String values
+// ---------------------------------------------------------------------------
+
+// A literal string (its "(" at pos): escapes, an escaped line end left
+// out, every unescaped line end (CR, CR LF, LF) read as LF.
+static int32_t literal_bytes(const unsigned char *b, int32_t pos, int32_t end, std::string *out) {
+    int depth = 1;
+    for (int32_t i = pos + 1; i < end;) {
+        unsigned char c = b[i++];
+        if (c == '(') ++depth;
+        if (c == ')' && --depth == 0) return i;
+        if (c == '\r') {
+            if (i < end && b[i] == '\n') ++i;
+            c = '\n';
+        } else if (c == '\\') {
+            if (i >= end) return -1;
+            c = b[i++];
+            static const char plain[] = "nrtbf", coded[] = "\n\r\t\b\f";
+            if (const char *k = c ? std::strchr(plain, c) : nullptr) {
+                c = static_cast<unsigned char>(coded[k - plain]);
+            } else if (c >= '0' && c <= '7') {
+                // Up to three octal digits; overflow of the high digit is dropped.
+                int v = c - '0';
+                for (int d = 1; d < 3 && i < end && b[i] >= '0' && b[i] <= '7'; ++d) v = v * 8 + (b[i++] - '0');
+                c = static_cast<unsigned char>(v);
+            } else if (c == '\r' || c == '\n') {
+                if (c == '\r' && i < end && b[i] == '\n') ++i;
+                continue;
+            }
+            // Any other escaped byte stands for itself: \\ \( \) and stray escapes.
+        }
+        out->push_back(static_cast<char>(c));
+    }
+    return -1;
+}
+
+int32_t string_bytes(const unsigned char *b, int32_t pos, int32_t end, std::string *out) {
+    out->clear();
+    if (pos < 0 || pos >= end) return -1;
+    if (b[pos] == '(') return literal_bytes(b, pos, end, out);
+    if (b[pos] != '<' || (pos + 1 < end && b[pos + 1] == '<')) return -1;
+    int hi = -1;
+    for (int32_t i = pos + 1; i < end; ++i) {
+        if (b[i] == '>') {
+            // An odd last digit stands for its high half.
+            if (hi >= 0) out->push_back(static_cast<char>(hi << 4));
+            return i + 1;
+        }
+        int v = hex_value(b[i]);
+        if (v < 0) continue;  // whitespace, and other bytes viewers skip too
+        if (hi < 0) {
+            hi = v;
+        } else {
+            out->push_back(static_cast<char>(hi << 4 | v));
+            hi = -1;
+        }
+    }
+    return -1;
+}

@@ -82,5 +82,10 @@ char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 
 // The value of a hexadecimal digit, or -1.
 int hex_value(unsigned char c);
+// The bytes of the string object at pos, literal or hexadecimal, into *out
+// (escapes, line ends and hex digits read as viewers read them): the
+// offset after it, or -1 when no string stands at pos or it is still open
+// at end.
+int32_t string_bytes(const unsigned char *buf, int32_t pos, int32_t end, std::string *out);
 
 #endif
