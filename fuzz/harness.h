@@ -617,6 +617,8 @@ inline std::string run_font(const uint8_t *data, size_t size) {
     if (!tt_glyph_closure(&f, &subset_glyphs, &error)) return "closure fails after the cid font succeeded";
     if (subset_glyphs.size() != font.glyphs.size()) return "cid font holds other glyphs than the closure";
     return check_font_file(&f, font.file, subset_glyphs);
+}
+
 // Security target: the first byte gives the length of the first /ID
 // element that follows it (0..63; bit 7 set: no /ID), the rest is an
 // /Encrypt dictionary. It is read and the empty password tried; an opened
