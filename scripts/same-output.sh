@@ -42,6 +42,8 @@ compare() {
         # The summary line's timing differs run to run.
         sed -i 's/ in [0-9.]* s, [0-9]* pages\/s//' "$work/$side/stdout"
         sed -i "s#$work/$side#WORK#g" "$work/$side/stderr" "$work/$side/stdout"
+        # Batch workers report failures in the order they finish.
+        sort -o "$work/$side/stderr" "$work/$side/stderr"
     done
     runs=$((runs + 1))
     if ! diff -r "$work/old" "$work/new" >/dev/null 2>&1; then
