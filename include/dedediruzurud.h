@@ -1,7 +1,8 @@
 /* dedediruzurud: stamp page numbers onto existing PDF files.
  *
  * Six plain C functions, and dedediruzurud_number with every option.
- * Strings are byte strings handed to the C runtime's fopen unchanged. Working functions return 1 on success and 0 on failure;
+ * Strings are byte strings handed to the C runtime's fopen unchanged. Working
+ * functions return 1 on success and 0 on failure;
  * after a failure dedediruzurud_last_error() tells why. No function throws,
  * keeps state between calls (apart from the last-error text) or starts threads.
  */
