@@ -1,10 +1,11 @@
 #!/usr/bin/env python3
 """What a TrueType label costs against Helvetica.
 
-Numbers one document through dedediruzurud_number with the label
-"Page {n} of {total}" in Helvetica, then in a TrueType font (embedded as a
-subset), and a Cyrillic label in the same font; prints the median wall time
-of ROUNDS runs (interleaved) and each output's size against Helvetica's.
+Numbers one document through dedediruzurud_number with the label "{n}",
+then "Page {n} of {total}", each in Helvetica and in a TrueType font
+(embedded as a subset), and a Cyrillic label in the same font; prints the
+median wall time of ROUNDS runs (interleaved) and each output's size
+against the first (Helvetica, "{n}").
 Not a test: the figures depend on the machine and on what else runs.
 
     bench/label_fonts.py --lib build/libdedediruzurud.so [--pdf FILE] [--font FILE] [--rounds N]
@@ -46,8 +47,10 @@ def main():
     a = ap.parse_args()
     lib = ctypes.CDLL(a.lib)
     lib.dedediruzurud_number.argtypes = [c_char_p, c_char_p, ctypes.POINTER(Options), c_char_p, ctypes.c_size_t]
-    cases = [("Helvetica", options("Page {n} of {total}", None)),
-             ("TrueType", options("Page {n} of {total}", a.font)),
+    cases = [("Helvetica", options("{n}", None)),
+             ("TrueType", options("{n}", a.font)),
+             ("Helvetica, n of N", options("Page {n} of {total}", None)),
+             ("TrueType, n of N", options("Page {n} of {total}", a.font)),
              ("TrueType, Cyrillic", options("Страница {n} из {total}", a.font))]
     times = {name: [] for name, _ in cases}
     sizes = {}

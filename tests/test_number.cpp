@@ -65,6 +65,10 @@ std::pair<double, double> word_box(const std::string &pdf) {
 #define TOOLS_OR_SKIP()                                                                                  \
     if (!have_tool("pdftotext") || !have_tool("pdffonts") || !have_tool("qpdf"))                         \
     GTEST_SKIP() << "poppler-utils or qpdf missing"
+#define PIKEPDF_OR_SKIP()                                                         \
+    TOOLS_OR_SKIP();                                                              \
+    if (run_command("/usr/bin/python3 -c 'import pikepdf' 2>/dev/null") != 0) \
+    GTEST_SKIP() << "python3-pikepdf missing"
 
 // ---------------------------------------------------------------------------
 
@@ -96,7 +100,7 @@ struct style_case {
 class Style : public ::testing::TestWithParam<style_case> {};
 
 TEST_P(Style, PrintsAndLabelsPages) {
-    TOOLS_OR_SKIP();
+    PIKEPDF_OR_SKIP();
     const style_case &c = GetParam();
     std::string in = temp_path("three.pdf"), out;
     write_file(in, simple_pdf(3));
@@ -127,7 +131,7 @@ INSTANTIATE_TEST_SUITE_P(
                       style_case{"Année {n:A}", 1, {"Année A", "Année B", "Année C"}}));
 
 TEST(Number, TotalsAndUnlabelledPagesKeepTheirLabels) {
-    TOOLS_OR_SKIP();
+    PIKEPDF_OR_SKIP();
     std::string in = temp_path("five.pdf"), out;
     write_file(in, simple_pdf(5));
     dedediruzurud_options o = init();

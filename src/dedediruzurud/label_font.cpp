@@ -21,6 +21,20 @@ std::u32string decoded(const std::string &text) {
     return chars;
 }
 
+// The two-byte codes of a hexadecimal string as a literal string, half as
+// long: every byte as it is but the three that need a backslash, and CR,
+// which a reader would take for an end of line.
+std::string literal_of_hex(const std::string &hex) {
+    std::string s = "(";
+    for (size_t k = 1; k + 2 < hex.size(); k += 2) {
+        char b = static_cast<char>(std::stoi(hex.substr(k, 2), nullptr, 16));
+        if (b == '(' || b == ')' || b == '\\') s += '\\';
+        if (b == '\r') s += "\\r";
+        else s += b;
+    }
+    return s + ")";
+}
+
 bool read_font_file(const char *path, std::vector<unsigned char> *bytes) {
     FILE *f = std::fopen(path, "rb");
     if (!f) return false;
@@ -107,7 +121,12 @@ bool label_font_open(const char *name, int index, const std::vector<std::string>
 bool label_font_show(const label_font *font, const std::string &text, std::string *operand, double *width,
                      std::string *error) {
     std::u32string chars = decoded(text);
-    if (!font->standard) return cid_font_show(&font->cid, chars, operand, width, error);
+    if (!font->standard) {
+        std::string hex;
+        if (!cid_font_show(&font->cid, chars, &hex, width, error)) return false;
+        *operand = literal_of_hex(hex);
+        return true;
+    }
     std::string codes;
     if (!standard_font_show(font->standard, chars, &codes, width, error)) return false;
     *operand = "(" + label_escape(codes) + ")";

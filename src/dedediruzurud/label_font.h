@@ -31,8 +31,9 @@ struct label_font {
 // character has a glyph, and embeds what the labels need.
 bool label_font_open(const char *name, int index, const std::vector<std::string> &labels, label_font *font,
                      std::string *error);
-// The operand of Tj for text (UTF-8) - "(...)" for a standard font, "<...>"
-// for a TrueType one - and its width in units of the text size.
+// The operand of Tj for text (UTF-8) - a literal string of one-byte codes
+// for a standard font, of two-byte codes (raw bytes) for a TrueType one -
+// and its width in units of the text size.
 bool label_font_show(const label_font *font, const std::string &text, std::string *operand, double *width,
                      std::string *error);
 // How many objects the font takes in the output.

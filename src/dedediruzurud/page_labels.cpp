@@ -111,14 +111,13 @@ const char *style_name(number_style s) {
 std::string unlabelled_ranges(const std::vector<input_range> &input, int64_t from, int64_t to) {
     auto after = std::upper_bound(input.begin(), input.end(), from,
                                   [](int64_t v, const input_range &r) { return v < r.start; });
+    std::string s;
     if (after == input.begin()) {
-        std::string s = range_text(from, " /S /D" + start_entry(from + 1));
-        for (; after != input.end() && after->start <= to; ++after)
-            s += range_text(after->start, after->style + after->prefix + start_entry(after->first));
-        return s;
+        s = range_text(from, " /S /D" + start_entry(from + 1));
+    } else {
+        const input_range &r = *(after - 1);  // the input's range that holds page from
+        s = range_text(from, r.style + r.prefix + start_entry(r.first + (from - r.start)));
     }
-    const input_range &r = *(after - 1);  // the input's range that holds page from
-    std::string s = range_text(from, r.style + r.prefix + start_entry(r.first + (from - r.start)));
     for (; after != input.end() && after->start <= to; ++after)
         s += range_text(after->start, after->style + after->prefix + start_entry(after->first));
     return s;
