@@ -1,0 +1,129 @@
+"""number_files on a local Dask cluster of two worker processes.
+
+Needs Debian's python3-distributed (skipped without it) and, for the
+comparisons with the tool, DEDEDIRUZURUD_CLI naming the command-line tool.
+"""
+
+import csv
+import os
+import pathlib
+import shutil
+import signal
+import subprocess
+import threading
+import time
+
+import pytest
+
+distributed = pytest.importorskip("distributed")
+
+from dedediruzurud.distributed import KEPT, MANIFEST_COLUMNS, number_files  # noqa: E402
+
+CORPUS = pathlib.Path(
+    os.environ.get("DEDEDIRUZURUD_CORPUS") or pathlib.Path(__file__).resolve().parents[2] / "tests" / "corpus"
+)
+SMALL = ["reportlab-acroform-rotated.pdf", "generated-annots-links-rotated.pdf",
+         "libreoffice74-writer-fodt.pdf", "enscript-2up-ps2pdf.pdf"]
+CLI = os.environ.get("DEDEDIRUZURUD_CLI")
+LABELS = {"format": "ACME-{n}", "pages": (2, None), "position": "bottom-right"}
+TOOL_LABELS = ["--format", "ACME-{n}", "--pages", "2-", "--position", "bottom-right"]
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, processes=True,
+                                  dashboard_address=None) as cluster, distributed.Client(cluster) as c:
+        yield c
+
+
+def copies(folder, count):
+    folder.mkdir()
+    paths = []
+    for k in range(count):
+        name = SMALL[k % len(SMALL)]
+        paths.append(folder / f"{k:03d}-{name}")
+        shutil.copyfile(CORPUS / name, paths[-1])
+    return paths
+
+
+def pdfinfo_pages(path):
+    info = subprocess.run(["pdfinfo", str(path)], capture_output=True, text=True, check=True).stdout
+    return int(next(line.split()[1] for line in info.splitlines() if line.startswith("Pages:")))
+
+
+def test_continued_run_survives_a_killed_worker_and_matches_the_tool(tmp_path, client):
+    if not CLI or not shutil.which("pdfinfo"):
+        pytest.skip("needs DEDEDIRUZURUD_CLI and pdfinfo")
+    inputs = copies(tmp_path / "in", 200)
+    out, manifest = tmp_path / "out", tmp_path / "manifest.csv"
+    result = {}
+    run = threading.Thread(target=lambda: result.update(
+        first=number_files(inputs, out, client=client, continue_numbering=True, manifest=manifest, **LABELS)))
+    run.start()
+    while run.is_alive() and not (out.is_dir() and any(out.iterdir())):
+        time.sleep(0.002)
+    written_at_kill = len(list(out.iterdir())) if out.is_dir() else 0
+    victim = next(iter(client.run(os.getpid).values()))
+    os.kill(victim, signal.SIGKILL)
+    run.join()
+    assert written_at_kill < len(inputs), "the worker was killed after the run"
+    assert {r["status"] for r in result["first"]} <= {"done", "failed"}
+    assert [r["input"] for r in result["first"]] == [str(p) for p in inputs]
+
+    second = number_files(inputs, out, client=client, continue_numbering=True, manifest=manifest, **LABELS)
+    assert all(r["status"] == "done" for r in second)
+    done_before = [r["status"] == "done" for r in result["first"]]
+    assert [r["message"] == KEPT for r in second] == done_before
+
+    subprocess.run([CLI, "--continue", *TOOL_LABELS, "-o", str(tmp_path / "tool"), *map(str, inputs)],
+                   check=True, stdout=subprocess.DEVNULL)
+    for path in inputs:
+        assert (out / path.name).read_bytes() == (tmp_path / "tool" / path.name).read_bytes(), path.name
+
+    pages = {name: pdfinfo_pages(CORPUS / name) for name in SMALL}
+    with open(manifest, newline="", encoding="utf-8") as f:
+        rows = list(csv.DictReader(f))
+    assert tuple(rows[0]) == MANIFEST_COLUMNS
+    number = 1
+    for path, row in zip(inputs, rows):
+        count = pages[path.name[4:]]
+        assert (row["input"], row["pages"], row["first_number"]) == (str(path), str(count), str(number))
+        assert (row["first"], row["last"]) == (f"ACME-{number}", f"ACME-{number + count - 2}")
+        number += count - 1
+
+
+@pytest.mark.parametrize("continued", [False, True])
+def test_an_unreadable_file(tmp_path, client, continued):
+    inputs = copies(tmp_path / "in", 4)
+    inputs[2].write_bytes(b"%PDF-1.4\nnot really\n")
+    records = number_files(inputs, tmp_path / "out", client=client, continue_numbering=continued)
+    assert records[2]["status"] == "failed" and records[2]["message"]
+    others = [r for k, r in enumerate(records) if k != 2]
+    written = sorted(p.name for p in (tmp_path / "out").iterdir())
+    if continued:
+        # As the tool: nothing is written, and every record says why.
+        assert written == []
+        assert all(r["status"] == "failed" and r["message"].startswith("nothing written") for r in others)
+    else:
+        assert all(r["status"] == "done" for r in others)
+        assert written == sorted(p.name for k, p in enumerate(inputs) if k != 2)
+
+
+def test_reruns_keep_only_current_outputs(tmp_path, client):
+    inputs = copies(tmp_path / "in", 3)
+    out, manifest = tmp_path / "out", tmp_path / "manifest.csv"
+    kept = lambda records: [r["message"] == KEPT for r in records]  # noqa: E731
+    assert kept(number_files(inputs, out, client=client, manifest=manifest, first=5)) == [False] * 3
+    assert kept(number_files(inputs, out, client=client, manifest=manifest, first=5)) == [True] * 3
+    assert kept(number_files(inputs, out, client=client, manifest=manifest, first=6)) == [False] * 3
+    with open(inputs[1], "ab") as f:
+        f.write(b"\n% changed\n")
+    (out / inputs[2].name).unlink()
+    assert kept(number_files(inputs, out, client=client, manifest=manifest, first=6)) == [True, False, False]
+
+    twin = tmp_path / "twin"
+    twin.mkdir()
+    shutil.copyfile(inputs[0], twin / inputs[0].name)
+    with pytest.raises(ValueError, match="two inputs would be written to"):
+        number_files([inputs[0], twin / inputs[0].name], tmp_path / "none", client=client)
+    assert not (tmp_path / "none").exists()
