@@ -78,8 +78,9 @@ def main():
                     side(chain)
                     times[side].append(time.perf_counter() - begin)
             t, d = statistics.median(times[tool]), statistics.median(times[dask])
-            print(f"{'continued' if chain else 'independent':<12} {args.count / t:>8.0f} file/s {args.count / d:>8.0f} "
-                  f"file/s {1000 * (d - t) / args.count:>11.1f} ms")
+            mode = "continued" if chain else "independent"
+            print(f"{mode:<12} {args.count / t:>8.0f} file/s {args.count / d:>8.0f} file/s "
+                  f"{1000 * (d - t) / args.count:>11.1f} ms")
         client.close()
         cluster.close()
     finally:

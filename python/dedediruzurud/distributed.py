@@ -83,7 +83,8 @@ def number_files(inputs: Iterable[Any], output_dir: Any, *, client: Any = None,
     if client is None:
         from distributed import Client, LocalCluster
 
-        with LocalCluster(processes=True, threads_per_worker=1) as cluster, Client(cluster) as own:
+        cluster = LocalCluster(processes=True, threads_per_worker=1, dashboard_address=None)
+        with cluster, Client(cluster) as own:
             records = _run(own, given, outputs, continue_numbering, label_options, earlier)
     else:
         records = _run(client, given, outputs, continue_numbering, label_options, earlier)
