@@ -21,6 +21,7 @@ import inspect
 import json
 import math
 import os
+import re
 from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple
 
 import dedediruzurud
@@ -253,23 +254,46 @@ def _labelled(options: Dict[str, Any], pages: int) -> Tuple[int, str]:
     return last - first + 1, ""
 
 
+# {n} or {total}, bare or with a style: roman, letters, zero padding.
+_PLACEHOLDER = re.compile(r"\{(n|total)(?::([rRaA]|0[0-9]+))?\}")
+_ROMAN = ((1000, "m"), (900, "cm"), (500, "d"), (400, "cd"), (100, "c"), (90, "xc"), (50, "l"),
+          (40, "xl"), (10, "x"), (9, "ix"), (5, "v"), (4, "iv"), (1, "i"))
+
+
 def _label_text(format: Any, number: int, total: int) -> str:
-    """The label as printed for number: {n}, {total}, {{ and {} expanded,
-    anything else kept as text."""
-    if isinstance(format, (bytes, bytearray)):
+    """The label as the library prints it for number: a str format in the
+    numbering entry's styles; a bytes one (Windows-1252) with {n} and {total}
+    alone."""
+    styled = not isinstance(format, (bytes, bytearray))
+    if not styled:
         format = bytes(format).decode("cp1252", "replace")
     format = format or "{n}"
     out, k = [], 0
     while k < len(format):
-        for piece, text in (("{{", "{"), ("{}", "}"), ("{n}", str(number)), ("{total}", str(total))):
-            if format.startswith(piece, k):
-                out.append(text)
-                k += len(piece)
-                break
+        match = _PLACEHOLDER.match(format, k)
+        if format.startswith(("{{", "{}"), k):
+            out.append("{" if format[k + 1] == "{" else "}")
+            k += 2
+        elif match and (styled or not match.group(2)):
+            out.append(_in_style(total if match.group(1) == "total" else number, match.group(2) or ""))
+            k = match.end()
         else:
-            out.append(format[k])
+            out.append(format[k])  # an unknown placeholder is text
             k += 1
     return "".join(out)
+
+
+def _in_style(n: int, style: str) -> str:
+    if style in ("r", "R") and 1 <= n <= 3999:
+        text = ""
+        for value, letters in _ROMAN:
+            count, n = divmod(n, value)
+            text += letters * count
+        return text.upper() if style == "R" else text
+    if style in ("a", "A") and n >= 1 and (n - 1) // 26 < 256:
+        return chr(ord(style) + (n - 1) % 26) * ((n - 1) // 26 + 1)
+    pad = int(style) if style.startswith("0") else 0
+    return f"{n:0{pad}d}" if pad else str(n)
 
 
 # ---- On the workers --------------------------------------------------------
