@@ -56,8 +56,9 @@ def number_files(inputs: Iterable[Any], output_dir: Any, *, client: Any = None,
         of worker processes for the call.
     :param continue_numbering: number the files as one run of pages, as the
         tool's ``--continue``: each file starts after the last number shown
-        in the file before, and ``{total}`` is all files' pages. Nothing is
-        written when any file cannot be read.
+        in the file before, and ``{total}`` is all files' pages (or, with
+        ``total="labelled"``, the last number of the run). Nothing is written
+        when any file cannot be read.
     :param manifest: a CSV file (:data:`MANIFEST_COLUMNS`) written at the end.
         When it exists, an output is kept instead of numbered again if the
         file records the same input (size and SHA-256), options and first
@@ -132,8 +133,6 @@ def _check_options(options: Dict[str, Any], continue_numbering: bool) -> None:
             raise ValueError("skip and pages cannot be used together")
         if options.get("first", 1) != 1:
             raise ValueError("first cannot be used with skip (numbering after skipped pages starts at 1)")
-    if continue_numbering and options.get("total") is not None:
-        raise ValueError("total cannot be used with continue_numbering ({total} counts all files' pages)")
 
 
 def _run(client: Any, given: List[str], outputs: List[str], continue_numbering: bool,
@@ -204,7 +203,8 @@ def _gather(client: Any, function: Any, arguments: List[Any], batches: List[List
 def _chain(given: Sequence[str], counted: Sequence[Tuple[int, int, str]],
            options: Dict[str, Any]) -> Tuple[List[int], int, Optional[List[str]]]:
     """Each file's first number and the total, as the tool's --continue
-    gives them; or, when a file could not be counted, every file's message."""
+    gives them: the total is what the options say, by default the page
+    count of all files. Or, when that cannot be, every file's message."""
     unreadable = [k for k, (_, _, message) in enumerate(counted) if message]
     if unreadable:
         summary = (f"nothing written: with continue_numbering every file must be readable "
@@ -220,6 +220,10 @@ def _chain(given: Sequence[str], counted: Sequence[Tuple[int, int, str]],
         firsts.append(number)
         number += labelled
         total += pages
+    given_total = options.get("total")
+    total = number - 1 if given_total == "labelled" else total if given_total is None else given_total
+    if not -_INT_MAX - 1 <= total <= _INT_MAX:
+        return [], 0, [f"nothing written: {{total}} past {_INT_MAX}"] * len(given)
     return firsts, total, None
 
 
