@@ -24,6 +24,7 @@
 
 #include "dedediruzurud.h"
 #include "dedediruzurud/cid_font.h"
+#include "dedediruzurud/label_plan.h"
 #include "dedediruzurud/object_numbers.h"
 #include "dedediruzurud_internal.h"
 #include "deflate.h"
@@ -335,6 +336,12 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
     labelled.last_index = p1 & 0x80 ? count + 5 : count - 1 - (p1 >> 4 & 7);
     labelled.first_number = (p1 & 1) ? -5 : 1;
     labelled.total = -1;
+    // Sometimes the numbering entry's road: styled labels, the input's
+    // page labels read and written anew.
+    label_options extras{"{n:r}-{n:06}", nullptr, 0, false, 0, 0, (p3 & 0x40) != 0, 0.5, (p3 & 0x40) != 0,
+                         true, false};
+    label_plan plan;
+    if (problem.empty() && (p0 & 2) && label_plan_make(&doc, &extras, &labelled, &plan)) look.plan = &plan;
     pdfp_buf out{};
     unsigned before = error_epoch();
     clear_error();

@@ -12,11 +12,11 @@ cmake --no-warn-unused-cli -S . -B build-win -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-
 cmake --build build-win -j"$jobs"
 dll=build-win/dedediruzurud.dll
 
-# Export table: exactly the six plain names, nothing decorated, nothing else.
+# Export table: exactly the seven plain names, nothing decorated, nothing else.
 exports=$($objdump -p "$dll" | awk '/^\[Ordinal\/Name Pointer\] Table/ {on = 1; next}
     on && /^[[:space:]]*\[ *[0-9]+\]/ {print $NF; next} on {exit}' | sort)
 want=$(printf '%s\n' dedediruzurud_add dedediruzurud_cleanup dedediruzurud_init \
-    dedediruzurud_last_error dedediruzurud_range dedediruzurud_skip | sort)
+    dedediruzurud_last_error dedediruzurud_number dedediruzurud_range dedediruzurud_skip | sort)
 if [ "$exports" != "$want" ]; then
     echo "$dll: export table differs:"; echo "$exports"; exit 1
 fi
@@ -30,7 +30,7 @@ for name in $imports; do
     *) echo "$dll imports $name"; exit 1 ;;
     esac
 done
-echo "$dll: exports the six entry points; imports" $imports
+echo "$dll: exports the seven entry points; imports" $imports
 
 # The Windows test host, from the same source as the Linux one.
 cmake --no-warn-unused-cli -S tests/win -B build-win/host -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" \

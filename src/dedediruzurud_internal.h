@@ -34,6 +34,11 @@ const char *process_error_text();
 // process-wide text, or back there when sink is null; returns the sink
 // that was set before.
 char *redirect_errors(char *sink);
+// Copies text into the process-wide last-error text under a lock, so that
+// the numbering entry's calls on many threads never write it at once.
+void publish_error(const char *text);
+
+struct label_plan;  // dedediruzurud/label_plan.h
 
 // The label's look, as a caller gives it; the writer checks it and adjusts
 // the size.
@@ -42,6 +47,23 @@ struct label_look {
     const char *format;    // with {n} and {total}; null or "" means "{n}"
     double font_size;      // points; 0 or less means 12, above 300 means 300
     int red, green, blue;  // 0..255
+    // The numbering entry's labels, fonts and extras, decided before the
+    // writer runs; null for the six functions (Windows-1252 format, Helvetica).
+    const label_plan *plan = nullptr;
+};
+
+// What dedediruzurud_number adds to a numbering, read from its record.
+struct label_options {
+    const char *format;  // UTF-8, with the styles of number_format.h; null or "" means "{n}"
+    const char *font;    // null or "" means Helvetica; a standard font's name or a font file's path
+    int font_index;      // the face of a collection
+    bool has_margin;
+    double margin_x, margin_y;  // points from the side and from the top or bottom edge
+    bool has_opacity;
+    double opacity;  // 0..1
+    bool backing;    // a white box behind the label
+    bool page_labels;  // write /PageLabels
+    bool total_labelled;  // {total} is the last number shown
 };
 
 // The pages that carry a label and the numbers they show: what a selection
@@ -88,6 +110,8 @@ struct numbering_job {
     int skip_pages;            // SELECT_SKIP
     int first_number;          // shown on the first labelled page (any selection)
     int64_t total;             // shown for {total}; below 0: the document's page count
+    // The numbering entry's options (checked); null for the six functions.
+    const label_options *options = nullptr;
 };
 
 struct numbering_result {

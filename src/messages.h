@@ -65,6 +65,17 @@ inline constexpr char MSG_FONT_BITMAP_ONLY[] =
 inline constexpr char MSG_FONT_NO_GLYPH[] = "the font %s cannot show %s";
 inline constexpr char MSG_BAD_UTF8[] = "the label format is not valid UTF-8 (byte %d)";
 
+// The numbering entry's options (dedediruzurud/api.cpp, label_plan.cpp):
+// refused before anything is read or written.
+inline constexpr char MSG_OPTIONS_SIZE[] =
+    "options record size %u is not one this library reads (it knows %u bytes; larger records need zeros there)";
+inline constexpr char MSG_BAD_TOTAL_MODE[] = "total_mode must be 0..2 (got %d)";
+inline constexpr char MSG_BAD_MARGIN[] = "margins must be numbers of points from 0 up (got %s, %s)";
+inline constexpr char MSG_BAD_OPACITY[] = "opacity must be a number from 0 to 1 (got %s)";
+inline constexpr char MSG_PAD_TOO_WIDE[] = "zero padding to %d digits is wider than 32";
+inline constexpr char MSG_FONT_CANNOT_OPEN[] = "cannot open font %s (neither a standard font name nor a readable file)";
+inline constexpr char MSG_MARGIN_NO_ROOM[] = "margins %s, %s leave no room on page %d (%s x %s points)";
+
 // Every message above.
 inline constexpr const char *ALL_MESSAGES[] = {
     MSG_NULL_PATH,    MSG_CANNOT_OPEN,      MSG_EMPTY_INPUT,   MSG_INPUT_TOO_LARGE, MSG_READ_ERROR,
@@ -77,6 +88,8 @@ inline constexpr const char *ALL_MESSAGES[] = {
     MSG_FONT_BAD_CMAP,       MSG_FONT_GLYPH_OUTSIDE, MSG_FONT_BAD_GLYPH,       MSG_FONT_COMPOSITE_LOOP,
     MSG_FONT_COMPOSITE_DEPTH, MSG_FONT_RESTRICTED,   MSG_FONT_BITMAP_ONLY,     MSG_FONT_NO_GLYPH,
     MSG_BAD_UTF8,
+    MSG_OPTIONS_SIZE,        MSG_BAD_TOTAL_MODE,     MSG_BAD_MARGIN,           MSG_BAD_OPACITY,
+    MSG_PAD_TOO_WIDE,        MSG_FONT_CANNOT_OPEN,   MSG_MARGIN_NO_ROOM,
 };
 
 #endif

@@ -1,25 +1,32 @@
 // Many files at once: each input numbered into DIR (-o) or beside itself
 // (--suffix) on worker threads, with a progress line on a terminal, every
 // failure named and a closing summary. With --continue the files are
-// counted first so that their numbers run on from file to file.
+// counted first so that their numbers run on from file to file. With
+// --manifest a run that numbered every file lists them.
 #include <algorithm>
 #include <atomic>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <numeric>
 #include <set>
 
 #include "cli_batch.h"
+#include "cli_manifest.h"
+#include "cli_number.h"
 #include "cli_platform.h"
 
 namespace {
 
 struct batch {
-    std::vector<numbering_job> jobs;       // one per input, in the order given
+    const options *o = nullptr;
+    std::vector<const char *> inputs;      // in the order given
     std::vector<std::string> outputs;      // their output paths
+    std::vector<dedediruzurud_options> records;  // each file's numbering
     std::vector<size_t> order;             // the order of work: largest input first
-    std::vector<numbering_result> results;
-    std::vector<char> succeeded;
+    bool counting = false;                 // read page counts only, nothing written
+    std::vector<int> pages;                // each file's page count, 0 when it failed
+    std::vector<std::string> messages;     // why it failed
     std::atomic<size_t> next{0};  // the next place in order to work on
     // The finished jobs in the order they finished (index + 1; 0 until set),
     // so that the main thread looks at each once.
@@ -27,7 +34,7 @@ struct batch {
     std::atomic<size_t> finishing{0};
     // Kept by the main thread alone.
     size_t finished = 0, failed = 0;
-    int64_t pages = 0;
+    int64_t pages_done = 0;
     double start = 0;
     bool show_progress = false;
     size_t progress_width = 0;
@@ -91,7 +98,8 @@ void number_jobs(void *arg) {
     auto *b = static_cast<batch *>(arg);
     for (size_t k; (k = b->next.fetch_add(1)) < b->order.size();) {
         size_t i = b->order[k];
-        b->succeeded[i] = numbering_run(&b->jobs[i], &b->results[i]) == 1;
+        const char *output = b->counting ? nullptr : b->outputs[i].c_str();
+        b->pages[i] = number_file(*b->o, b->records[i], b->inputs[i], output, &b->messages[i]);
         b->finished_jobs[b->finishing.fetch_add(1)].store(i + 1, std::memory_order_release);
     }
 }
@@ -116,24 +124,25 @@ double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<do
 // Reports what the workers finished since the last look.
 void watch(void *arg) {
     auto *b = static_cast<batch *>(arg);
-    for (size_t v; b->finished < b->jobs.size() && (v = b->finished_jobs[b->finished].load(std::memory_order_acquire));) {
+    size_t files = b->inputs.size();
+    for (size_t v; b->finished < files && (v = b->finished_jobs[b->finished].load(std::memory_order_acquire));) {
         size_t i = v - 1;
         ++b->finished;
-        if (b->succeeded[i]) {
-            b->pages += b->results[i].page_count;
+        if (b->pages[i] > 0) {
+            b->pages_done += b->pages[i];
             continue;
         }
         ++b->failed;
         clear_progress(b);
-        print_failure(b->jobs[i].input_path, b->results[i].message);
+        print_failure(b->inputs[i], b->messages[i]);
     }
-    bool all_done = b->finished == b->jobs.size();
+    bool all_done = b->finished == files;
     double now = seconds_now();
     if (b->show_progress && !all_done) {
         char line[160];
-        int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld page%s, %.0f pages/s", b->finished,
-                              b->jobs.size(), static_cast<long long>(b->pages), b->pages == 1 ? "" : "s",
-                              rate(b->pages, now - b->start));
+        int n = std::snprintf(line, sizeof line, "\r%zu of %zu files, %lld page%s, %.0f pages/s", b->finished, files,
+                              static_cast<long long>(b->pages_done), b->pages_done == 1 ? "" : "s",
+                              rate(b->pages_done, now - b->start));
         std::fputs(line, stderr);
         size_t width = n > 1 ? static_cast<size_t>(n - 1) : 0;
         if (width < b->progress_width) std::fprintf(stderr, "%*s", static_cast<int>(b->progress_width - width), "");
@@ -145,15 +154,15 @@ void watch(void *arg) {
 
 // Runs every job; the number of failures.
 size_t run_all(batch *b, int jobs) {
-    size_t n = b->jobs.size();
-    b->results.assign(n, numbering_result{});
-    b->succeeded.assign(n, 0);
+    size_t n = b->inputs.size();
+    b->pages.assign(n, 0);
+    b->messages.assign(n, std::string());
     b->finished_jobs.reset(new std::atomic<size_t>[n]);
     for (size_t i = 0; i < n; ++i) b->finished_jobs[i].store(0);
     b->next = 0;
     b->finishing = 0;
     b->finished = b->failed = 0;
-    b->pages = 0;
+    b->pages_done = 0;
     b->start = seconds_now();
     int threads = static_cast<int>(std::min<size_t>(static_cast<size_t>(jobs), n));
     run_parallel(threads, number_jobs, b, watch, b);
@@ -161,40 +170,72 @@ size_t run_all(batch *b, int jobs) {
 }
 
 // --continue: counts every file's pages (nothing written), then gives each
-// file its first number and all of them the total. False when a file
-// cannot be read or the numbers run out of range.
+// file its first number and all of them one total: the page count of all,
+// or what --total says. False when a file cannot be read, its selection is
+// empty or the numbers run out of range.
 bool chain_numbers(batch *b, int jobs) {
-    for (auto &j : b->jobs) j.count_only = true;
+    b->counting = true;
     bool show = b->show_progress;
     b->show_progress = false;
     size_t failed = run_all(b, jobs);
     b->show_progress = show;
+    b->counting = false;
+    size_t n = b->inputs.size();
+    std::vector<file_numbers> numbers(n);
+    for (size_t i = 0; i < n; ++i) {
+        if (b->pages[i] > 0 && !labelled_pages(*b->o, b->records[i], b->pages[i], &numbers[i], &b->messages[i])) {
+            print_failure(b->inputs[i], b->messages[i]);
+            ++failed;
+        }
+    }
     if (failed) {
         std::fprintf(stderr, "%s: nothing written: with --continue every file must be readable (%zu of %zu are not)\n",
-                     PROGRAM, failed, b->jobs.size());
+                     PROGRAM, failed, n);
         return false;
     }
-    int64_t total = 0, next = b->jobs.empty() ? 1 : b->jobs[0].first_number;
-    for (size_t i = 0; i < b->jobs.size(); ++i) {
-        const numbering_result &r = b->results[i];
+    int64_t pages = 0, next = n ? b->records[0].first_number : 1;
+    for (size_t i = 0; i < n; ++i) {
         if (next < INT_MIN || next > INT_MAX) {
-            std::fprintf(stderr, "%s: %s: page numbers past %d\n", PROGRAM, b->jobs[i].input_path, INT_MAX);
+            std::fprintf(stderr, "%s: %s: page numbers past %d\n", PROGRAM, b->inputs[i], INT_MAX);
             return false;
         }
-        b->jobs[i].first_number = static_cast<int>(next);
-        b->jobs[i].count_only = false;
-        next += static_cast<int64_t>(r.labelled.last_index) - r.labelled.first_index + 1;
-        total += r.page_count;
+        b->records[i].first_number = static_cast<int>(next);
+        next += static_cast<int64_t>(numbers[i].last_index) - numbers[i].first_index + 1;
+        pages += b->pages[i];
     }
-    for (auto &j : b->jobs) j.total = total;
+    int mode = b->records.empty() ? DEDEDIRUZURUD_TOTAL_GIVEN : b->records[0].total_mode;
+    int64_t total = mode == DEDEDIRUZURUD_TOTAL_GIVEN ? b->records[0].total
+                    : mode == DEDEDIRUZURUD_TOTAL_LABELLED ? next - 1 : pages;
+    if (total < INT_MIN || total > INT_MAX) {
+        std::fprintf(stderr, "%s: {total} past %d\n", PROGRAM, INT_MAX);
+        return false;
+    }
+    for (auto &r : b->records) {
+        r.total_mode = DEDEDIRUZURUD_TOTAL_GIVEN;
+        r.total = static_cast<int>(total);
+    }
     return true;
 }
 
+// The manifest of a run in which every file was numbered.
+bool write_batch_manifest(const batch &b) {
+    std::vector<manifest_row> rows;
+    std::string error;
+    for (size_t i = 0; i < b.inputs.size(); ++i) {
+        rows.push_back({b.inputs[i], b.outputs[i], b.records[i], {}});
+        labelled_pages(*b.o, b.records[i], b.pages[i], &rows.back().numbers, &error);
+    }
+    if (write_manifest(b.o->extras.manifest, rows, &error)) return true;
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
+    return false;
+}
+
 void print_summary(const batch &b, double seconds) {
-    size_t n = b.jobs.size(), done = n - b.failed;
+    size_t n = b.inputs.size(), done = n - b.failed;
     std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
     std::printf("Numbered %s file%s (%lld page%s) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
-                static_cast<long long>(b.pages), b.pages == 1 ? "" : "s", seconds, rate(b.pages, seconds));
+                static_cast<long long>(b.pages_done), b.pages_done == 1 ? "" : "s", seconds,
+                rate(b.pages_done, seconds));
     if (b.failed) std::printf("; %zu failed", b.failed);
     std::printf(".\n");
 }
@@ -203,16 +244,15 @@ void print_summary(const batch &b, double seconds) {
 
 int run_batch(const options &o) {
     batch b;
+    b.o = &o;
+    b.inputs = o.files;
     std::vector<std::string> inputs(o.files.begin(), o.files.end());
     for (const auto &in : inputs) b.outputs.push_back(output_for(o, in));
     check_outputs(inputs, b.outputs);
     if (!prepare_directory(o)) return EXIT_FAILED;
+    b.records.assign(inputs.size(), record_for(o));
     std::vector<int64_t> sizes;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        b.jobs.push_back(job_for(o, o.files[i]));
-        b.jobs.back().output_path = b.outputs[i].c_str();
-        sizes.push_back(file_size_of(inputs[i]));
-    }
+    for (const auto &in : inputs) sizes.push_back(file_size_of(in));
     // Largest first, so that no big file starts last while the other cores idle.
     b.order.resize(inputs.size());
     std::iota(b.order.begin(), b.order.end(), size_t{0});
@@ -223,5 +263,6 @@ int run_batch(const options &o) {
     if (o.chain && !chain_numbers(&b, jobs)) return EXIT_FAILED;
     size_t failed = run_all(&b, jobs);
     print_summary(b, seconds_now() - start);
-    return failed ? EXIT_FAILED : 0;
+    if (failed) return EXIT_FAILED;
+    return o.extras.manifest && !write_batch_manifest(b) ? EXIT_FAILED : 0;
 }

@@ -1,67 +1,29 @@
-// The label format arrives in the user's encoding; the label font
-// (Helvetica with WinAnsiEncoding) reads Windows-1252. Every character that
-// encoding has is converted; any other is refused before any work.
+// The label format arrives in the user's encoding and goes to the library
+// in UTF-8. The standard text fonts show only what WinAnsiEncoding has, so
+// with them any other character is refused at once, before any work; a
+// TrueType font's characters are the library's to check, as it reads the
+// font.
 #include "cli_format.h"
+
 #include "cli_platform.h"
+#include "dedediruzurud/standard_fonts.h"
+#include "utf8.h"
 
-namespace {
-
-// The characters of Windows-1252's codes 0x80..0x9F; 0 where a code is unassigned.
-constexpr char32_t HIGH_CODES[32] = {
-    0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
-
-void append_utf8(std::string *s, char32_t c) {
-    if (c < 0x80) {
-        *s += static_cast<char>(c);
-    } else if (c < 0x800) {
-        *s += static_cast<char>(0xC0 | (c >> 6));
-        *s += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        *s += static_cast<char>(0xE0 | (c >> 12));
-        *s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *s += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        *s += static_cast<char>(0xF0 | (c >> 18));
-        *s += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        *s += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        *s += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
-// "the label font cannot show 'Ж' (U+0416)"; control characters are
-// named by their code alone.
-std::string unshowable(char32_t c) {
-    char code[16];
-    std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(c));
-    std::string text = "the label font cannot show ";
-    if (c < 0xA0) return text + code;
-    text += '\'';
-    append_utf8(&text, c);
-    return text + "' (" + code + ")";
-}
-
-}  // namespace
-
-int cp1252_code(char32_t c) {
-    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<int>(c);
-    for (int k = 0; k < 32; ++k)
-        if (HIGH_CODES[k] == c) return 0x80 + k;
-    return -1;
-}
-
-bool label_format(const options &o, std::string *cp1252, std::string *error) {
+bool label_format(const options &o, std::string *utf8, std::string *error) {
     std::u32string chars;
     if (!argument_characters(o.format_arg, o.format_index, o.format_offset, &chars, error)) return false;
-    cp1252->clear();
+    const char *font_name = o.extras.font && *o.extras.font ? o.extras.font : "Helvetica";
+    const standard_font *font = standard_font_named(font_name);
+    // Symbol and ZapfDingbats lack even the braces of "{n}": the library
+    // checks the labels themselves.
+    bool check = font && font->win_ansi;
+    utf8->clear();
     for (char32_t c : chars) {
-        int code = cp1252_code(c);
-        if (code < 0) {
-            *error = unshowable(c);
+        if (check && standard_font_code(font, c) < 0) {
+            *error = "the label font cannot show " + utf8_char_name(c);
             return false;
         }
-        *cp1252 += static_cast<char>(code);
+        utf8_append(utf8, c);
     }
     return true;
 }

@@ -1,5 +1,5 @@
 // The label format's conversion (cli_format.cpp): the --format value from
-// the user's encoding into Windows-1252, the label font's encoding.
+// the user's encoding into UTF-8, the numbering entry's.
 //
 // Results: false with *error set, which main prints (exit status 2).
 #ifndef DEDEDIRUZURUD_CLI_FORMAT_H
@@ -9,11 +9,9 @@
 
 #include "cli_options.h"
 
-// The --format value in Windows-1252; false with *error naming the first
-// character the font cannot show, or the first byte that is not part of a
-// character.
-bool label_format(const options &o, std::string *cp1252, std::string *error);
-// Unicode code point c in Windows-1252, or -1 when that has no such character.
-int cp1252_code(char32_t c);
+// The --format value in UTF-8; false with *error naming the first byte
+// that is not part of a character, or, with a standard text font, the
+// first character its encoding lacks (refused before any file is read).
+bool label_format(const options &o, std::string *utf8, std::string *error);
 
 #endif

@@ -1,6 +1,6 @@
 // The tool's options: parsing the command line into an options record,
-// the checks of the file arguments and of the options' combinations, the
-// usage text, and the library call that the options describe.
+// the checks of the file arguments and of the options' combinations, and
+// the usage text.
 #include "cli_options.h"
 
 #include <cerrno>
@@ -19,15 +19,21 @@ constexpr const char *HELP_TEXT =
     "\n"
     "Writes a copy of INPUT.pdf to OUTPUT.pdf with a page number stamped on\n"
     "its pages. Every page is kept, in order; the selected pages (all of them\n"
-    "unless --pages or --skip says otherwise) carry a one-line label in\n"
-    "Helvetica. With -o or --suffix it numbers many files, on all cores.\n"
+    "unless --pages or --skip says otherwise) carry a one-line label, in\n"
+    "Helvetica unless --font names another. With -o or --suffix it numbers\n"
+    "many files, on all cores.\n"
     "\n"
     "Options:\n"
     "  --format TEXT     label text: {n} is the page's number, {total} the number\n"
     "                    of pages in the document, {{ and {} give { and }\n"
-    "                    (default \"{n}\"; example \"Page {n} of {total}\"); the\n"
-    "                    label shows the characters of Windows-1252 (accented\n"
-    "                    Latin letters, dashes, quotes, the euro sign ...)\n"
+    "                    (default \"{n}\"; example \"Page {n} of {total}\"); {n:r}\n"
+    "                    and {n:R} in roman numerals, {n:a} and {n:A} in letters\n"
+    "                    (a..z, aa..zz, ...), {n:06} padded with zeros to 6\n"
+    "                    digits, the same for {total}. The label shows the\n"
+    "                    characters its font has: with the standard fonts those\n"
+    "                    of Windows-1252 (accented Latin letters, dashes,\n"
+    "                    quotes, the euro sign ...), with a TrueType font any\n"
+    "                    of its own\n"
     "  --position POS    where the label stands, as a name or a code:\n"
     "                      bottom-center 0 (default)   top-center 3\n"
     "                      bottom-right  1             top-right  4\n"
@@ -53,6 +59,26 @@ constexpr const char *HELP_TEXT =
     "  --continue        number the files, in the order given, as one document:\n"
     "                    each file's first number follows the last number of\n"
     "                    the file before, {total} counts the pages of all\n"
+    "  --font NAME|FILE  the label's font: a standard font by name (Helvetica,\n"
+    "                    the default; Helvetica-Bold, Times-Roman, Times-Italic,\n"
+    "                    Courier, Symbol, ZapfDingbats ...) or a TrueType font\n"
+    "                    file (.ttf, .ttc, .otf with TrueType outlines), which\n"
+    "                    is embedded with only the characters the labels use\n"
+    "  --font-index N    the face of a .ttc font collection (default 0)\n"
+    "  --margin X[,Y]    the label's distance in points from the page's side (X)\n"
+    "                    and from its bottom or top edge (Y, default X); by\n"
+    "                    default 3% of the page's shorter side, 12 to 36\n"
+    "  --opacity A       the label's opacity, from 0 (unseen) to 1 (the default)\n"
+    "  --backing         a white box behind the label, to read it over content\n"
+    "  --total N|labelled\n"
+    "                    what {total} shows: N, or the last number shown\n"
+    "                    (labelled); by default the page count\n"
+    "  --page-labels     the viewer's page box shows the numbers the pages print\n"
+    "                    (the document's page labels)\n"
+    "  --manifest FILE.csv\n"
+    "                    once every file is numbered, list them in FILE.csv:\n"
+    "                    input,output,first,last,pages (first and last label\n"
+    "                    as printed)\n"
     "  -h, --help        show this help and exit\n"
     "  --version         show the version and exit\n"
     "\n"
@@ -66,8 +92,8 @@ constexpr const char *HELP_TEXT =
     "nothing is written unless every file can be read.\n"
     "\n"
     "Exit status: 0 on success, 1 when a document cannot be numbered (the\n"
-    "reason is printed), 2 for a usage error or a label character the font\n"
-    "cannot show.\n"
+    "reason is printed), 2 for a usage error or a label character a standard\n"
+    "font cannot show.\n"
     "\n"
     "Examples:\n"
     "  dedediruzurud report.pdf report-numbered.pdf\n"
@@ -77,6 +103,10 @@ constexpr const char *HELP_TEXT =
     "  dedediruzurud --format \"Página {n} — {total}\" in.pdf out.pdf\n"
     "  dedediruzurud scans/*.pdf -o numbered\n"
     "  dedediruzurud --continue --format \"Page {n} of {total}\" ch1.pdf ch2.pdf ch3.pdf --suffix -numbered\n"
+    "  dedediruzurud --continue --format \"ACME-{n:06}\" --first 1000 --backing \\\n"
+    "      --manifest production.csv a.pdf b.pdf c.pdf -o production\n"
+    "  dedediruzurud --font /usr/share/fonts/truetype/dejavu/DejaVuSans.ttf \\\n"
+    "      --format \"Страница {n} из {total}\" in.pdf out.pdf\n"
     "  curl -s https://example.org/a.pdf | dedediruzurud - - > a-numbered.pdf\n";
 
 // A whole decimal int, optionally signed, from [s, end).
@@ -181,6 +211,8 @@ void apply(const std::string &name, const char *value, options *o) {
     } else if (name == "-j" || name == "--jobs") {
         o->jobs = int_value(name.c_str(), value);
         if (o->jobs < 1) usage("option " + name + " needs a number of 1 or more, not '" + value + "'");
+    } else if (std::string error; apply_extra_option(name, value, &o->extras, &error)) {
+        if (!error.empty()) usage(error);
     } else {
         usage("unknown option '" + name + "'");
     }
@@ -192,7 +224,7 @@ bool takes_value(const std::string &name) {
                                         "-o",       "-j"};
     for (const char *n : names)
         if (name == n) return true;
-    return false;
+    return extra_option_takes_value(name);
 }
 
 // The file arguments and the options' combinations.
@@ -235,6 +267,7 @@ int parse_options(int argc, char **argv, options *o) {
             return 0;
         } else if (name == "--continue") {
             o->chain = true;
+        } else if (extra_flag(name, &o->extras)) {
         } else if (size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
             std::string key = name.substr(0, eq);
             if (!takes_value(key)) usage("unknown option '" + key + "'");
@@ -263,22 +296,4 @@ int parse_options(int argc, char **argv, options *o) {
 [[noreturn]] void usage(const std::string &message) {
     std::fprintf(stderr, "%s: %s\nTry '%s --help' for more information.\n", PROGRAM, message.c_str(), PROGRAM);
     throw usage_error{};
-}
-
-numbering_job job_for(const options &o, const char *input) {
-    numbering_job job{};
-    job.input_path = input;
-    job.look = {o.position, o.format.c_str(), static_cast<double>(o.size), o.red, o.green, o.blue};
-    job.first_number = o.first;
-    job.total = -1;
-    if (o.has_skip) {
-        job.selection = SELECT_SKIP;
-        job.skip_pages = o.skip;
-        job.first_number = 1;
-    } else if (o.has_pages) {
-        job.selection = SELECT_RANGE;
-        job.start_page = o.from;
-        job.end_page = o.to;
-    }
-    return job;
 }

@@ -1,6 +1,5 @@
 // The tool's options (cli_options.cpp): the command line read into an
-// options record, the usage text and usage errors, and the library call
-// that the options describe for one input.
+// options record, the usage text and usage errors.
 //
 // Results: a usage error prints its message and throws usage_error, which
 // main turns into exit status 2.
@@ -12,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli_extras.h"
 #include "dedediruzurud.h"
 #include "dedediruzurud_internal.h"
 
@@ -38,6 +38,7 @@ struct options {
     const char *suffix = nullptr;   // --suffix TEXT
     int jobs = 0;                   // 0: one per core
     bool chain = false;             // --continue
+    extra_options extras;           // --font, --margin, ... --manifest
 };
 
 // A usage error was printed; the program exits with EXIT_USAGE.
@@ -49,8 +50,5 @@ struct usage_error {};
 // options' combinations: -1 to go on, or the exit status once --help or
 // --version has printed what it asks for.
 int parse_options(int argc, char **argv, options *o);
-
-// The library call for one input, as the options describe it (output unset).
-numbering_job job_for(const options &o, const char *input);
 
 #endif

@@ -251,3 +251,25 @@ double seconds_now() {
     using clock = std::chrono::steady_clock;
     return std::chrono::duration<double>(clock::now().time_since_epoch()).count();
 }
+
+#if defined(_WIN32)
+
+std::string new_temp_file() {
+    char dir[MAX_PATH + 1], path[MAX_PATH + 1];
+    DWORD n = GetTempPathA(sizeof dir, dir);
+    if (n == 0 || n > MAX_PATH || GetTempFileNameA(dir, "ddz", 0, path) == 0) return "";
+    return path;
+}
+
+#else
+
+std::string new_temp_file() {
+    const char *dir = std::getenv("TMPDIR");
+    std::string path = std::string(dir && *dir ? dir : "/tmp") + "/dedediruzurud-XXXXXX";
+    int fd = mkstemp(&path[0]);
+    if (fd < 0) return "";
+    close(fd);
+    return path;
+}
+
+#endif

@@ -32,5 +32,8 @@ std::string file_identity(const std::string &path);
 void run_parallel(int threads, void (*work)(void *), void *arg, void (*tick)(void *), void *tick_arg);
 // Seconds on a steady clock.
 double seconds_now();
+// A new empty file of this user's in the temporary directory; its path,
+// or "" when none can be made.
+std::string new_temp_file();
 
 #endif

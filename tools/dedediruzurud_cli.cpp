@@ -1,7 +1,8 @@
 // dedediruzurud: the command-line face of the library. It turns options
-// into numbering calls: one for INPUT.pdf OUTPUT.pdf (either may be "-", a
-// pipe), or one per file with -o DIR or --suffix TEXT (cli_batch.cpp), and
-// reports the library's messages.
+// into calls of its numbering entry: one for INPUT.pdf OUTPUT.pdf (either
+// may be "-", a pipe), or one per file with -o DIR or --suffix TEXT
+// (cli_batch.cpp), and reports the library's messages.
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -9,6 +10,8 @@
 
 #include "cli_batch.h"
 #include "cli_format.h"
+#include "cli_manifest.h"
+#include "cli_number.h"
 #include "cli_options.h"
 #include "cli_platform.h"
 
@@ -30,36 +33,85 @@ bool read_stream(FILE *f, std::vector<unsigned char> *bytes) {
     return !std::ferror(f);
 }
 
+// A pipe's bytes pass through a temporary file, since the numbering entry
+// reads and writes files; it is removed on every path out.
+struct temp_file {
+    std::string path;
+    ~temp_file() {
+        if (!path.empty()) std::remove(path.c_str());
+    }
+};
+
+// The message with the temporary file's path replaced by the pipe's name.
+std::string naming(std::string message, const std::string &path, const char *name) {
+    if (path.empty()) return message;
+    for (size_t at; (at = message.find(path)) != std::string::npos;) message.replace(at, path.size(), name);
+    return message;
+}
+
+bool write_whole(const std::string &path, const std::vector<unsigned char> &bytes) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    if (f && std::fclose(f) != 0) ok = false;
+    return ok;
+}
+
+bool copy_to_stdout(const std::string &path) {
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return false;
+    set_binary(stdout);
+    char chunk[65536];
+    size_t n;
+    bool ok = true;
+    while (ok && (n = std::fread(chunk, 1, sizeof chunk, f)) > 0) ok = std::fwrite(chunk, 1, n, stdout) == n;
+    ok = ok && !std::ferror(f) && std::fflush(stdout) == 0;
+    std::fclose(f);
+    return ok;
+}
+
 // INPUT.pdf OUTPUT.pdf, either of them possibly a pipe.
 int run_single(const options &o) {
     const char *in = o.files[0], *out = o.files[1];
     bool in_pipe = std::strcmp(in, "-") == 0, out_pipe = std::strcmp(out, "-") == 0;
     if (out_pipe && is_terminal(stdout))
         usage("standard output is a terminal: redirect it, or name an OUTPUT.pdf");
-    numbering_job job = job_for(o, in_pipe ? STDIN_NAME : in);
-    std::vector<unsigned char> bytes;
-    static const unsigned char nothing = 0;
+    temp_file in_temp, out_temp;
     if (in_pipe) {
+        std::vector<unsigned char> bytes;
         if (!read_stream(stdin, &bytes)) {
             std::fprintf(stderr, "%s: read error on %s\n", PROGRAM, STDIN_NAME);
             return EXIT_FAILED;
         }
-        job.input_bytes = bytes.empty() ? &nothing : bytes.data();
-        job.input_size = bytes.size();
+        in_temp.path = new_temp_file();
+        if (in_temp.path.empty() || !write_whole(in_temp.path, bytes)) {
+            std::fprintf(stderr, "%s: cannot keep %s in a temporary file\n", PROGRAM, STDIN_NAME);
+            return EXIT_FAILED;
+        }
     }
-    pdfp_buf image{};
-    if (out_pipe) job.output_image = &image;
-    else job.output_path = out;
-    numbering_result r;
-    bool ok = numbering_run(&job, &r) == 1;
-    if (ok && out_pipe) {
-        set_binary(stdout);
-        ok = std::fwrite(image.data, 1, image.len, stdout) == image.len && std::fflush(stdout) == 0;
-        if (!ok) std::snprintf(r.message, sizeof r.message, MSG_SHORT_WRITE, STDOUT_NAME);
+    if (out_pipe && (out_temp.path = new_temp_file()).empty()) {
+        std::fprintf(stderr, "%s: cannot make a temporary file for %s\n", PROGRAM, STDOUT_NAME);
+        return EXIT_FAILED;
     }
-    pdfp_buf_free(&image);
-    if (ok) return 0;
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, r.message);
+    dedediruzurud_options record = record_for(o);
+    std::string message;
+    int pages = number_file(o, record, in_pipe ? in_temp.path.c_str() : in, out_pipe ? out_temp.path.c_str() : out,
+                            &message);
+    if (pages && out_pipe && !copy_to_stdout(out_temp.path)) {
+        char text[256];
+        std::snprintf(text, sizeof text, MSG_SHORT_WRITE, STDOUT_NAME);
+        pages = 0;
+        message = text;
+    }
+    if (!pages) {
+        message = naming(naming(message, in_temp.path, STDIN_NAME), out_temp.path, STDOUT_NAME);
+        std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+        return EXIT_FAILED;
+    }
+    if (!o.extras.manifest) return 0;
+    manifest_row row{in, out, record, {}};
+    labelled_pages(o, record, pages, &row.numbers, &message);
+    if (write_manifest(o.extras.manifest, {row}, &message)) return 0;
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
     return EXIT_FAILED;
 }
 
@@ -75,6 +127,8 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
             return EXIT_USAGE;
         }
+        // Margins, opacity and the format's placeholders are refused before any work.
+        if (std::string problem = record_problem(record_for(o)); !problem.empty()) usage(problem);
         return o.out_dir || o.suffix ? run_batch(o) : run_single(o);
     } catch (const usage_error &) {
         return EXIT_USAGE;

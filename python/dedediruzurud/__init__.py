@@ -23,6 +23,8 @@ from typing import Optional, Tuple, Union
 
 __all__ = [
     "number_pages",
+    "page_count",
+    "STANDARD_FONTS",
     "DedediruzurudError",
     "EncryptedPDFError",
     "POSITIONS",
@@ -33,6 +35,14 @@ __version__ = "1.0.0"
 
 #: Label positions by name, in the order of the library's position codes 0..5.
 POSITIONS = ("bottom-center", "bottom-right", "bottom-left", "top-center", "top-right", "top-left")
+
+#: The 14 fonts every PDF reader has; the first twelve show Windows-1252's characters.
+STANDARD_FONTS = (
+    "Helvetica", "Helvetica-Bold", "Helvetica-Oblique", "Helvetica-BoldOblique",
+    "Times-Roman", "Times-Bold", "Times-Italic", "Times-BoldItalic",
+    "Courier", "Courier-Bold", "Courier-Oblique", "Courier-BoldOblique",
+    "Symbol", "ZapfDingbats",
+)
 
 #: Environment variable naming the shared library when none is installed beside the module.
 LIBRARY_ENV = "DEDEDIRUZURUD_LIBRARY"
@@ -46,9 +56,31 @@ PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 _ENCRYPTED_PREFIX = "encrypted PDFs are not supported: "
 _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 
-# The library keeps its last-error text in one process-wide buffer, so a call
-# and the read of its message must not interleave with another thread's call.
+# The six functions keep their message in one process-wide buffer, so such a
+# call and the read of its message must not interleave with another thread's
+# call; dedediruzurud_number hands each call its own message and needs no lock.
 _lock = threading.Lock()
+_MESSAGE_BYTES = 1024
+# The record's flags and {total} modes (include/dedediruzurud.h).
+_MARGIN, _OPACITY, _BACKING, _PAGE_LABELS = 1, 2, 4, 8
+_TOTAL_DOCUMENT, _TOTAL_GIVEN, _TOTAL_LABELLED = 0, 1, 2
+# The selection messages of dedediruzurud_range and dedediruzurud_skip, which
+# number_pages keeps for its pages= and skip=.
+_EMPTY_RANGE = "range {}..{} is empty (document has {} pages)"
+_SKIP_ALL = "skip_pages {} >= page count {} \u2014 nothing to number"
+
+
+class _Options(ctypes.Structure):
+    """dedediruzurud_options, field for field."""
+
+    _fields_ = [
+        ("size", ctypes.c_uint), ("flags", ctypes.c_uint), ("position", ctypes.c_int),
+        ("font_size", ctypes.c_int), ("red", ctypes.c_int), ("green", ctypes.c_int), ("blue", ctypes.c_int),
+        ("first_number", ctypes.c_int), ("start_page", ctypes.c_int), ("end_page", ctypes.c_int),
+        ("total_mode", ctypes.c_int), ("total", ctypes.c_int), ("font_index", ctypes.c_int),
+        ("format", ctypes.c_char_p), ("font", ctypes.c_char_p),
+        ("margin_x", ctypes.c_double), ("margin_y", ctypes.c_double), ("opacity", ctypes.c_double),
+    ]
 _library: Optional[ctypes.CDLL] = None
 
 
@@ -91,6 +123,8 @@ def _load() -> ctypes.CDLL:
             getattr(lib, name).restype = num
         lib.dedediruzurud_last_error.argtypes = []
         lib.dedediruzurud_last_error.restype = text  # copied into bytes by ctypes
+        lib.dedediruzurud_number.argtypes = [text, text, ctypes.POINTER(_Options), ctypes.c_char_p, ctypes.c_size_t]
+        lib.dedediruzurud_number.restype = num
         _library = lib
     return _library
 
@@ -132,19 +166,39 @@ def _path(name: str, value: PathArg) -> bytes:
     return _no_nul(name, data)
 
 
-def _label_bytes(text: Union[str, bytes]) -> bytes:
-    """The label text in Windows-1252, the encoding of the label font."""
+def _shown_cp1252(data: bytes) -> Optional[str]:
+    """The characters of Windows-1252 bytes, or None where a byte is not a
+    character the label fonts show (a control code, an unassigned code)."""
+    if any(b < 0x20 or b == 0x7F for b in data):
+        return None
+    try:
+        return data.decode("cp1252")
+    except UnicodeDecodeError:
+        return None
+
+
+def _label_utf8(text: Union[str, bytes], font: Optional[bytes]) -> Optional[bytes]:
+    """The label format in UTF-8 for dedediruzurud_number, or None for bytes
+    that only the six functions' Windows-1252 path writes as they are."""
     if isinstance(text, (bytes, bytearray)):
-        data = bytes(text)
+        chars = _shown_cp1252(_no_nul("format", bytes(text)))
+        if chars is None:
+            return None
     elif isinstance(text, str):
-        try:
-            data = text.encode("cp1252")
-        except UnicodeEncodeError as error:
-            char = text[error.start]
-            raise ValueError(f"the label font cannot show {char!r} (U+{ord(char):04X})") from None
+        chars = text
+        if font is None or font.decode("latin-1") in STANDARD_FONTS[:12]:
+            # The standard text fonts show Windows-1252's characters: refused here, before any work.
+            try:
+                chars.encode("cp1252")
+            except UnicodeEncodeError as error:
+                char = chars[error.start]
+                raise ValueError(f"the label font cannot show {char!r} (U+{ord(char):04X})") from None
     else:
         raise TypeError(f"format must be str or bytes, not {type(text).__name__}")
-    return _no_nul("format", data)
+    try:
+        return _no_nul("format", chars.encode("utf-8"))
+    except UnicodeEncodeError:
+        raise ValueError("format is not valid Unicode text (a lone surrogate)") from None
 
 
 def _position(value: Union[str, int]) -> int:
@@ -185,6 +239,101 @@ def _selection(
     return "dedediruzurud_range", (start, end, _int("first", first))
 
 
+def _real(name: str, value: object) -> float:
+    if isinstance(value, bool) or not isinstance(value, (int, float)):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    number = float(value)
+    if number != number or number in (float("inf"), float("-inf")):
+        raise ValueError(f"{name} must be a finite number, not {value!r}")
+    return number
+
+
+def _margin(value: Union[None, float, Tuple[float, float]]) -> Optional[Tuple[float, float]]:
+    """The side and the top-or-bottom margin in points, or None for the default."""
+    if value is None:
+        return None
+    if isinstance(value, (tuple, list)):
+        if len(value) != 2:
+            raise ValueError(f"margin must be a number or (x, y), not {value!r}")
+        x, y = _real("margin", value[0]), _real("margin", value[1])
+    else:
+        x = y = _real("margin", value)
+    if x < 0 or y < 0:
+        raise ValueError(f"margins must be numbers of points from 0 up, not {value!r}")
+    return x, y
+
+
+def _total(value: Union[None, int, str]) -> Tuple[int, int]:
+    """The record's total_mode and total."""
+    if value is None:
+        return _TOTAL_DOCUMENT, 0
+    if value == "labelled":
+        return _TOTAL_LABELLED, 0
+    if isinstance(value, str):
+        raise ValueError(f"total must be None, an int or 'labelled', not {value!r}")
+    return _TOTAL_GIVEN, _int("total", value)
+
+
+def _flag(name: str, value: object) -> bool:
+    if not isinstance(value, bool):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return value
+
+
+def _pages_record(record: _Options, first: int, pages, skip) -> Tuple[Optional[Tuple], bool]:
+    """Fills the record's selection; returns the selection as the six functions
+    took it (for their messages) and whether it is empty whatever the page count."""
+    function, selection = _selection(first, pages, skip)
+    if function == "dedediruzurud_skip":
+        (count,) = selection
+        record.start_page = count + 1 if 0 < count < _INT_MAX else 1
+        record.first_number = 1
+        return ("skip", count), count == _INT_MAX
+    if function == "dedediruzurud_add":
+        record.first_number = selection[0]
+        return None, False
+    start, end, record.first_number = selection
+    record.start_page = max(start, 1)
+    record.end_page = end if 0 < end < _INT_MAX else 0
+    return ("range", start, end), end < 1 or end < start
+
+
+def _selection_message(selection: Tuple, count: int) -> Optional[str]:
+    """The six functions' message when the selection leaves no page of a count-page document."""
+    if selection[0] == "skip":
+        return _SKIP_ALL.format(selection[1], count) if max(selection[1], 0) >= count else None
+    _, start, end = selection
+    return _EMPTY_RANGE.format(start, end, count) if max(start - 1, 0) > min(end - 1, count - 1) else None
+
+
+def _number(lib: ctypes.CDLL, input: bytes, output: Optional[bytes], record: Optional[_Options]) -> Tuple[int, str]:
+    """One dedediruzurud_number call: the page count, or 0 and the message."""
+    message = ctypes.create_string_buffer(_MESSAGE_BYTES)
+    count = lib.dedediruzurud_number(input, output, record, message, _MESSAGE_BYTES)
+    return count, message.value.decode("utf-8", "replace")
+
+
+def _failure(text: str) -> DedediruzurudError:
+    text = text or "numbering failed"
+    return (EncryptedPDFError if text.startswith(_ENCRYPTED_PREFIX) else DedediruzurudError)(text)
+
+
+def _loaded() -> ctypes.CDLL:
+    with _lock:
+        return _load()
+
+
+def page_count(path: PathArg) -> int:
+    """The number of pages of the PDF file at ``path`` (nothing is written).
+
+    :raises DedediruzurudError: the file cannot be read as a PDF.
+    """
+    count, message = _number(_loaded(), _path("path", path), None, None)
+    if not count:
+        raise _failure(message)
+    return count
+
+
 def number_pages(
     input: PathArg,
     output: PathArg,
@@ -196,8 +345,16 @@ def number_pages(
     first: int = 1,
     pages: Optional[Tuple[Optional[int], Optional[int]]] = None,
     skip: Optional[int] = None,
-) -> None:
-    """Writes a copy of ``input`` to ``output`` with page numbers on the selected pages.
+    font: Optional[PathArg] = None,
+    font_index: int = 0,
+    margin: Union[None, float, Tuple[float, float]] = None,
+    opacity: Optional[float] = None,
+    backing: bool = False,
+    total: Union[None, int, str] = None,
+    page_labels: bool = False,
+) -> int:
+    """Writes a copy of ``input`` to ``output`` with page numbers on the selected
+    pages and returns the input's page count.
 
     Every page is kept, in order. ``output`` is only replaced once the whole
     numbered copy is written, so it may name ``input`` itself.
@@ -205,8 +362,10 @@ def number_pages(
     :param input: the PDF file to read (``str``, ``bytes`` or path-like).
     :param output: the file to write.
     :param format: the label; ``{n}`` is the page's number, ``{total}`` the page
-        count, ``{{`` and ``{}`` give ``{`` and ``}``. A ``str`` is converted to
-        Windows-1252, the label font's encoding; ``bytes`` are used as they are.
+        count, ``{{`` and ``{}`` give ``{`` and ``}``; ``{n:r}``/``{n:R}`` roman,
+        ``{n:a}``/``{n:A}`` letters, ``{n:06}`` zero-padded (also for ``{total}``).
+        A ``str`` may hold any character the font has; ``bytes`` are
+        Windows-1252, as the library's six functions read them.
     :param position: one of :data:`POSITIONS` (or its code 0..5).
     :param size: text size in whole points (0 or less means 12, above 300 means 300).
     :param color: red, green, blue, each 0..255.
@@ -215,25 +374,77 @@ def number_pages(
         pages. ``None`` at either end runs to the first or the last page.
     :param skip: leave this many leading pages unlabelled; the next shows 1.
         Not with ``pages`` or ``first``.
+    :param font: one of :data:`STANDARD_FONTS` (default Helvetica) or the path
+        of a TrueType font file, embedded as a subset.
+    :param font_index: the face of a ``.ttc`` collection.
+    :param margin: points from the page's side and its bottom or top edge: one
+        number for both or ``(x, y)``; ``None`` for 3 % of the shorter side.
+    :param opacity: 0..1; ``None`` for opaque text.
+    :param backing: a white box behind the label.
+    :param total: what ``{total}`` shows: ``None`` the page count, an int, or
+        ``"labelled"`` the last number shown.
+    :param page_labels: write page labels so that viewers show the printed numbers.
     :raises EncryptedPDFError: the input is encrypted.
     :raises DedediruzurudError: the library failed; ``message`` says why and no
         output was written.
-    :raises ValueError: a character the label font cannot show, an unknown
+    :raises ValueError: a character a standard font cannot show, an unknown
         position, or options that do not go together (nothing is read or written).
+    :raises TypeError: an argument of the wrong type.
     :raises OSError: the shared library cannot be found or loaded.
 
-    Calls from several threads are safe; they run one at a time. Number files
-    in parallel with processes (``concurrent.futures.ProcessPoolExecutor``).
+    Calls from several threads run at the same time, each with its own message.
     """
+    record = _Options(size=ctypes.sizeof(_Options), opacity=1.0)
+    selection, empty = _pages_record(record, first, pages, skip)
+    source, target = _path("input", input), _path("output", output)
+    record.position, record.font_size = _position(position), _int("size", size)
+    record.red, record.green, record.blue = _color(color)
+    font_path = None if font is None else _path("font", font)
+    record.font = font_path
+    record.font_index = _int("font_index", font_index)
+    if record.font_index < 0:
+        raise ValueError(f"font_index must be 0 or more, not {font_index}")
+    margins = _margin(margin)
+    if margins is not None:
+        record.flags |= _MARGIN
+        record.margin_x, record.margin_y = margins
+    if opacity is not None:
+        record.opacity = _real("opacity", opacity)
+        if not 0 <= record.opacity <= 1:
+            raise ValueError(f"opacity must be from 0 to 1, not {opacity!r}")
+        record.flags |= _OPACITY
+    record.flags |= (_BACKING if _flag("backing", backing) else 0) | (_PAGE_LABELS if _flag("page_labels", page_labels) else 0)
+    record.total_mode, record.total = _total(total)
+    label = _label_utf8(format, font_path)
+    if label is None:
+        return _number_cp1252(source, target, format, record, first, pages, skip)
+    record.format = label
+    lib = _loaded()
+    count, message = (0, "") if empty else _number(lib, source, target, record)
+    if count:
+        return count
+    if selection is not None:
+        # Where the document reads and the selection leaves nothing, say so as
+        # dedediruzurud_range and dedediruzurud_skip do.
+        every_page = _Options.from_buffer_copy(record)
+        every_page.start_page = every_page.end_page = 0
+        pages_read, read_message = _number(lib, source, None, every_page)
+        message = (_selection_message(selection, pages_read) or message) if pages_read else read_message
+    raise _failure(message)
+
+
+def _number_cp1252(source: bytes, target: bytes, label: bytes, record: _Options, first, pages, skip) -> int:
+    """A bytes format with codes no font shows (control codes): written as the
+    six functions write it. They know none of the numbering entry's options."""
+    if record.font or record.flags or record.total_mode or record.font_index:
+        raise ValueError("a bytes format with control or unassigned codes takes none of font, margin, opacity, "
+                         "backing, total and page_labels")
     function, selection = _selection(first, pages, skip)
-    head = (_path("input", input), _path("output", output), _position(position),
-            _label_bytes(format), _int("size", size))
-    rgb = _color(color)
+    head = (source, target, record.position, label, record.font_size)
     with _lock:
         lib = _load()
-        ok = getattr(lib, function)(*head, *selection, *rgb)
+        ok = getattr(lib, function)(*head, *selection, record.red, record.green, record.blue)
         message = b"" if ok else lib.dedediruzurud_last_error()
-    if ok:
-        return
-    text = message.decode("utf-8", "replace") or "numbering failed"
-    raise (EncryptedPDFError if text.startswith(_ENCRYPTED_PREFIX) else DedediruzurudError)(text)
+    if not ok:
+        raise _failure(message.decode("utf-8", "replace"))
+    return page_count(source)

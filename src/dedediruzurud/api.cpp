@@ -1,7 +1,12 @@
 // The six exported functions and the internal entry that keeps a call's
 // message in the caller's own buffer: load, select the pages, write.
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
 #include <new>
 
+#include "dedediruzurud/label_plan.h"
 #include "dedediruzurud_internal.h"
 #include "dedediruzurud.h"
 
@@ -52,11 +57,20 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
         if (loaded != 0) return 0;
         r->page_count = g.doc.pages.count;
         if (!select_pages(job, g.doc.pages.count, &r->labelled)) return 0;
+        if (job->options && job->options->total_labelled)
+            r->labelled.total = static_cast<int64_t>(r->labelled.first_number) + r->labelled.last_index -
+                                r->labelled.first_index;
+        label_look look = job->look;
+        label_plan plan;
+        if (job->options && !job->count_only) {
+            if (!label_plan_make(&g.doc, job->options, &r->labelled, &plan)) return 0;
+            look.plan = &plan;
+        }
         int ok = 1;
         if (job->output_image)
-            ok = numbered_doc_build(&g.doc, job->output_image, &job->look, &r->labelled);
+            ok = numbered_doc_build(&g.doc, job->output_image, &look, &r->labelled);
         else if (!job->count_only)
-            ok = numbered_doc(&g.doc, job->output_path, &job->look, &r->labelled);
+            ok = numbered_doc(&g.doc, job->output_path, &look, &r->labelled);
         if (!ok) return 0;
         clear_error();
         return 1;
@@ -84,6 +98,69 @@ int run_export(const char *input_path, const char *output_path, const label_look
     job.total = -1;
     numbering_result r{};
     return run_job(&job, &r);
+}
+
+// The record as this library reads it: the caller's bytes up to what both
+// know, the rest as DEDEDIRUZURUD_OPTIONS_INIT; false (with the message)
+// for a size below the first version's, or bytes past what we know that
+// are not zero.
+bool read_record(const dedediruzurud_options *given, dedediruzurud_options *o) {
+    *o = DEDEDIRUZURUD_OPTIONS_INIT;
+    if (!given) return true;
+    size_t size = given->size;
+    if (size < sizeof *o) {
+        set_error(MSG_OPTIONS_SIZE, given->size, static_cast<unsigned>(sizeof *o));
+        return false;
+    }
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(given);
+    if (std::any_of(bytes + sizeof *o, bytes + size, [](unsigned char b) { return b != 0; })) {
+        set_error(MSG_OPTIONS_SIZE, given->size, static_cast<unsigned>(sizeof *o));
+        return false;
+    }
+    std::memcpy(o, given, sizeof *o);
+    return true;
+}
+
+// The job of one dedediruzurud_number call; false (with the message) for
+// options refused before anything is read.
+bool job_of_record(const dedediruzurud_options &o, numbering_job *job, label_options *extras) {
+    if (o.total_mode < DEDEDIRUZURUD_TOTAL_DOCUMENT || o.total_mode > DEDEDIRUZURUD_TOTAL_LABELLED) {
+        set_error(MSG_BAD_TOTAL_MODE, o.total_mode);
+        return false;
+    }
+    *extras = label_options{o.format,
+                            o.font,
+                            o.font_index,
+                            (o.flags & DEDEDIRUZURUD_MARGIN) != 0,
+                            o.margin_x,
+                            o.margin_y,
+                            (o.flags & DEDEDIRUZURUD_OPACITY) != 0,
+                            o.opacity,
+                            (o.flags & DEDEDIRUZURUD_BACKING) != 0,
+                            (o.flags & DEDEDIRUZURUD_PAGE_LABELS) != 0,
+                            o.total_mode == DEDEDIRUZURUD_TOTAL_LABELLED};
+    if (!label_options_check(extras)) return false;
+    job->look = label_look{o.position, o.format, static_cast<double>(o.font_size), o.red, o.green, o.blue};
+    job->selection = SELECT_RANGE;
+    job->start_page = o.start_page > 0 ? o.start_page : 1;
+    job->end_page = o.end_page > 0 ? o.end_page : INT_MAX;
+    job->first_number = o.first_number;
+    job->total = o.total_mode == DEDEDIRUZURUD_TOTAL_GIVEN ? o.total : -1;
+    job->options = extras;
+    return true;
+}
+
+// One dedediruzurud_number call, its messages in result->message.
+int run_number(const char *input_path, const char *output_path, const dedediruzurud_options *given,
+               numbering_result *r) noexcept {
+    numbering_job job{};
+    job.input_path = input_path;
+    job.output_path = output_path;
+    job.count_only = output_path == nullptr;
+    dedediruzurud_options o;
+    label_options extras;
+    if (!read_record(given, &o) || !job_of_record(o, &job, &extras)) return 0;
+    return run_job(&job, r);
 }
 
 }  // namespace
@@ -128,6 +205,18 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_pa
                                                             int skip_pages, int red, int green, int blue) {
     return run_export(input_path, output_path, {position, format, static_cast<double>(font_size), red, green, blue},
                       SELECT_SKIP, skip_pages, 0, 1);
+}
+
+DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_number(const char *input_path, const char *output_path,
+                                                              const dedediruzurud_options *options, char *error,
+                                                              size_t error_size) {
+    numbering_result r{};
+    char *outer = redirect_errors(r.message);
+    int ok = run_number(input_path, output_path, options, &r);
+    redirect_errors(outer);
+    publish_error(r.message);
+    if (error && error_size) std::snprintf(error, error_size, "%s", r.message);
+    return ok ? std::max(r.page_count, 1) : 0;
 }
 
 }  // extern "C"

@@ -118,9 +118,11 @@ std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, c
     return s;  // short of memory: the form simply goes without resources
 }
 
-void append_carried(const pdfp_doc *doc, const copy_table *t, const pdfp_obj *obj, carried_set set, out_buf *o) {
+void append_carried(const pdfp_doc *doc, const copy_table *t, const pdfp_obj *obj, carried_set set, out_buf *o,
+                    const char *except) {
     if (!obj) return;
     for (const carried_entry &e : carried_entries(doc, obj, set)) {
+        if (except && std::strcmp(e.key, except) == 0) continue;
         out_str(o, " /");
         out_str(o, e.key);
         out_str(o, " ");

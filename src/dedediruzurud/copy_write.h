@@ -29,9 +29,10 @@ bool copy_remap_string(const copy_table *table, const unsigned char *p, int64_t 
 // when the page has none.
 std::string page_resources_remapped(const pdfp_doc *doc, const pdfp_obj *page, const copy_table *table);
 // Appends " /Key value" for each entry of the set that obj's dictionary
-// holds (obj may be null), the values rewritten through the table.
+// holds (obj may be null), the values rewritten through the table; the
+// key `except` (when given) is left out, for an entry written anew.
 void append_carried(const pdfp_doc *doc, const copy_table *table, const pdfp_obj *obj, carried_set set,
-                    out_buf *o);
+                    out_buf *o, const char *except = nullptr);
 // Appends the copies as objects first_out onwards.
 void copies_append(const pdfp_doc *doc, const copy_table *table, out_buf *o);
 

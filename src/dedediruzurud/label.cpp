@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "label.h"
+#include "label_plan.h"
 
 namespace {
 
@@ -31,11 +32,42 @@ constexpr double MARGIN_MAX = 36;
 // in units of the font size.
 constexpr double DESCENT_SHARE = 0.24;
 constexpr double ASCENT_SHARE = 1.2;
+// The backing box reaches this far (in units of the size) around the text.
+constexpr double BACKING_PAD = 0.2;
 
 void append_int(std::string *s, int64_t v) {
     char tmp[24];
     auto r = std::to_chars(tmp, tmp + sizeof tmp, v);
     s->append(tmp, r.ptr);
+}
+
+// Where a label of the given width (in units of the size) stands on a
+// w x h frame with margins mx, my: its start and baseline, and the width
+// it is placed as (no wider than the room between the margins).
+struct placement {
+    double x, y, tw;
+};
+
+bool place(int position, double size, double w, double h, double mx, double my, double raw_width, placement *p) {
+    if (w - 2 * mx <= 0 || h - 2 * my <= 0) return false;
+    double tw = std::min(w - 2 * mx, raw_width * size);
+    int column = position % 3;  // 0 centre, 1 right, 2 left
+    bool top = position >= 3;
+    double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - mx - tw : mx;
+    if (x < 0) x = 0;
+    double y = top ? h - my - ASCENT_SHARE * size : my + DESCENT_SHARE * size;
+    if (y < DESCENT_SHARE * size) y = DESCENT_SHARE * size;
+    *p = {x, y, tw};
+    return true;
+}
+
+// The text object: font, colour, position and the shown operand.
+std::string text_block(const label_look *look, const placement &p, const std::string &operand) {
+    std::string b = "BT\n/PN " + pdfp_fmt_num(look->font_size) + " Tf\n";
+    b += pdfp_fmt_num(look->red / 255.0) + " " + pdfp_fmt_num(look->green / 255.0) + " " +
+         pdfp_fmt_num(look->blue / 255.0) + " rg\n";
+    b += pdfp_fmt_num(p.x) + " " + pdfp_fmt_num(p.y) + " Td\n";
+    return b + operand + " Tj\nET\n";
 }
 
 bool starts_with(const char *p, const char *end, const char *pat) {
@@ -103,23 +135,38 @@ std::string label_escape(const std::string &text) {
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {
     std::string text = label_text(look->format, number, total);
+    double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
+    placement p;
+    if (!place(look->position, look->font_size, w, h, m, m, label_raw_width(text), &p)) return false;
+    *block = text_block(look, p, "(" + label_escape(text) + ")");
+    return true;
+}
+
+bool label_block_planned(const label_look *look, size_t k, int32_t page, double w, double h, std::string *block) {
+    const label_plan *plan = look->plan;
     double size = look->font_size;
     double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
-    if (w - 2 * m <= 0 || h - 2 * m <= 0) return false;
-    double tw = std::min(w - 2 * m, label_raw_width(text) * size);
-    int column = look->position % 3;  // 0 centre, 1 right, 2 left
-    bool top = look->position >= 3;
-    double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - m - tw : m;
-    if (x < 0) x = 0;
-    double y = top ? h - m - ASCENT_SHARE * size : m + DESCENT_SHARE * size;
-    if (y < DESCENT_SHARE * size) y = DESCENT_SHARE * size;
-
+    double mx = plan->margin ? plan->margin_x : m, my = plan->margin ? plan->margin_y : m;
+    placement p;
+    if (!place(look->position, size, w, h, mx, my, plan->widths[k], &p)) {
+        set_error(MSG_MARGIN_NO_ROOM, pdfp_fmt_num(mx).c_str(), pdfp_fmt_num(my).c_str(), page + 1,
+                  pdfp_fmt_num(w).c_str(), pdfp_fmt_num(h).c_str());
+        return false;
+    }
+    std::string text = text_block(look, p, plan->operands[k]);
+    if (!plan->opacity && !plan->backing) {
+        *block = text;
+        return true;
+    }
+    // Extras in a saved state, so that the opacity and the box's white end with the label.
     std::string &b = *block;
-    b = "BT\n/PN " + pdfp_fmt_num(size) + " Tf\n";
-    b += pdfp_fmt_num(look->red / 255.0) + " " + pdfp_fmt_num(look->green / 255.0) + " " +
-         pdfp_fmt_num(look->blue / 255.0) + " rg\n";
-    b += pdfp_fmt_num(x) + " " + pdfp_fmt_num(y) + " Td\n(";
-    b += label_escape(text);
-    b += ") Tj\nET\n";
+    b = "q\n";
+    if (plan->opacity) b += "/" + std::string(LABEL_GS) + " gs\n";
+    if (plan->backing)
+        b += "1 1 1 rg\n" + pdfp_fmt_num(p.x - BACKING_PAD * size) + " " +
+             pdfp_fmt_num(p.y - (DESCENT_SHARE + BACKING_PAD) * size) + " " +
+             pdfp_fmt_num(p.tw + 2 * BACKING_PAD * size) + " " + pdfp_fmt_num((1 + 2 * BACKING_PAD) * size) +
+             " re f\n";
+    b += text + "Q\n";
     return true;
 }

@@ -24,5 +24,11 @@ std::string label_escape(const std::string &text);
 // too small for the margins.
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block);
+// The graphics state a planned label's opacity is drawn with.
+constexpr char LABEL_GS[] = "GS1";
+// The same for the planned label k (look->plan set) on page index page:
+// the plan's text, width, margins, opacity and backing box; false with a
+// message recorded when the margins leave no room on the page.
+bool label_block_planned(const label_look *look, size_t k, int32_t page, double w, double h, std::string *block);
 
 #endif

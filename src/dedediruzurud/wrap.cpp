@@ -41,7 +41,7 @@ namespace {
 // The page object carries the input page's own annotations, transparency
 // group, actions, transition, duration and tab order.
 void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table, out_buf *o, int32_t i,
-                        int64_t font, const page_frame *frame) {
+                        int64_t font, const page_frame *frame, const std::string &label_resources) {
     begin_object(o, page_obj(i));
     out_str(o, "<< /Type /Page /Parent ");
     out_ref(o, PAGE_TREE_OBJ);
@@ -53,7 +53,9 @@ void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_tab
     out_ref(o, font);
     out_str(o, ">> /XObject <</Fm1 ");
     out_ref(o, form_obj(i));
-    out_str(o, ">>>> /Contents ");
+    out_str(o, ">>");
+    out_str(o, label_resources);
+    out_str(o, ">> /Contents ");
     out_ref(o, content_obj(i));
     append_carried(doc, table, obj, CARRY_PAGE, o);
     out_str(o, " >>\n");
@@ -105,7 +107,7 @@ void append_form(out_buf *o, int32_t i, const std::string &header, const unsigne
 }  // namespace
 
 bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
-               page_frame *frame) {
+               page_frame *frame, const std::string &label_resources) {
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
@@ -117,7 +119,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     if (content.is_stored) {
         const pdfp_raw_content &raw = content.stored;
         std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
-        append_page_object(doc, obj, table, o, i, font, frame);
+        append_page_object(doc, obj, table, o, i, font, frame, label_resources);
         append_form(o, i, header, raw.bytes, raw.len);
         return true;
     }
@@ -127,7 +129,7 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     int32_t z_len = 0;
     owned_bytes z;
     if (length > 0 && content.filtered) z = deflated(o, content.joined, length, &z_len);
-    append_page_object(doc, obj, table, o, i, font, frame);
+    append_page_object(doc, obj, table, o, i, font, frame, label_resources);
     if (z)
         append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
     else

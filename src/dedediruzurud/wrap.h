@@ -20,7 +20,9 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, cons
                         const std::string &resources);
 // Appends page i's page object and form object (page_obj(i), form_obj(i));
 // false when the page cannot be wrapped. Sets *frame for the label.
+// label_resources: further entries of the page's resources for the label
+// (" /ExtGState <<...>>"), empty for none.
 bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
-               page_frame *frame);
+               page_frame *frame, const std::string &label_resources = {});
 
 #endif

@@ -18,6 +18,8 @@
 #include "dedediruzurud_internal.h"
 #include "emitter.h"
 #include "label.h"
+#include "label_font.h"
+#include "label_plan.h"
 #include "object_numbers.h"
 #include "output_file.h"
 #include "wrap.h"
@@ -79,11 +81,18 @@ bool check_args(build_job *j) {
 
 // The catalog carries the input catalog's document-level entries (outlines,
 // names, labels, form ...) after its own.
-void append_catalog_and_tree(const pdfp_doc *doc, const copy_table *table, out_buf *o, int32_t page_count) {
+// With page labels of our own, they replace the input's.
+void append_catalog_and_tree(const pdfp_doc *doc, const copy_table *table, out_buf *o, int32_t page_count,
+                             const std::string &page_labels) {
     begin_object(o, CATALOG_OBJ);
     out_str(o, "<< /Type /Catalog /Pages ");
     out_ref(o, PAGE_TREE_OBJ);
-    append_carried(doc, table, input_catalog(doc), CARRY_CATALOG, o);
+    if (page_labels.empty()) {
+        append_carried(doc, table, input_catalog(doc), CARRY_CATALOG, o);
+    } else {
+        append_carried(doc, table, input_catalog(doc), CARRY_CATALOG, o, "PageLabels");
+        out_str(o, " /PageLabels " + page_labels);
+    }
     out_str(o, " >>\n");
     end_object(o);
     begin_object(o, PAGE_TREE_OBJ);
@@ -110,23 +119,36 @@ void append_content(out_buf *o, int32_t i, const std::string &label) {
     end_object(o);
 }
 
+// The page resources a planned label adds: the graphics state of its opacity.
+std::string label_resources(const label_plan *plan) {
+    if (!plan || !plan->opacity) return {};
+    return " /ExtGState <</" + std::string(LABEL_GS) + " <</Type /ExtGState /ca " + pdfp_fmt_num(plan->alpha) +
+           " /CA " + pdfp_fmt_num(plan->alpha) + ">>>>";
+}
+
 // Every page in input order; labels on the selected ones.
 bool append_pages(const build_job *j, const copy_table *table, int64_t font, out_buf *o) {
     const page_selection &sel = j->labelled;
+    const label_plan *plan = j->look.plan;
+    std::string resources = label_resources(plan);
     for (int32_t i = 0; i < j->page_count && !o->failed; ++i) {
         page_frame frame;
-        if (!wrap_page(j->doc, i, font, table, o, &frame)) return false;
+        if (!wrap_page(j->doc, i, font, table, o, &frame, resources)) return false;
         std::string label;
         if (i >= sel.first_index && i <= sel.last_index) {
             int64_t number = static_cast<int64_t>(sel.first_number) + (i - sel.first_index);
-            if (!label_block(&j->look, number, sel.total, frame.w, frame.h, &label)) return false;
+            bool ok = plan ? label_block_planned(&j->look, static_cast<size_t>(i - sel.first_index), i, frame.w,
+                                                 frame.h, &label)
+                           : label_block(&j->look, number, sel.total, frame.w, frame.h, &label);
+            if (!ok) return false;
         }
         append_content(o, i, label);
     }
     return true;
 }
 
-void append_font(out_buf *o, int64_t font) {
+void append_font(out_buf *o, int64_t font, const label_plan *plan) {
+    if (plan) return label_font_append(&plan->font, font, o);
     begin_object(o, font);
     out_str(o, "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica /Encoding /WinAnsiEncoding >>\n");
     end_object(o);
@@ -148,7 +170,9 @@ bool build(build_job *j, pdfp_buf *out) {
     copy_table table;
     copy_table_build(j->doc, static_cast<int32_t>(first_copy_obj(j->page_count)), &table);
     int64_t font = font_obj(j->page_count, static_cast<int64_t>(table.nums.size()));
-    std::vector<int64_t> offsets(static_cast<size_t>(font) + 1, -1);
+    const label_plan *plan = j->look.plan;
+    int64_t font_objects = plan ? label_font_object_count(&plan->font) : 1;
+    std::vector<int64_t> offsets(static_cast<size_t>(font + font_objects), -1);
     if (!pdfp_buf_init(out)) {
         set_error(MSG_OUT_OF_MEMORY);
         return false;
@@ -163,10 +187,10 @@ bool build(build_job *j, pdfp_buf *out) {
         pdfp_advise_big_pages(out->data, out->cap);
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
     append_file_header(&o);
-    append_catalog_and_tree(j->doc, &table, &o, j->page_count);
+    append_catalog_and_tree(j->doc, &table, &o, j->page_count, plan ? plan->page_labels : std::string());
     if (!append_pages(j, &table, font, &o)) return false;
     copies_append(j->doc, &table, &o);
-    append_font(&o, font);
+    append_font(&o, font, plan);
     append_xref_and_trailer(&o, CATALOG_OBJ,
                             table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string());
     if (o.failed) {

@@ -41,6 +41,8 @@ typedef int(DEDEDIRUZURUD_CALL *range_fn)(const char *, const char *, int, const
                                           int, int, int, int, int);
 typedef int(DEDEDIRUZURUD_CALL *skip_fn)(const char *, const char *, int, const char *, int, int,
                                          int, int, int);
+typedef int(DEDEDIRUZURUD_CALL *number_fn)(const char *, const char *, const dedediruzurud_options *, char *,
+                                           size_t);
 
 static struct {
     init_fn init;
@@ -49,6 +51,7 @@ static struct {
     add_fn add;
     range_fn range;
     skip_fn skip;
+    number_fn number;
 } lib;
 
 static FILE *transcript;
@@ -81,11 +84,13 @@ static int load_library(const char *path) {
         return 0;
     }
     void **slots[] = {(void **)&lib.init, (void **)&lib.cleanup, (void **)&lib.last_error,
-                      (void **)&lib.add,  (void **)&lib.range,   (void **)&lib.skip};
+                      (void **)&lib.add,  (void **)&lib.range,   (void **)&lib.skip,
+                      (void **)&lib.number};
     const char *names[] = {"dedediruzurud_init",       "dedediruzurud_cleanup",
                            "dedediruzurud_last_error", "dedediruzurud_add",
-                           "dedediruzurud_range",      "dedediruzurud_skip"};
-    for (int i = 0; i < 6; i++) {
+                           "dedediruzurud_range",      "dedediruzurud_skip",
+                           "dedediruzurud_number"};
+    for (int i = 0; i < 7; i++) {
         *slots[i] = find_symbol(h, names[i]);
         if (!*slots[i]) {
             fprintf(stderr, "host: %s does not export %s\n", path, names[i]);
@@ -420,6 +425,47 @@ static void corpus_file(const char *dir, const char *name, long pages, const cha
     }
 }
 
+/* dedediruzurud_number with its options: a TrueType label (font.ttf, which
+ * the caller links into the working directory, DejaVu Sans) with every
+ * extra, a standard font with styles and page labels, the page count alone,
+ * and a refusal whose message comes back in the buffer and the last-error
+ * text alike. */
+static void number_checks(const char *ten) {
+    static const struct {
+        const char *id, *format, *font;
+        unsigned flags;
+        int first, total_mode;
+    } cases[] = {
+        {"number.truetype", "\xD0\xA1\xD1\x82\xD1\x80. {n} \xCE\xB1\xCF\x80\xCF\x8C {total}", "font.ttf",
+         DEDEDIRUZURUD_MARGIN | DEDEDIRUZURUD_OPACITY | DEDEDIRUZURUD_BACKING | DEDEDIRUZURUD_PAGE_LABELS, 1, 0},
+        {"number.styles", "Caf\xC3\xA9 {n:R} / {total:06}", "Times-Italic", DEDEDIRUZURUD_PAGE_LABELS, 3, 2},
+        {"number.bates", "ACME-{n:08}", "Courier-Bold", DEDEDIRUZURUD_PAGE_LABELS, 1000, 0},
+        {"number.pad_too_wide", "{n:099}", NULL, 0, 1, 0},
+    };
+    char out[256], error[1024];
+    for (size_t i = 0; i < sizeof cases / sizeof cases[0]; i++) {
+        dedediruzurud_options o = DEDEDIRUZURUD_OPTIONS_INIT;
+        o.format = cases[i].format;
+        o.font = cases[i].font;
+        o.flags = cases[i].flags;
+        o.first_number = cases[i].first;
+        o.total_mode = cases[i].total_mode;
+        o.margin_x = 40;
+        o.margin_y = 30;
+        o.opacity = 0.5;
+        o.position = (int)i % 6;
+        if (o.font && strcmp(o.font, "font.ttf") == 0 && file_size("font.ttf") < 0) continue;
+        snprintf(out, sizeof out, "out/%s.pdf", cases[i].id);
+        int r = lib.number(ten, out, &o, error, sizeof error);
+        fprintf(transcript, "%s %d %ld \"%s\"\n", cases[i].id, r, file_size(out), error);
+        check(strcmp(error, lib.last_error()) == 0, cases[i].id, "the same message in the buffer and last_error");
+        check((r == 10) == (strstr(cases[i].id, "too_wide") == NULL), cases[i].id, "page count or refusal");
+    }
+    int r = lib.number(ten, NULL, NULL, error, sizeof error);
+    fprintf(transcript, "number.count %d \"%s\"\n", r, error);
+    check(r == 10 && !error[0], "number.count", "the page count alone");
+}
+
 /* Every file listed in CORPUS_DIR/MANIFEST.tsv (columns: file, pages, producer,
  * features, expect, ...). Returns how many were run. */
 static int corpus_checks(const char *dir) {
@@ -472,6 +518,7 @@ int main(int argc, char **argv) {
     int files = corpus_checks(argv[2]);
     odd_path_checks(ten, ten_added);
     overwrite_checks(ten, ten_added);
+    number_checks(ten);
     leftover_checks(ten, ten_added);
     fclose(transcript);
     printf("host: %d corpus files, %d checks, %d failed\n", files, checks, failures);

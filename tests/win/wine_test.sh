@@ -47,6 +47,9 @@ mkdir "$tmp/linux" "$tmp/win"
 # naming input paths read the same.
 ln -s "$corpus" "$tmp/linux/corpus"
 ln -s "$corpus" "$tmp/win/corpus"
+# The TrueType label's font, under the same name on both sides.
+font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
+if [ -f "$font" ]; then ln -s "$font" "$tmp/linux/font.ttf"; ln -s "$font" "$tmp/win/font.ttf"; fi
 cp "$win_dir/dedediruzurud.dll" "$win_dir/host/dedediruzurud_host.exe" "$tmp/win/"
 
 # A fresh prefix, made up front so that its start-up chatter stays out of the log.
