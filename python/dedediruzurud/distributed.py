@@ -265,11 +265,12 @@ _ROMAN = ((1000, "m"), (900, "cm"), (500, "d"), (400, "cd"), (100, "c"), (90, "x
 
 
 def _label_text(format: Any, number: int, total: int) -> str:
-    """The label as the library prints it for number: a str format in the
-    numbering entry's styles; a bytes one (Windows-1252) with {n} and {total}
-    alone."""
-    styled = not isinstance(format, (bytes, bytearray))
-    if not styled:
+    """The label as the library prints it for number, in the numbering
+    entry's styles; bytes are Windows-1252, and with control codes go to the
+    six functions, which know {n} and {total} alone."""
+    styled = True
+    if isinstance(format, (bytes, bytearray)):
+        styled = not any(b < 0x20 or b == 0x7F for b in format)
         format = bytes(format).decode("cp1252", "replace")
     format = format or "{n}"
     out, k = [], 0

@@ -25,8 +25,8 @@ CORPUS = pathlib.Path(
 SMALL = ["reportlab-acroform-rotated.pdf", "generated-annots-links-rotated.pdf",
          "libreoffice74-writer-fodt.pdf", "enscript-2up-ps2pdf.pdf"]
 CLI = os.environ.get("DEDEDIRUZURUD_CLI")
-LABELS = {"format": "ACME-{n}", "pages": (2, None), "position": "bottom-right"}
-TOOL_LABELS = ["--format", "ACME-{n}", "--pages", "2-", "--position", "bottom-right"]
+LABELS = {"format": "ACME-{n:06} of {total}", "pages": (2, None), "position": "bottom-right"}
+TOOL_LABELS = ["--format", "ACME-{n:06} of {total}", "--pages", "2-", "--position", "bottom-right"]
 
 
 @pytest.fixture(scope="module")
@@ -75,20 +75,28 @@ def test_continued_run_survives_a_killed_worker_and_matches_the_tool(tmp_path, c
     done_before = [r["status"] == "done" for r in result["first"]]
     assert [r["message"] == KEPT for r in second] == done_before
 
-    subprocess.run([CLI, "--continue", *TOOL_LABELS, "-o", str(tmp_path / "tool"), *map(str, inputs)],
-                   check=True, stdout=subprocess.DEVNULL)
+    tool_manifest = tmp_path / "tool.csv"
+    subprocess.run([CLI, "--continue", *TOOL_LABELS, "--manifest", str(tool_manifest), "-o", str(tmp_path / "tool"),
+                    *map(str, inputs)], check=True, stdout=subprocess.DEVNULL)
     for path in inputs:
         assert (out / path.name).read_bytes() == (tmp_path / "tool" / path.name).read_bytes(), path.name
 
-    pages = {name: pdfinfo_pages(CORPUS / name) for name in SMALL}
     with open(manifest, newline="", encoding="utf-8") as f:
         rows = list(csv.DictReader(f))
-    assert tuple(rows[0]) == MANIFEST_COLUMNS
+    with open(tool_manifest, newline="", encoding="utf-8") as f:
+        tool_rows = list(csv.reader(f))
+    assert (tuple(rows[0]), tuple(tool_rows[0])) == (MANIFEST_COLUMNS, MANIFEST_COLUMNS[:5])
+    columns = lambda i, o, *numbers: [i, os.path.basename(o), *numbers]  # noqa: E731 (output folders differ)
+    assert [columns(*(row[c] for c in MANIFEST_COLUMNS[:5])) for row in rows] == [columns(*r) for r in tool_rows[1:]]
+    # The numbers themselves, from another reader's page counts.
+    pages = {name: pdfinfo_pages(CORPUS / name) for name in SMALL}
+    total = sum(pages[path.name[4:]] for path in inputs)
     number = 1
     for path, row in zip(inputs, rows):
         count = pages[path.name[4:]]
-        assert (row["input"], row["pages"], row["first_number"]) == (str(path), str(count), str(number))
-        assert (row["first"], row["last"]) == (f"ACME-{number}", f"ACME-{number + count - 2}")
+        assert (row["pages"], row["first_number"]) == (str(count), str(number))
+        last = number + count - 2
+        assert (row["first"], row["last"]) == (f"ACME-{number:06} of {total}", f"ACME-{last:06} of {total}")
         number += count - 1
 
 
