@@ -76,13 +76,14 @@ def number_files(inputs: Iterable[Any], output_dir: Any, *, client: Any = None,
     output_dir = os.fsdecode(os.fspath(output_dir))
     outputs = [os.path.join(output_dir, os.path.basename(path)) for path in given]
     _check_names(given, outputs)
-    _check_options(label_options, continue_numbering)
+    _check_options(label_options, output_dir)
     if os.path.exists(output_dir) and not os.path.isdir(output_dir):
         raise ValueError(f"the output folder '{output_dir}' is not a folder")
     earlier = _read_manifest(manifest) if manifest is not None else {}
     os.makedirs(output_dir, exist_ok=True)
-
-    if client is None:
+    if not given:
+        records: List[Dict[str, Any]] = []
+    elif client is None:
         from distributed import Client, LocalCluster
 
         cluster = LocalCluster(processes=True, threads_per_worker=1, dashboard_address=None)
@@ -123,16 +124,21 @@ def _identity(path: str) -> Optional[Tuple[int, int]]:
     return st.st_dev, st.st_ino
 
 
-def _check_options(options: Dict[str, Any], continue_numbering: bool) -> None:
+def _check_options(options: Dict[str, Any], output_dir: str) -> None:
     try:
         inspect.signature(dedediruzurud.number_pages).bind(None, None, **options)
     except TypeError as error:
         raise TypeError(f"number_files: {error}") from None
-    if options.get("skip") is not None:
-        if options.get("pages") is not None:
-            raise ValueError("skip and pages cannot be used together")
-        if options.get("first", 1) != 1:
-            raise ValueError("first cannot be used with skip (numbering after skipped pages starts at 1)")
+    # number_pages checks its arguments before it reads anything, so a file
+    # that cannot exist gets its verdict on the options alone (the library
+    # itself need not be on this machine).
+    nowhere = os.path.join(output_dir, ".no-such-folder", "none.pdf")
+    try:
+        dedediruzurud.number_pages(nowhere, nowhere, **options)
+    except (ValueError, TypeError):
+        raise
+    except Exception:
+        pass
 
 
 def _run(client: Any, given: List[str], outputs: List[str], continue_numbering: bool,

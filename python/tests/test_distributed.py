@@ -134,4 +134,6 @@ def test_reruns_keep_only_current_outputs(tmp_path, client):
     shutil.copyfile(inputs[0], twin / inputs[0].name)
     with pytest.raises(ValueError, match="two inputs would be written to"):
         number_files([inputs[0], twin / inputs[0].name], tmp_path / "none", client=client)
+    with pytest.raises(ValueError, match="skip and pages"):
+        number_files(inputs, tmp_path / "none", client=client, continue_numbering=True, skip=1, pages=(2, 3))
     assert not (tmp_path / "none").exists()
