@@ -168,21 +168,23 @@ def _worker_count(client: Any) -> int:
 
 
 def _batches(paths: Sequence[str], workers: int) -> List[List[int]]:
-    """Consecutive runs of inputs, one task each."""
+    """Consecutive runs of inputs, one task each, the largest first so that
+    no big file starts last while the other workers idle."""
     most = max(1, min(_BATCH_FILES, math.ceil(len(paths) / (workers * _BATCHES_PER_WORKER))))
     batches: List[List[int]] = []
-    size = 0
+    sizes: List[int] = []
     for k, path in enumerate(paths):
         try:
             this = os.stat(path).st_size
         except OSError:
             this = 0  # the worker will say why
-        if not batches or len(batches[-1]) >= most or size + this > _BATCH_BYTES:
+        if not batches or len(batches[-1]) >= most or sizes[-1] + this > _BATCH_BYTES:
             batches.append([])
-            size = 0
+            sizes.append(0)
         batches[-1].append(k)
-        size += this
-    return batches
+        sizes[-1] += this
+    order = sorted(range(len(batches)), key=lambda b: -sizes[b])
+    return [batches[b] for b in order]
 
 
 def _gather(client: Any, function: Any, arguments: List[Any], batches: List[List[int]], lost: Any) -> List[Any]:
