@@ -167,14 +167,23 @@ void frame_copies_build(const pdfp_doc *doc, frame_copies *fc) {
     }
 }
 
+bool is_optional_content_group(const pdfp_doc *doc, const pdfp_obj *o) {
+    const unsigned char *b;
+    int32_t vs, ve;
+    return obj_dict_value(doc->data, doc->size, o, "Type", &b, &vs, &ve) &&
+           (name_is(b, vs, ve, "OCG") || name_is(b, vs, ve, "OCMD"));
+}
+
 // Lists num's copy for the turn, unless it has one.
 void list_turned(const pdfp_doc *doc, copy_table *t, int32_t num, int turn) {
     if (num <= 0 || num > PDFP_MAX_OBJ_NUM) return;
     frame_copies &fc = t->framed;
     if (fc.turned_out.count(turned_key(num, turn))) return;
     const pdfp_obj *o = pdfp_obj_find(&doc->objs, num);
-    // A page or a missing object is what the plain table makes of it.
-    if (!o || obj_type(doc->data, doc->size, o) != OBJ_OTHER) {
+    // A page or a missing object is what the plain table makes of it, and
+    // an optional-content group stays one object, or a viewer would show
+    // what names the second copy.
+    if (!o || obj_type(doc->data, doc->size, o) != OBJ_OTHER || is_optional_content_group(doc, o)) {
         list_ref(doc, t, num);
         return;
     }
