@@ -306,6 +306,9 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     t->info_out = 0;
     t->resources.reset(pdfp_res_memo_new());
     frame_copies_build(doc, &t->framed);
+    structure_marks_build(doc, &t->structure);
+    t->form_of.resize(static_cast<size_t>(std::max(doc->pages.count, 0)));
+    for (size_t i = 0; i < t->form_of.size(); ++i) t->form_of[i] = form_obj(static_cast<int64_t>(i));
     name_pages_and_catalog(doc, t);
     list_page_resources(doc, t);
     list_content_encodings(doc, t);

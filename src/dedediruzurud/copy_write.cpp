@@ -2,6 +2,7 @@
 // with what moves on turned and shifted pages mapped on the way.
 #include "copy_write.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame_map.h"
@@ -80,9 +81,31 @@ bool write_moved_annots(const copy_table *t, int32_t page, const unsigned char *
     return true;
 }
 
-// Entry k's text: mapped when it belongs to a moved page, else as it stands.
+// Writes [p, p + n) through the table with the edits (their texts as they stand).
+void write_edited(const copy_table *t, const unsigned char *p, int64_t n, std::vector<struct_edit> &edits,
+                  out_buf *o) {
+    std::sort(edits.begin(), edits.end(), [](const struct_edit &x, const struct_edit &y) { return x.start < y.start; });
+    int32_t copied = 0;
+    for (const struct_edit &e : edits) {
+        copy_remap(t, p + copied, e.start - copied, o);
+        out_str(o, e.text);
+        copied = e.end;
+    }
+    copy_remap(t, p + copied, n - copied, o);
+}
+
+// Entry k's text: mapped when it belongs to a moved page, its marked
+// content given the page forms when it is structure, else as it stands.
 void copy_entry_text(const pdfp_doc *doc, const copy_table *t, size_t k, const copy_source &s, out_buf *o) {
-    if (!write_framed_entry(doc, t, k, s.p, s.n, o)) copy_remap(t, s.p, s.n, o);
+    if (write_framed_entry(doc, t, k, s.p, s.n, o)) return;
+    if (!t->structure.page_of.empty()) {
+        std::vector<struct_edit> edits = structure_edits(&t->structure, t->nums[k], s.p, s.n, t->form_of);
+        if (!edits.empty()) {
+            write_edited(t, s.p, s.n, edits, o);
+            return;
+        }
+    }
+    copy_remap(t, s.p, s.n, o);
 }
 
 }  // namespace

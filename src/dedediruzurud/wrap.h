@@ -16,8 +16,9 @@
 // The form XObject's header (through "stream\n") for box, rotation,
 // content length, the entries that say how the content is encoded
 // (" /Filter ...", may be empty) and resources text (may be empty).
+// struct_parents: the page's key in the structure's parent tree, -1 for none.
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
-                        const std::string &resources);
+                        const std::string &resources, int64_t struct_parents = -1);
 // Appends page i's page object and form object (page_obj(i), form_obj(i));
 // false when the page cannot be wrapped. Sets *frame for the label.
 bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,

@@ -110,6 +110,14 @@ void append_content(out_buf *o, int32_t i, const std::string &label) {
     end_object(o);
 }
 
+// In a tagged document the label is a pagination artifact: structure
+// readers and accessibility checkers pass over it.
+std::string as_artifact(const std::string &label, int position) {
+    bool top = position >= 3;  // positions 3..5 stand at the top edge
+    return std::string("/Artifact << /Type /Pagination /Subtype /") + (top ? "Header" : "Footer") + " >> BDC\n" +
+           label + "EMC\n";
+}
+
 // Every page in input order; labels on the selected ones.
 bool append_pages(const build_job *j, const copy_table *table, int64_t font, out_buf *o) {
     const page_selection &sel = j->labelled;
@@ -120,6 +128,7 @@ bool append_pages(const build_job *j, const copy_table *table, int64_t font, out
         if (i >= sel.first_index && i <= sel.last_index) {
             int64_t number = static_cast<int64_t>(sel.first_number) + (i - sel.first_index);
             if (!label_block(&j->look, number, sel.total, frame.w, frame.h, &label)) return false;
+            if (table->structure.tagged) label = as_artifact(label, j->look.position);
         }
         append_content(o, i, label);
     }
