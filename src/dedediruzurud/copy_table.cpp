@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "carried.h"
 #include "frame_map.h"
@@ -84,13 +85,44 @@ void list_refs_in(const pdfp_doc *doc, copy_table *t, const unsigned char *p, in
     while (pdfp_next_ref(p, static_cast<int32_t>(n), at, true, &start, &num, &at)) list_ref(doc, t, num);
 }
 
-// Seeds: the direct references of every page's resources, in page and text order.
+// What makes two pages draw the same: their /Contents naming the same
+// stored object (or an array of the same objects), and the same frame and
+// structure key; empty for a page without content of its own, which is
+// never shared.
+std::string drawing_key(const pdfp_doc *doc, const copy_table *t, int32_t i, const pdfp_obj *page) {
+    const unsigned char *b;
+    int32_t vs, ve;
+    if (!obj_dict_value(doc->data, doc->size, page, "Contents", &b, &vs, &ve)) return {};
+    std::string key;
+    if (const pdfp_obj *c = obj_named_by(&doc->objs, b, vs, ve))
+        key = "R" + std::to_string(c->num);
+    else if (b[vs] == '[')
+        key = "A" + std::string(reinterpret_cast<const char *>(b) + vs, static_cast<size_t>(ve - vs));
+    else
+        return {};
+    page_frame frame;
+    const pdfp_pageinfo *info = &doc->pages.items[i];
+    if (!page_frame_of(doc, info, page, &frame)) return {};
+    for (double v : {info->box_llx, info->box_lly, info->box_urx, info->box_ury}) key += " " + pdfp_fmt_num(v);
+    key += " " + std::to_string(frame.rot) + " " + std::to_string(page_struct_parents(doc, &t->structure, page));
+    return key + '\n';
+}
+
+// Seeds: the direct references of every page's resources, in page and text
+// order. A page that draws what an earlier page draws, with the same
+// resources, gets that page's form.
 void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     std::vector<int32_t> refs;
+    std::unordered_map<std::string, int64_t> drawn;
     for (int32_t i = 0; i < doc->pages.count; ++i) {
         const pdfp_obj *page = pdfp_obj_find(&doc->objs, doc->pages.items[i].obj_num);
         if (!page) continue;
         pdfp_owned<char> text = page_resources_text(doc, page, t->resources.get());
+        std::string key = drawing_key(doc, t, i, page);
+        if (!key.empty()) {
+            if (text) key += text.get();
+            t->form_of[static_cast<size_t>(i)] = drawn.emplace(std::move(key), form_obj(i)).first->second;
+        }
         if (!text) continue;
         int32_t len = static_cast<int32_t>(std::strlen(text.get()));
         // The shortest reference, "1 R", takes two bytes and a separator.

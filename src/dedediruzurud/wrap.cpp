@@ -44,6 +44,7 @@ namespace {
 // group, actions, transition, duration and tab order.
 void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table, out_buf *o, int32_t i,
                         int64_t font, const page_frame *frame) {
+    int64_t form = table->form_of[static_cast<size_t>(i)];
     begin_object(o, page_obj(i));
     out_str(o, "<< /Type /Page /Parent ");
     out_ref(o, PAGE_TREE_OBJ);
@@ -54,7 +55,7 @@ void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_tab
     out_str(o, "] /Resources <</Font <</PN ");
     out_ref(o, font);
     out_str(o, ">> /XObject <</Fm1 ");
-    out_ref(o, form_obj(i));
+    out_ref(o, form);
     out_str(o, ">>>> /Contents ");
     out_ref(o, content_obj(i));
     append_carried(doc, table, obj, CARRY_PAGE, o);
@@ -111,6 +112,12 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
+    if (table->form_of[static_cast<size_t>(i)] != form_obj(i)) {
+        // It draws what an earlier page's form draws: that form serves both,
+        // and this page's form number stays unused.
+        append_page_object(doc, obj, table, o, i, font, frame);
+        return true;
+    }
     std::string resources = page_resources_remapped(doc, obj, table);
     int64_t sp = page_struct_parents(doc, &table->structure, obj);
 

@@ -19,7 +19,8 @@
 // struct_parents: the page's key in the structure's parent tree, -1 for none.
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
                         const std::string &resources, int64_t struct_parents = -1);
-// Appends page i's page object and form object (page_obj(i), form_obj(i));
+// Appends page i's page object and form object (page_obj(i), form_obj(i); no
+// form when the page shares an earlier page's, table->form_of);
 // false when the page cannot be wrapped. Sets *frame for the label.
 bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *table, out_buf *o,
                page_frame *frame);
