@@ -206,6 +206,24 @@ const bad_case k_bad_cases[] = {
     {"info_is_the_catalog", "", "", {}, " /Info 1 0 R", {}, {"/Info"}},
     {"info_a_stream", "", "", {stream_body("/Title (x)", "abc")}, " /Info 4 0 R", {}, {"/Info"}},
     {"catalog_damaged_before_a_key", " /Oops ) /Outlines 4 0 R", "", {"<< /Count 0 >>"}, "", {}, {"/Outlines"}},
+    // Tagged structure: marked-content ids name the page's form, cycles
+    // and a parent /P that is missing end nowhere, the label is an artifact.
+    {"structure_kids_loop", " /StructTreeRoot 4 0 R", " /StructParents 0",
+     {"<< /Type /StructTreeRoot /K 5 0 R /ParentTree 7 0 R >>",
+      "<< /S /P /P 4 0 R /Pg 3 0 R /K [0 6 0 R 5 0 R 4 0 R] >>",
+      "<< /S /Span /P 40 0 R /K [5 0 R 1 << /Type /MCR /MCID 2 >> << /MCID 3 /Stm 9 0 R >>] >>",
+      "<< /Nums [0 [5 0 R 5 0 R 6 0 R]] >>"},
+     "",
+     {"/StructTreeRoot 6 0 R", "/StructParents 0 >> stream",
+      "/K [<< /Type /MCR /Pg 3 0 R /Stm 4 0 R /MCID 0 >> 9 0 R 7 0 R 6 0 R]",
+      "/K [7 0 R << /Type /MCR /Pg 3 0 R /Stm 4 0 R /MCID 1 >> << /Pg 3 0 R /Stm 4 0 R /Type /MCR /MCID 2 >> "
+      "<< /MCID 3 /Stm ", "/Artifact << /Type /Pagination /Subtype /Footer >> BDC\n"},
+     {}},
+    {"structure_without_pages_or_number_tree", " /StructTreeRoot << /K [4 0 R 3 0 R] /ParentTree (x) >>", "",
+     {"<< /S /P /K [3 5] >>"}, "", {"<< /S /P /K [3 5] >>", "/ParentTree (x)", "/Artifact"}, {"/Stm"}},
+    {"marked_without_a_tree", " /MarkInfo << /Marked true >>", " /StructParents 2", {}, "",
+     {"/MarkInfo << /Marked true >>", "/Artifact"}, {"/StructParents"}},
+    {"structure_root_not_a_dictionary", " /StructTreeRoot 4 0 R", "", {"[1 2]"}, "", {}, {"/StructTreeRoot", "/Artifact"}},
 };
 
 void PrintTo(const bad_case &c, std::ostream *os) { *os << c.name; }
