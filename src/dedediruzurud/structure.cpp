@@ -148,8 +148,10 @@ void edit_kid(const structure_marks *m, const unsigned char *p, int32_t s, int32
         if (de > s && has_key(p, s, de, "MCID")) edit_reference(m, p, s, de, page, form_of, edits);
         return;
     }
+    // Ids are small; a longer run of digits would wrap.
+    constexpr int32_t MAX_ID_DIGITS = 9;
     int32_t q = s;
-    int32_t mcid = is_digit(p[s]) ? parse_int_at(p, e, &q) : -1;
+    int32_t mcid = is_digit(p[s]) && e - s <= MAX_ID_DIGITS ? parse_int_at(p, e, &q) : -1;
     if (page >= 0 && q == e && mcid >= 0) edits->push_back({s, e, mcr_text(page, form_of_page(form_of, page), mcid)});
 }
 
