@@ -253,9 +253,12 @@ bool list_framed_entry(const pdfp_doc *doc, copy_table *t, size_t k, const unsig
     if (t->framed.frames.maps.empty()) return false;
     if (int turn = copy_turn_of(t, k)) {
         // A turned appearance: a dictionary leads on to further appearances
-        // of the same turn; a form's resources are the plain ones.
-        bool form = copies_stream(pdfp_obj_find(&doc->objs, t->nums[k]));
-        list_split(doc, t, p, n, 0, form ? 0 : static_cast<int32_t>(n), turn);
+        // of the same turn; a form is drawn turned by a small form around
+        // its plain copy (frame_map_wrapper).
+        if (copies_stream(pdfp_obj_find(&doc->objs, t->nums[k])))
+            list_ref(doc, t, t->nums[k]);
+        else
+            list_split(doc, t, p, n, 0, static_cast<int32_t>(n), turn);
         return true;
     }
     return list_annot(doc, t, copy_annot_map(t, k), p, n);
