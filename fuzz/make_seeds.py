@@ -230,6 +230,31 @@ def turned_docs():
     yield pdf(bodies)[:-300]
 
 
+def tagged_docs():
+    """Tagged structure, layers and shared content, sound and damaged: /K
+    cycles, /P and /Pg naming what is no element or page, a parent tree
+    that is no number tree, ids without a page, a page listed twice, an
+    optional-content group named by a turned annotation's appearance."""
+    kids = "3 0 R 4 0 R 3 0 R"
+    page = ("<< /Type /Page /Parent 2 0 R /MediaBox [0 0 300 200] /Contents 6 0 R /StructParents %d "
+            "/Resources << /Properties << /oc 11 0 R >> >>%s >>")
+    bodies = ["<< /Type /Catalog /Pages 2 0 R /StructTreeRoot 5 0 R /MarkInfo << /Marked true >> "
+              "/OCProperties << /OCGs [11 0 R] /D << /OFF [11 0 R] >> >> >>",
+              "<< /Type /Pages /Kids [%s] /Count 3 >>" % kids,
+              page % (0, " /Annots [12 0 R]"), page % (1, " /Rotate 90"),
+              "<< /Type /StructTreeRoot /K [7 0 R 8 0 R] /ParentTree 10 0 R /RoleMap << /X /P >> >>",
+              stream("", "/P << /MCID 0 >> BDC 0 0 m 9 9 l S EMC /OC /oc BDC 1 1 m EMC"),
+              "<< /S /P /P 5 0 R /Pg 3 0 R /K [0 << /Type /MCR /MCID 1 /Pg 4 0 R >> 9 0 R 7 0 R] >>",
+              "<< /S /X /P 3 0 R /Pg 2 0 R /K [5 -1 99999999999 << /Type /OBJR /Obj 12 0 R >>] >>",
+              "<< /Type /MCR /MCID 4 >>",
+              "<< /Kids [10 0 R] /Nums 7 >>",
+              "<< /Type /OCG /Name (hidden) >>",
+              "<< /Type /Annot /Subtype /Square /Rect [1 1 9 9] /OC 11 0 R /StructParent 2 /AP << /N 13 0 R >> >>",
+              stream("/Subtype /Form /BBox [0 0 8 8] /OC 11 0 R", "0 0 8 8 re f")]
+    yield pdf(bodies)
+    yield pdf(bodies)[:-250]
+
+
 def numbering_seeds():
     yield "simple", simple(1)
     yield "three-pages", simple(3)
@@ -246,6 +271,8 @@ def numbering_seeds():
         yield "structure-%d" % i, doc
     for i, doc in enumerate(turned_docs()):
         yield "turned-%d" % i, doc
+    for i, doc in enumerate(tagged_docs()):
+        yield "tagged-%d" % i, doc
 
 
 def decode_seeds():

@@ -8,6 +8,7 @@ output against its input:
   sizes    every output page is the input page's visible size (the crop
            box that pdfinfo -box reports, turned by /Rotate)
   labels   pdftotext finds the label on each labelled page and on no other
+  size     at most 1.10 x the input plus 600 bytes a page
   render   rendered at a low resolution, each sampled page matches its input
            outside the label's band
 
@@ -48,6 +49,11 @@ GRAY_TOL = 24
 # opinion instead of raising this threshold.
 MAX_DIFF = 0.0025
 SAMPLE_PAGES = 12
+# An output may be at most this much larger than its input: every page gets
+# a page object, a form and a content stream (pages that share their content
+# share their form).
+GROWTH = 1.10
+PAGE_BYTES = 600
 # pdfinfo -box prints corners to 0.01 pt, so a width read from it is off by
 # up to 0.01, and two of them compared by up to 0.02.
 SIZE_TOL = 0.021
@@ -581,6 +587,9 @@ def prepare_file(numberer, sample, index, name, src, expect, manifest_pages, out
     if warning:
         report["notes"].append("qpdf warns: " + warning)
     out_pages = page_count(dst)
+    bound = GROWTH * os.path.getsize(src) + PAGE_BYTES * pages
+    if os.path.getsize(dst) > bound:
+        report["failed"].append("size: %d bytes out, bound %d" % (os.path.getsize(dst), bound))
     if out_pages != pages:
         report["failed"].append("pages: %d in, %d out" % (pages, out_pages))
         return report, []

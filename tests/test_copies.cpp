@@ -55,8 +55,10 @@ TEST(Copies, OneFontBecomesObjectSix) {
 }
 
 TEST(Copies, TwoPagesShareOneCopy) {
-    std::string res = "/MediaBox [0 0 300 300] /Contents 5 0 R /Resources << /Font << /F1 6 0 R >> >>";
-    std::string out = number_all(pages_pdf({res, res}, {stream_body("", "q Q"), font_dict("Helvetica-Bold")}));
+    // Each page its own content, or the two would share one form as well.
+    std::string res = " /MediaBox [0 0 300 300] /Resources << /Font << /F1 6 0 R >> >>";
+    std::string out = number_all(pages_pdf({"/Contents 5 0 R" + res, "/Contents 7 0 R" + res},
+                                           {stream_body("", "q Q"), font_dict("Helvetica-Bold"), stream_body("", "Q q")}));
     EXPECT_EQ(font_number(out), 10);  // pages 3, 6; forms 4, 7; contents 5, 8; copy 9
     EXPECT_EQ(body_of(out, 9), font_dict("Helvetica-Bold") + "\n");
     EXPECT_NE(object_at(out, 4).find("/F1 9 0 R"), std::string::npos);

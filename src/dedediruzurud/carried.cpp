@@ -16,14 +16,17 @@ struct carried_key {
     value_kind kind;
 };
 
-// The catalog's entries, in the order the new catalog writes them. Not
-// carried: the tagged structure (/StructTreeRoot, /MarkInfo), which points
-// into page content by marked-content numbers that the wrapping changes.
+// The catalog's entries, in the order the new catalog writes them. The
+// optional content's groups and configurations come along, so that a layer
+// that was off stays off: each group is one copy, whether the catalog, a
+// page's /Properties or an annotation's /OC names it. The tagged structure
+// comes along too (structure.h gives its marked content the pages' forms).
 constexpr carried_key CATALOG_KEYS[] = {
     {"Outlines", DICT_VALUE},   {"Names", DICT_VALUE},      {"Dests", DICT_VALUE},
     {"PageLabels", DICT_VALUE}, {"OpenAction", ANY_VALUE},  {"PageMode", NAME_VALUE},
     {"PageLayout", NAME_VALUE}, {"ViewerPreferences", DICT_VALUE}, {"Lang", ANY_VALUE},
-    {"Metadata", DICT_VALUE},   {"AcroForm", DICT_VALUE}};
+    {"Metadata", DICT_VALUE},   {"AcroForm", DICT_VALUE},   {"OCProperties", DICT_VALUE},
+    {"StructTreeRoot", DICT_VALUE}, {"MarkInfo", DICT_VALUE}};
 
 // A page's own entries (none of them is inherited), in the order the new
 // page writes them. /Group is the page's transparency group: it changes how

@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "carried.h"
 #include "frame_map.h"
@@ -84,13 +85,44 @@ void list_refs_in(const pdfp_doc *doc, copy_table *t, const unsigned char *p, in
     while (pdfp_next_ref(p, static_cast<int32_t>(n), at, true, &start, &num, &at)) list_ref(doc, t, num);
 }
 
-// Seeds: the direct references of every page's resources, in page and text order.
+// What makes two pages draw the same: their /Contents naming the same
+// stored object (or an array of the same objects), and the same frame and
+// structure key; empty for a page without content of its own, which is
+// never shared.
+std::string drawing_key(const pdfp_doc *doc, const copy_table *t, int32_t i, const pdfp_obj *page) {
+    const unsigned char *b;
+    int32_t vs, ve;
+    if (!obj_dict_value(doc->data, doc->size, page, "Contents", &b, &vs, &ve)) return {};
+    std::string key;
+    if (const pdfp_obj *c = obj_named_by(&doc->objs, b, vs, ve))
+        key = "R" + std::to_string(c->num);
+    else if (b[vs] == '[')
+        key = "A" + std::string(reinterpret_cast<const char *>(b) + vs, static_cast<size_t>(ve - vs));
+    else
+        return {};
+    page_frame frame;
+    const pdfp_pageinfo *info = &doc->pages.items[i];
+    if (!page_frame_of(doc, info, page, &frame)) return {};
+    for (double v : {info->box_llx, info->box_lly, info->box_urx, info->box_ury}) key += " " + pdfp_fmt_num(v);
+    key += " " + std::to_string(frame.rot) + " " + std::to_string(page_struct_parents(doc, &t->structure, page));
+    return key + '\n';
+}
+
+// Seeds: the direct references of every page's resources, in page and text
+// order. A page that draws what an earlier page draws, with the same
+// resources, gets that page's form.
 void list_page_resources(const pdfp_doc *doc, copy_table *t) {
     std::vector<int32_t> refs;
+    std::unordered_map<std::string, int64_t> drawn;
     for (int32_t i = 0; i < doc->pages.count; ++i) {
         const pdfp_obj *page = pdfp_obj_find(&doc->objs, doc->pages.items[i].obj_num);
         if (!page) continue;
         pdfp_owned<char> text = page_resources_text(doc, page, t->resources.get());
+        std::string key = drawing_key(doc, t, i, page);
+        if (!key.empty()) {
+            if (text) key += text.get();
+            t->form_of[static_cast<size_t>(i)] = drawn.emplace(std::move(key), form_obj(i)).first->second;
+        }
         if (!text) continue;
         int32_t len = static_cast<int32_t>(std::strlen(text.get()));
         // The shortest reference, "1 R", takes two bytes and a separator.
@@ -167,14 +199,23 @@ void frame_copies_build(const pdfp_doc *doc, frame_copies *fc) {
     }
 }
 
+bool is_optional_content_group(const pdfp_doc *doc, const pdfp_obj *o) {
+    const unsigned char *b;
+    int32_t vs, ve;
+    return obj_dict_value(doc->data, doc->size, o, "Type", &b, &vs, &ve) &&
+           (name_is(b, vs, ve, "OCG") || name_is(b, vs, ve, "OCMD"));
+}
+
 // Lists num's copy for the turn, unless it has one.
 void list_turned(const pdfp_doc *doc, copy_table *t, int32_t num, int turn) {
     if (num <= 0 || num > PDFP_MAX_OBJ_NUM) return;
     frame_copies &fc = t->framed;
     if (fc.turned_out.count(turned_key(num, turn))) return;
     const pdfp_obj *o = pdfp_obj_find(&doc->objs, num);
-    // A page or a missing object is what the plain table makes of it.
-    if (!o || obj_type(doc->data, doc->size, o) != OBJ_OTHER) {
+    // A page or a missing object is what the plain table makes of it, and
+    // an optional-content group stays one object, or a viewer would show
+    // what names the second copy.
+    if (!o || obj_type(doc->data, doc->size, o) != OBJ_OTHER || is_optional_content_group(doc, o)) {
         list_ref(doc, t, num);
         return;
     }
@@ -212,9 +253,12 @@ bool list_framed_entry(const pdfp_doc *doc, copy_table *t, size_t k, const unsig
     if (t->framed.frames.maps.empty()) return false;
     if (int turn = copy_turn_of(t, k)) {
         // A turned appearance: a dictionary leads on to further appearances
-        // of the same turn; a form's resources are the plain ones.
-        bool form = copies_stream(pdfp_obj_find(&doc->objs, t->nums[k]));
-        list_split(doc, t, p, n, 0, form ? 0 : static_cast<int32_t>(n), turn);
+        // of the same turn; a form is drawn turned by a small form around
+        // its plain copy (frame_map_wrapper).
+        if (copies_stream(pdfp_obj_find(&doc->objs, t->nums[k])))
+            list_ref(doc, t, t->nums[k]);
+        else
+            list_split(doc, t, p, n, 0, static_cast<int32_t>(n), turn);
         return true;
     }
     return list_annot(doc, t, copy_annot_map(t, k), p, n);
@@ -297,6 +341,9 @@ void copy_table_build(const pdfp_doc *doc, int32_t first_out, copy_table *t) {
     t->info_out = 0;
     t->resources.reset(pdfp_res_memo_new());
     frame_copies_build(doc, &t->framed);
+    structure_marks_build(doc, &t->structure);
+    t->form_of.resize(static_cast<size_t>(std::max(doc->pages.count, 0)));
+    for (size_t i = 0; i < t->form_of.size(); ++i) t->form_of[i] = form_obj(static_cast<int64_t>(i));
     name_pages_and_catalog(doc, t);
     list_page_resources(doc, t);
     list_content_encodings(doc, t);

@@ -20,6 +20,7 @@
 
 #include "page_frame.h"
 #include "pdf_parse.h"
+#include "structure.h"
 
 struct res_memo_deleter {
     void operator()(pdfp_res_memo *m) const { pdfp_res_memo_free(m); }
@@ -55,6 +56,10 @@ struct copy_table {
     std::unique_ptr<pdfp_res_memo, res_memo_deleter> resources;
     // Turned and shifted pages: their annotations and turned appearances.
     frame_copies framed;
+    // The tagged structure's elements and references, with their pages.
+    structure_marks structure;
+    // By page index, the output form that draws the page.
+    std::vector<int64_t> form_of;
 };
 
 // Lists every object the pages' resources and the document's structure

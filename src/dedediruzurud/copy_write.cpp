@@ -2,6 +2,7 @@
 // with what moves on turned and shifted pages mapped on the way.
 #include "copy_write.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "frame_map.h"
@@ -80,9 +81,41 @@ bool write_moved_annots(const copy_table *t, int32_t page, const unsigned char *
     return true;
 }
 
-// Entry k's text: mapped when it belongs to a moved page, else as it stands.
+// Entry k, when it is a form turned for a page, as a small form that draws
+// its plain copy turned: false when it is none or cannot be.
+bool turned_form_wrapper(const pdfp_doc *doc, const copy_table *t, size_t k, const copy_source &s, std::string *w) {
+    int turn = t->framed.frames.maps.empty() ? 0 : copy_turn_of(t, k);
+    int32_t num = t->nums[k];
+    if (turn == 0 || !copies_stream(pdfp_obj_find(&doc->objs, num))) return false;
+    int32_t inner = static_cast<size_t>(num) < t->new_by_old.size() ? t->new_by_old[static_cast<size_t>(num)] : 0;
+    return inner >= t->first_out && frame_map_wrapper(turn, s.p, static_cast<int32_t>(s.n), inner, w);
+}
+
+// Writes [p, p + n) through the table with the edits (their texts as they stand).
+void write_edited(const copy_table *t, const unsigned char *p, int64_t n, std::vector<struct_edit> &edits,
+                  out_buf *o) {
+    std::sort(edits.begin(), edits.end(), [](const struct_edit &x, const struct_edit &y) { return x.start < y.start; });
+    int32_t copied = 0;
+    for (const struct_edit &e : edits) {
+        copy_remap(t, p + copied, e.start - copied, o);
+        out_str(o, e.text);
+        copied = e.end;
+    }
+    copy_remap(t, p + copied, n - copied, o);
+}
+
+// Entry k's text: mapped when it belongs to a moved page, its marked
+// content given the page forms when it is structure, else as it stands.
 void copy_entry_text(const pdfp_doc *doc, const copy_table *t, size_t k, const copy_source &s, out_buf *o) {
-    if (!write_framed_entry(doc, t, k, s.p, s.n, o)) copy_remap(t, s.p, s.n, o);
+    if (write_framed_entry(doc, t, k, s.p, s.n, o)) return;
+    if (!t->structure.page_of.empty()) {
+        std::vector<struct_edit> edits = structure_edits(&t->structure, t->nums[k], s.p, s.n, t->form_of);
+        if (!edits.empty()) {
+            write_edited(t, s.p, s.n, edits, o);
+            return;
+        }
+    }
+    copy_remap(t, s.p, s.n, o);
 }
 
 }  // namespace
@@ -147,6 +180,11 @@ void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o) {
         } else if (obj->in_objstm) {
             copy_entry_text(doc, t, k, s, o);
             out_str(o, "\n");
+        } else if (std::string wrapper; turned_form_wrapper(doc, t, k, s, &wrapper)) {
+            out_str(o, wrapper);
+            out_str(o, "stream\n");
+            out_str(o, FRAME_WRAPPER_CONTENT);
+            out_str(o, "\nendstream\n");
         } else if (pdfp_obj_has_stream(obj)) {
             copy_entry_text(doc, t, k, s, o);  // the dictionary and the whitespace behind it
             out_str(o, "stream\n");

@@ -143,8 +143,13 @@ void append_file_header(out_buf *o) {
 
 namespace {
 
-// One 20-byte line: ten digits, generation, in-use flag.
+// One 20-byte line: ten digits, generation, in-use flag. A number left
+// unused (offset -1) is a free entry.
 void append_xref_line(out_buf *o, int64_t offset) {
+    if (offset < 0) {
+        out_str(o, "0000000000 00001 f \n");
+        return;
+    }
     char line[20] = {'0', '0', '0', '0', '0', '0', '0', '0', '0', '0',
                      ' ', '0', '0', '0', '0', '0', ' ', 'n', ' ', '\n'};
     for (int k = 9; k >= 0 && offset > 0; --k, offset /= 10) line[k] = static_cast<char>('0' + offset % 10);

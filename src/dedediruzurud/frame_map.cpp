@@ -322,13 +322,43 @@ bool frame_map_dests(const page_frames &frames, const unsigned char *t, int32_t 
     return true;
 }
 
+namespace {
+
+// The linear part of the page's quarter turns (its shift does not matter:
+// an appearance is fitted into its annotation's rectangle).
+const double QUARTER_TURNS[4][4] = {{1, 0, 0, 1}, {0, -1, 1, 0}, {-1, 0, 0, -1}, {0, 1, -1, 0}};
+
+}  // namespace
+
+bool frame_map_wrapper(int turn, const unsigned char *t, int32_t n, int64_t inner, std::string *out) {
+    turn = ((turn % 4) + 4) % 4;
+    if (turn == 0) return false;
+    std::vector<double> box, m = {1, 0, 0, 1, 0, 0};
+    int32_t vs, ve;
+    if (!dict_value(t, 0, n, "BBox", &vs, &ve) || !read_numbers(t, vs, ve, false, &box) || box.size() != 4)
+        return false;
+    if (dict_value(t, 0, n, "Matrix", &vs, &ve) && (!read_numbers(t, vs, ve, false, &m) || m.size() != 6))
+        return false;
+    double lo_x = 0, lo_y = 0, hi_x = 0, hi_y = 0;
+    for (int c = 0; c < 4; ++c) {
+        double x = box[c % 2 ? 2 : 0], y = box[c < 2 ? 1 : 3];
+        double px = m[0] * x + m[2] * y + m[4], py = m[1] * x + m[3] * y + m[5];
+        lo_x = c ? std::min(lo_x, px) : px;
+        hi_x = c ? std::max(hi_x, px) : px;
+        lo_y = c ? std::min(lo_y, py) : py;
+        hi_y = c ? std::max(hi_y, py) : py;
+    }
+    const double *r = QUARTER_TURNS[turn];
+    *out = "<< /Subtype /Form /BBox " + array_text({lo_x, lo_y, hi_x, hi_y}) + " /Matrix " +
+           array_text({r[0], r[1], r[2], r[3], 0, 0}) + " /Resources << /XObject << /Fm " + std::to_string(inner) +
+           " 0 R >> >> /Length " + std::to_string(sizeof FRAME_WRAPPER_CONTENT - 1) + " >>\n";
+    return true;
+}
+
 bool frame_map_matrix(int turn, const unsigned char *t, int32_t n, std::string *out) {
     turn = ((turn % 4) + 4) % 4;
     if (turn == 0) return false;
-    // The linear part of the page's quarter turns (its shift does not
-    // matter: an appearance is fitted into its annotation's rectangle).
-    static const double turns[4][4] = {{1, 0, 0, 1}, {0, -1, 1, 0}, {-1, 0, 0, -1}, {0, 1, -1, 0}};
-    const double *r = turns[turn];
+    const double *r = QUARTER_TURNS[turn];
     std::vector<double> v = {1, 0, 0, 1, 0, 0};
     int32_t vs, ve;
     bool present = dict_value(t, 0, n, "Matrix", &vs, &ve);

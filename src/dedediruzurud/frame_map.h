@@ -46,4 +46,14 @@ bool frame_map_dests(const page_frames &frames, const unsigned char *t, int32_t 
 // turn is 0 or the /Matrix present is not six numbers.
 bool frame_map_matrix(int turn, const unsigned char *t, int32_t n, std::string *out);
 
+// The dictionary of a small form that draws the form whose stream
+// dictionary opens in t[0, n) - output object inner - turned quarter turns
+// clockwise: its /BBox is the inner form's box as its own /Matrix places
+// it, its /Matrix the turn, its content "/Fm Do" (FRAME_WRAPPER_CONTENT).
+// An appearance shared by pages of different turns then costs a few dozen
+// bytes per turn, not a copy of its stream. False (out untouched) when turn
+// is 0 or the /BBox or /Matrix present is not all numbers.
+constexpr char FRAME_WRAPPER_CONTENT[] = "/Fm Do";
+bool frame_map_wrapper(int turn, const unsigned char *t, int32_t n, int64_t inner, std::string *out);
+
 #endif

@@ -24,7 +24,7 @@
 // The form maps the page's box onto the new page [0 0 W H] with the page
 // frame's matrix, left out when it moves nothing.
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
-                        const std::string &resources) {
+                        const std::string &resources, int64_t struct_parents) {
     std::string h = "<< /Type /XObject /Subtype /Form /BBox [" + pdfp_fmt_num(page->box_llx) + " " +
                     pdfp_fmt_num(page->box_lly) + " " + pdfp_fmt_num(page->box_urx) + " " +
                     pdfp_fmt_num(page->box_ury) + "]";
@@ -32,6 +32,8 @@ std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, cons
     if (!frame_map_is_identity(m)) h += " /Matrix " + frame_map_text(m);
     h += " /Length " + pdfp_fmt_num(length) + encoding;
     if (!resources.empty()) h += " /Resources " + resources;
+    // The page's marked content is the form's now.
+    if (struct_parents >= 0) h += " /StructParents " + std::to_string(struct_parents);
     h += " >> stream\n";
     return h;
 }
@@ -42,6 +44,7 @@ namespace {
 // group, actions, transition, duration and tab order.
 void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_table *table, out_buf *o, int32_t i,
                         int64_t font, const page_frame *frame, const std::string &label_resources) {
+    int64_t form = table->form_of[static_cast<size_t>(i)];
     begin_object(o, page_obj(i));
     out_str(o, "<< /Type /Page /Parent ");
     out_ref(o, PAGE_TREE_OBJ);
@@ -52,7 +55,7 @@ void append_page_object(const pdfp_doc *doc, const pdfp_obj *obj, const copy_tab
     out_str(o, "] /Resources <</Font <</PN ");
     out_ref(o, font);
     out_str(o, ">> /XObject <</Fm1 ");
-    out_ref(o, form_obj(i));
+    out_ref(o, form);
     out_str(o, ">>");
     out_str(o, label_resources);
     out_str(o, ">> /Contents ");
@@ -111,14 +114,21 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     const pdfp_pageinfo *page = &doc->pages.items[i];
     const pdfp_obj *obj = pdfp_obj_find(&doc->objs, page->obj_num);
     if (!obj || !page_frame_of(doc, page, obj, frame)) return false;
+    if (table->form_of[static_cast<size_t>(i)] != form_obj(i)) {
+        // It draws what an earlier page's form draws: that form serves both,
+        // and this page's form number stays unused.
+        append_page_object(doc, obj, table, o, i, font, frame, label_resources);
+        return true;
+    }
     std::string resources = page_resources_remapped(doc, obj, table);
+    int64_t sp = page_struct_parents(doc, &table->structure, obj);
 
     pdfp_page_content content;
     if (!pdfp_page_content_read(doc->data, doc->size, &doc->objs, obj, &content)) return false;
     owned_bytes hold(content.joined);
     if (content.is_stored) {
         const pdfp_raw_content &raw = content.stored;
-        std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
+        std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources, sp);
         append_page_object(doc, obj, table, o, i, font, frame, label_resources);
         append_form(o, i, header, raw.bytes, raw.len);
         return true;
@@ -131,8 +141,8 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     if (length > 0 && content.filtered) z = deflated(o, content.joined, length, &z_len);
     append_page_object(doc, obj, table, o, i, font, frame, label_resources);
     if (z)
-        append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources), z.get(), z_len);
+        append_form(o, i, form_header(page, frame->rot, z_len, " /Filter /FlateDecode", resources, sp), z.get(), z_len);
     else
-        append_form(o, i, form_header(page, frame->rot, length, "", resources), content.joined, length);
+        append_form(o, i, form_header(page, frame->rot, length, "", resources, sp), content.joined, length);
     return true;
 }

@@ -16,9 +16,11 @@
 // The form XObject's header (through "stream\n") for box, rotation,
 // content length, the entries that say how the content is encoded
 // (" /Filter ...", may be empty) and resources text (may be empty).
+// struct_parents: the page's key in the structure's parent tree, -1 for none.
 std::string form_header(const pdfp_pageinfo *page, int rot, int32_t length, const std::string &encoding,
-                        const std::string &resources);
-// Appends page i's page object and form object (page_obj(i), form_obj(i));
+                        const std::string &resources, int64_t struct_parents = -1);
+// Appends page i's page object and form object (page_obj(i), form_obj(i); no
+// form when the page shares an earlier page's, table->form_of);
 // false when the page cannot be wrapped. Sets *frame for the label.
 // label_resources: further entries of the page's resources for the label
 // (" /ExtGState <<...>>"), empty for none.

@@ -126,6 +126,14 @@ std::string label_resources(const label_plan *plan) {
            " /CA " + pdfp_fmt_num(plan->alpha) + ">>>>";
 }
 
+// In a tagged document the label is a pagination artifact: structure
+// readers and accessibility checkers pass over it.
+std::string as_artifact(const std::string &label, int position) {
+    bool top = position >= 3;  // positions 3..5 stand at the top edge
+    return std::string("/Artifact << /Type /Pagination /Subtype /") + (top ? "Header" : "Footer") + " >> BDC\n" +
+           label + "EMC\n";
+}
+
 // Every page in input order; labels on the selected ones.
 bool append_pages(const build_job *j, const copy_table *table, int64_t font, out_buf *o) {
     const page_selection &sel = j->labelled;
@@ -141,6 +149,7 @@ bool append_pages(const build_job *j, const copy_table *table, int64_t font, out
                                                  frame.h, &label)
                            : label_block(&j->look, number, sel.total, frame.w, frame.h, &label);
             if (!ok) return false;
+            if (table->structure.tagged) label = as_artifact(label, j->look.position);
         }
         append_content(o, i, label);
     }
