@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "load_steps.h"
+#include "messages.h"
 
 namespace {
 
@@ -257,8 +258,11 @@ void remove_false_entries(pdfp_doc *doc) {
     int32_t w = 0;
     for (int32_t i = 0; i < doc->objs.count; ++i) {
         const pdfp_obj &o = doc->objs.items[i];
-        if (o.has_stream && o.endobj_pos < 0) continue;
         if (inside(o.hdr_pos)) continue;
+        if (o.has_stream && o.endobj_pos < 0 && !o.no_endstream) {
+            pdfp_notice(doc, MSG_NOTE_STREAM_IGNORED, o.num);
+            continue;
+        }
         doc->objs.items[w++] = o;
     }
     doc->objs.count = w;
