@@ -60,7 +60,12 @@ void read_xref_stream_trailers(pdfp_doc *doc);
 // Where the dictionary of an object-stream container ends (a stream in the
 // file whose dictionary names /ObjStm), or -1 when o is not one.
 int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o);
-// Appends the objects of every object stream to doc->objs.
+// Whether an object-stream entry is itself an object-stream container
+// (listed inside another one): true with its "stream" keyword's offset in
+// its text.
+bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw);
+// Appends the objects of every object stream to doc->objs, those of
+// containers nested inside others too.
 void load_objstms(pdfp_doc *doc);
 
 // ---------------------------------------------------------------------------
