@@ -342,7 +342,7 @@ int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_obj
 
 // The elements of a /Contents array, and those passed over because they
 // name no object or no stream that can be read.
-struct content_parts {
+struct pdfp_content_parts {
     int32_t listed;
     int32_t dropped;
 };
@@ -360,7 +360,7 @@ struct pdfp_page_content {
     unsigned char *joined;
     int32_t joined_len;
     bool filtered;
-    content_parts parts;  // of a /Contents array; zero otherwise
+    pdfp_content_parts parts;  // of a /Contents array; zero otherwise
 };
 // Reads the page's /Contents once into *pc: 1 on success, 0 on failure
 // (nothing to free).

@@ -102,7 +102,7 @@ bool names_filter(const unsigned char *data, int32_t len, const pdfp_obj *obj, i
 // parts->listed and parts->dropped count the elements and those passed over.
 int stream_array(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                  const unsigned char *buf, int32_t p, int32_t end, unsigned char **out,
-                 int32_t *out_len, bool *filtered, content_parts *parts) {
+                 int32_t *out_len, bool *filtered, pdfp_content_parts *parts) {
     int32_t i = p + 1;
     if (i >= end) return 0;
     pdfp_buf joined{};
@@ -217,7 +217,7 @@ bool stored_stream(const unsigned char *data, int32_t len, const pdfp_objvec *ob
 // pdfp_get_page_content gives it); *filtered as stream_array sets it.
 int decoded_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const unsigned char *buf,
                     int32_t p, int32_t end, unsigned char **out, int32_t *out_len, bool *filtered,
-                    content_parts *parts) {
+                    pdfp_content_parts *parts) {
     if (p >= end) return 0;
     if (is_digit(buf[p])) {
         int32_t q = p;
@@ -242,7 +242,7 @@ int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_obj
     int found = contents_value(data, len, page, &buf, &p, &end);
     if (found <= 0) return found == 0;  // no /Contents: a valid page that draws nothing
     bool filtered = false;
-    content_parts parts{};
+    pdfp_content_parts parts{};
     return decoded_content(data, len, objs, buf, p, end, out, out_len, &filtered, &parts);
 }
 
