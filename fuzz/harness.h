@@ -318,7 +318,15 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
     const uint8_t p0 = data[0], p1 = data[1], p2 = data[2], p3 = data[3];
     pdfp_doc doc;
     clear_error();
-    if (pdfp_doc_load_mem(data + 4, size - 4, "fuzz.pdf", &doc, set_error) != 0) {
+    // Notices must be texts a person can read: short, without a line end.
+    std::string bad_notice;
+    pdfp_notices notices{[](void *ctx, const char *text) {
+                             size_t n = std::strlen(text);
+                             if (n == 0 || n > 300 || std::strchr(text, '\n'))
+                                 *static_cast<std::string *>(ctx) = text;
+                         },
+                         &bad_notice, 0};
+    if (pdfp_doc_load_mem(data + 4, size - 4, "fuzz.pdf", &doc, set_error, &notices) != 0) {
         const char *msg = dedediruzurud_last_error();
         return is_specified_message(msg) ? "" : std::string("loader message not specified: ") + msg;
     }
@@ -362,6 +370,7 @@ inline std::string run_numbering(const uint8_t *data, size_t size) {
     }
     pdfp_buf_free(&out);
     pdfp_doc_free(&doc);
+    if (problem.empty() && !bad_notice.empty()) problem = "notice not fit to show: " + bad_notice;
     return problem;
 }
 

@@ -170,6 +170,37 @@ def tolerated_docs():
     yield "catalog-pages-wrong", pdf(["<< /Type /Catalog /Pages 5 0 R >>", kids, page % "", stream("", CONTENT),
                                       FONT, "<< /Type /Pages /Kids [3 0 R] /Count 7 >>"])
     yield "untyped-loop", pdf([cat, "<< /Kids [3 0 R] >>", "<< /Kids [2 0 R] >>"])
+    # A wrong /Length with no "endstream" before its "endobj"; streams to the end of the file.
+    for length in (1, 5000):
+        yield "wrong-length-%d" % length, pdf(
+            [cat, "<< /Type /Pages /Kids [10 0 R] /Count 1 >>"] + ["null"] * 6 +
+            [FONT, "<< /Type /Page /Parent 2 0 R /Contents 12 0 R >>", "<< /Length %d >> stream JUNK" % length,
+             "<< /Length 3 >> stream q Q endstream"])
+    yield "stream-to-eof", pdf([cat, kids, (page % "").replace("4 0 R", "6 0 R"), "null", FONT]) + \
+        b"6 0 obj\n<< /Length 5000 >>\nstream\n" + text + b"\n"
+    yield "copied-length-wrong", pdf([cat, kids, "<< /Type /Page /Parent 2 0 R /Resources << /XObject << /I 5 0 R >> >>"
+                                      " /Contents 4 0 R >>", stream("", "/I Do"),
+                                      b"<< /Subtype /Image /Width 2 /Height 2 /BitsPerComponent 8 /ColorSpace /DeviceGray"
+                                      b" /Length 1 >>\nstream\nabcd\nendstream"])
+    yield "contents-part-damaged", pdf([cat, kids, page.replace("4 0 R", "[4 0 R 6 0 R 7 0 R]") % "",
+                                        stream("", CONTENT), FONT, stream("/Filter /NoSuch", "xyz"), "null"])
+    # Generations other than 0: the one named, else the one there is.
+    gen = pdf([cat, kids, page.replace("4 0 R", "4 1 R") % "/MediaBox [700 0 600 792]", stream("", CONTENT), FONT])
+    yield "generation", gen.replace(b"\n4 0 obj", b"\n4 1 obj") + b"4 0 obj\n" + stream("", "0 0 m 1 1 l S") + \
+        b"\nendobj\n"
+    yield "generation-other", gen
+    # An object stream listed inside another one.
+    def packed(objs):
+        head, body = b"", b""
+        for num, text_ in objs:
+            head += b"%d %d " % (num, len(body))
+            body += text_ + b"\n"
+        return stream("/Type /ObjStm /N %d /First %d /Filter /FlateDecode" % (len(objs), len(head)),
+                      zlib.compress(head + body))
+    inner = packed([(20, b"<< /Type /Pages /Kids [21 0 R] /Count 1 >>"),
+                    (21, b"<< /Type /Page /Parent 20 0 R /Contents 4 0 R /Resources << /Font << /F1 5 0 R >> >> >>")])
+    yield "objstm-nested", pdf(["<< /Type /Catalog /Pages 20 0 R >>", packed([(6, inner)]), "null",
+                                stream("", CONTENT), FONT])
 
 
 def structure_docs():

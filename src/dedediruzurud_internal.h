@@ -112,6 +112,10 @@ struct numbering_job {
     int64_t total;             // shown for {total}; below 0: the document's page count
     // The numbering entry's options (checked); null for the six functions.
     const label_options *options = nullptr;
+    // Told each damage that reading the input tolerated (pdfp_notices),
+    // on the calling thread; null tells nobody.
+    void (*notice)(void *ctx, const char *text) = nullptr;
+    void *notice_ctx = nullptr;
 };
 
 struct numbering_result {

@@ -111,11 +111,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(box_case{"/MediaBox [0 0 612 792] /CropBox [10 10 600 780]", "", {10, 10, 600, 780}},
                       box_case{"/MediaBox [0 0 612 792]", "/CropBox [1 1 5 5]", {1, 1, 5, 5}},
                       // Nothing usable in reach: US Letter.
-                      box_case{"/MediaBox [0 0 -612 792]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox [0 0 612]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox [0 0 612 0]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox 8 0 R", "", {0, 0, 612, 792}},  // no object 8
-                      box_case{"/MediaBox [100 100 50 50]", "", {0, 0, 612, 792}},  // no area
+                      box_case{"/MediaBox [100 100 100 50]", "", {0, 0, 612, 792}},  // no area
+                      // Any two opposite corners.
+                      box_case{"/MediaBox [0 0 -612 792]", "", {-612, 0, 0, 792}},
+                      box_case{"/MediaBox [100 100 50 50]", "", {50, 50, 100, 100}},
                       box_case{"/MediaBox [0 0 " + std::string(400, '9') + " 5]", "", {0, 0, 612, 792}},
                       box_case{"/MediaBox 4 0 R", "", {0, 0, 200, 300}},  // an indirect array
                       box_case{"/MediaBox 5 0 R /MediaBox [0 0 9 9]", "", {0, 0, 9, 9}},
@@ -123,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(
                       box_case{"/MediaBox [-10 -20 600 800]", "", {-10, -20, 600, 800}},
                       box_case{"/MediaBox [0 0 .5 1]", "", {0, 0, 0.5, 1}},
                       box_case{"/MediaBox [0 0 612 792 99]", "", {0, 0, 612, 792}},
-                      box_case{"/MediaBox [0 0 -1 1] /MediaBox [0 0 3 4]", "", {0, 0, 3, 4}},
+                      box_case{"/MediaBox [0 0 0 1] /MediaBox [0 0 3 4]", "", {0, 0, 3, 4}},
                       box_case{"", "/MediaBox [0 0 7 8]", {0, 0, 7, 8}}));
 
 // The visible box: /CropBox and /MediaBox each from the nearest dictionary
@@ -162,7 +164,7 @@ INSTANTIATE_TEST_SUITE_P(
         visible_case{"nearer_crop_wins", "/CropBox [1 1 2 2]", "/CropBox [5 5 50 50]", "/MediaBox [0 0 99 99]",
                      {5, 5, 50, 50}},
         visible_case{"unusable_crop_passed_over", "/CropBox [10 10 20 20]", "",
-                     "/MediaBox [0 0 612 792] /CropBox [0 0 -5 5]", {10, 10, 20, 20}},
+                     "/MediaBox [0 0 612 792] /CropBox [0 0 0 5]", {10, 10, 20, 20}},
         visible_case{"unusable_crop_alone", "", "", "/MediaBox [0 0 612 792] /CropBox [0 0 612]", {0, 0, 612, 792}},
         visible_case{"reversed_crop_normalised", "", "", "/MediaBox [0 0 612 792] /CropBox [600 780 10 10]",
                      {10, 10, 600, 780}},
