@@ -200,6 +200,9 @@ struct pdfp_pagevec {
     int32_t cap;
 };
 
+// What an encrypted document keeps of its protection (pdf_parse/security.h).
+struct pdfp_encryption;
+
 // A loaded document; it owns every pointer in it.
 struct pdfp_doc {
     unsigned char *data;  // the whole input file
@@ -212,6 +215,11 @@ struct pdfp_doc {
     int32_t catalog;     // the object used as the catalog
     int32_t max_num;     // the highest object number in objs
     int32_t info;        // the trailers' /Info (document information), -1 when none gave one
+    // An encrypted document read in the clear: its protection, which the
+    // numbered copy takes over; null for a document in the clear.
+    pdfp_encryption *encryption;
+    // After a load refused as encrypted: 1 when only a password would open it.
+    int32_t needs_password;
 };
 
 // The highest object number the table keeps (2^23 - 1); entries above it are dropped.

@@ -4,6 +4,7 @@
 
 #include "dedediruzurud_internal.h"
 #include "dedediruzurud.h"
+#include "pdf_parse/security.h"
 
 namespace {
 
@@ -49,7 +50,16 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
         int loaded = job->input_bytes ? pdfp_doc_load_mem(job->input_bytes, job->input_size,
                                                           job->input_path, &g.doc, set_error)
                                       : pdfp_doc_load(job->input_path, &g.doc, set_error);
-        if (loaded != 0) return 0;
+        if (loaded != 0) {
+            r->needs_password = g.doc.needs_password != 0;
+            return 0;
+        }
+        // Numbering changes the content: an encrypted document must permit
+        // that. Counting its pages changes nothing.
+        if (!job->count_only && g.doc.encryption && !pdfp_security_may_modify(&g.doc.encryption->sec)) {
+            set_error(MSG_NO_PERMISSION, job->input_path);
+            return 0;
+        }
         r->page_count = g.doc.pages.count;
         if (!select_pages(job, g.doc.pages.count, &r->labelled)) return 0;
         int ok = 1;
