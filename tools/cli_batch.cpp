@@ -102,13 +102,22 @@ void clear_progress(batch *b) {
     b->progress_width = 0;
 }
 
+}  // namespace
+
+std::string failure_message(const numbering_result &r) {
+    return std::string(r.message) + (r.needs_password ? " (it needs a password to open)" : "");
+}
+
+namespace {
+
 // "dedediruzurud: IN: message", the file left out where the message
 // already ends by naming it ("cannot open IN").
-void print_failure(const std::string &input, const std::string &message) {
+void print_failure(const std::string &input, const numbering_result &r) {
+    const std::string message = r.message;
     bool named = message.size() > input.size() && message.compare(message.size() - input.size(), input.size(), input) == 0 &&
                  message[message.size() - input.size() - 1] == ' ';
-    if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
-    else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), message.c_str());
+    if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, failure_message(r).c_str());
+    else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), failure_message(r).c_str());
 }
 
 double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<double>(pages) / seconds : 0; }
@@ -125,7 +134,7 @@ void watch(void *arg) {
         }
         ++b->failed;
         clear_progress(b);
-        print_failure(b->jobs[i].input_path, b->results[i].message);
+        print_failure(b->jobs[i].input_path, b->results[i]);
     }
     bool all_done = b->finished == b->jobs.size();
     double now = seconds_now();

@@ -59,7 +59,7 @@ int run_single(const options &o) {
     }
     pdfp_buf_free(&image);
     if (ok) return 0;
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, r.message);
+    std::fprintf(stderr, "%s: %s\n", PROGRAM, failure_message(r).c_str());
     return EXIT_FAILED;
 }
 
