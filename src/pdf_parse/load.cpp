@@ -56,7 +56,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_trailer_chain(doc);
     scan_file(doc);
     read_xref_stream_trailers(doc);
-    if (doc->encrypted && open_encrypted(doc, path, report) != 0) return -1;
+    if ((doc->encrypted || pdfp_names_encryption(doc)) && open_encrypted(doc, path, report) != 0) return -1;
     load_objstms(doc);
     select_definitions(doc);
     if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);

@@ -172,6 +172,8 @@ int build_image(const pdfp_doc *doc, const pdfp_security *sec, int32_t encrypt_h
 
 }  // namespace
 
+bool pdfp_names_encryption(const pdfp_doc *doc) { return last_encrypting_trailer(doc).from >= 0; }
+
 int pdfp_decrypt_image(pdfp_doc *doc) {
     const trailer_at t = last_encrypting_trailer(doc);
     int32_t from, end, hdr;

@@ -190,6 +190,10 @@ struct pdfp_encryption {
 // empty for the loader to scan again, and doc->encryption is set. A
 // pdfp_security_status: on anything but OPEN the document is unchanged.
 int pdfp_decrypt_image(pdfp_doc *doc);
+// Whether any trailer of the file (classic, or a cross-reference stream's
+// dictionary) names /Encrypt, found or not by the trailer chain: its data
+// must not be taken for plain data.
+bool pdfp_names_encryption(const pdfp_doc *doc);
 // Releases what pdfp_decrypt_image made.
 void pdfp_encryption_free(pdfp_encryption *e);
 
