@@ -33,14 +33,18 @@ bool seal_stream(const pdfp_encryption *e, int64_t num, const unsigned char *tex
     if (method < 0) return false;
     pdfp_crypt c;
     pdfp_crypt_init(&c, &e->sec, method, static_cast<int32_t>(num), 0);
-    std::vector<unsigned char> sealed(pdfp_crypt_encrypted_len(&c, static_cast<uint64_t>(len)));
-    pdfp_crypt_encrypt(&c, 0, text + data, static_cast<uint64_t>(len), sealed.data());
+    const uint64_t sealed = pdfp_crypt_encrypted_len(&c, static_cast<uint64_t>(len));
     std::string dict(reinterpret_cast<const char *>(text), static_cast<size_t>(kw));
-    dict.replace(static_cast<size_t>(vs), static_cast<size_t>(ve - vs), std::to_string(sealed.size()));
-    return seal_strings(e, num, reinterpret_cast<const unsigned char *>(dict.data()),
-                        static_cast<int32_t>(dict.size()), out) &&
-           pdfp_buf_str(out, "stream\n") && pdfp_buf_bytes(out, sealed.data(), sealed.size()) &&
-           pdfp_buf_bytes(out, text + data + len, static_cast<uint64_t>(n - data - len));
+    dict.replace(static_cast<size_t>(vs), static_cast<size_t>(ve - vs), std::to_string(sealed));
+    if (!seal_strings(e, num, reinterpret_cast<const unsigned char *>(dict.data()), static_cast<int32_t>(dict.size()),
+                      out) ||
+        !pdfp_buf_str(out, "stream\n") || !pdfp_buf_reserve(out, sealed))
+        return false;
+    // Straight into the buffer: no copy of the data on the way.
+    pdfp_crypt_encrypt(&c, 0, text + data, static_cast<uint64_t>(len), out->data + out->len);
+    out->len += sealed;
+    out->data[out->len] = 0;
+    return pdfp_buf_bytes(out, text + data + len, static_cast<uint64_t>(n - data - len)) != nullptr;
 }
 
 }  // namespace

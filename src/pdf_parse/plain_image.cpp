@@ -103,10 +103,9 @@ int32_t text_end(const pdfp_doc *doc, int32_t k) {
                                                                                   : doc->size;
 }
 
-// Writes the object at entry k into out in the clear; scratch holds its
-// decrypted data on the way. 1, or 0 when out could not grow.
-int plain_object(const pdfp_doc *doc, const pdfp_security *sec, int32_t k, pdfp_buf *out,
-                 std::vector<unsigned char> *scratch) {
+// Writes the object at entry k into out in the clear. 1, or 0 when out
+// could not grow.
+int plain_object(const pdfp_doc *doc, const pdfp_security *sec, int32_t k, pdfp_buf *out) {
     const pdfp_obj &o = doc->objs.items[k];
     const int32_t vstart = obj_value_start(doc->data, doc->size, o.hdr_pos);
     const int32_t vend = o.has_stream ? o.stream_pos : text_end(doc, k);
@@ -121,6 +120,30 @@ int plain_object(const pdfp_doc *doc, const pdfp_security *sec, int32_t k, pdfp_
     uint32_t counter = 0;
     if (!pdfp_crypt_strings(doc->data + vstart, vend - vstart, &strings, nullptr, &counter, out)) return 0;
     if (!o.has_stream) return pdfp_buf_str(out, "\nendobj\n") != nullptr;
+    // The dictionary's /Length becomes the plain length, written directly:
+    // ten digits, filled in once the data is decrypted in place behind it.
+    std::string dict(reinterpret_cast<const char *>(out->data + text_at), out->len - text_at);
+    const unsigned char *d = reinterpret_cast<const unsigned char *>(dict.data());
+    const int32_t dlen = static_cast<int32_t>(dict.size());
+    const int32_t open = skip_ws_comments(d, 0, dlen);
+    constexpr size_t DIGITS = 10;
+    const std::string blank(DIGITS, '0');
+    int32_t vs, ve;
+    size_t length_at;
+    if (dict_value(d, open, dlen, "Length", &vs, &ve)) {
+        dict.replace(static_cast<size_t>(vs), static_cast<size_t>(ve - vs), blank);
+        length_at = static_cast<size_t>(vs);
+    } else if (open + 2 <= dlen) {
+        dict.insert(static_cast<size_t>(open + 2), " /Length " + blank + " ");
+        length_at = static_cast<size_t>(open + 2) + 9;
+    } else {
+        out->len = text_at;  // no dictionary: nothing the reader could take for a stream
+        return pdfp_buf_str(out, "null\nendobj\n") != nullptr;
+    }
+    out->len = text_at;
+    if (!pdfp_buf_bytes(out, dict.data(), dict.size()) || !pdfp_buf_str(out, "stream\n") ||
+        !pdfp_buf_reserve(out, static_cast<uint64_t>(o.data_len)))
+        return 0;
     // The data: decrypted by the stream's own method; data that does not
     // decrypt (or names a crypt filter the handler lacks) is read as none,
     // which its filters then refuse as damaged.
@@ -129,34 +152,23 @@ int plain_object(const pdfp_doc *doc, const pdfp_security *sec, int32_t k, pdfp_
     if (method >= 0) {
         pdfp_crypt c;
         pdfp_crypt_init(&c, sec, method, o.num, o.gen);
-        scratch->resize(static_cast<size_t>(o.data_len));
-        if (pdfp_crypt_decrypt(&c, doc->data + o.data_start, static_cast<uint64_t>(o.data_len), scratch->data(),
+        if (pdfp_crypt_decrypt(&c, doc->data + o.data_start, static_cast<uint64_t>(o.data_len), out->data + out->len,
                                &n) != 0)
             n = 0;
     }
-    // The dictionary's /Length becomes the plain length, written directly.
-    std::string dict(reinterpret_cast<const char *>(out->data + text_at), out->len - text_at);
-    const unsigned char *d = reinterpret_cast<const unsigned char *>(dict.data());
-    const int32_t dlen = static_cast<int32_t>(dict.size());
-    const int32_t open = skip_ws_comments(d, 0, dlen);
-    const std::string length = std::to_string(n);
-    int32_t vs, ve;
-    if (dict_value(d, open, dlen, "Length", &vs, &ve))
-        dict.replace(static_cast<size_t>(vs), static_cast<size_t>(ve - vs), length);
-    else if (open + 2 <= dlen)
-        dict.insert(static_cast<size_t>(open + 2), " /Length " + length + " ");
-    out->len = text_at;
-    return pdfp_buf_bytes(out, dict.data(), dict.size()) && pdfp_buf_str(out, "stream\n") &&
-           pdfp_buf_bytes(out, scratch->data(), n) && pdfp_buf_str(out, "\nendstream\nendobj\n");
+    unsigned char *digits = out->data + text_at + length_at;
+    for (uint64_t v = n, k = DIGITS; k-- > 0; v /= 10) digits[k] = static_cast<unsigned char>('0' + v % 10);
+    out->len += n;
+    return pdfp_buf_str(out, "\nendstream\nendobj\n") != nullptr;
 }
 
 // The new image: the header line, then every object in file order.
 int build_image(const pdfp_doc *doc, const pdfp_security *sec, int32_t encrypt_hdr, int32_t version, pdfp_buf *out) {
     if (!pdfp_buf_init(out) || !pdfp_buf_reserve(out, static_cast<uint64_t>(doc->size) + doc->size / 8)) return 0;
+    if (out->cap >= PDFP_BUF_BIG) pdfp_advise_big_pages(out->data, out->cap);
     char header[32];
     std::snprintf(header, sizeof header, "%%PDF-%d.%d\n%%\xE2\xE3\xCF\xD3\n", version / 10, version % 10);
     pdfp_buf_str(out, header);
-    std::vector<unsigned char> scratch;
     for (int32_t k = 0; k < doc->objs.count; ++k) {
         const pdfp_obj &o = doc->objs.items[k];
         if (o.in_objstm || o.hdr_pos < 0 || o.hdr_pos == encrypt_hdr) continue;
@@ -164,7 +176,7 @@ int build_image(const pdfp_doc *doc, const pdfp_security *sec, int32_t encrypt_h
         // A buffer that failed to grow starts empty again: it must not
         // pass for the image.
         const uint64_t before = out->len;
-        if (!plain_object(doc, sec, k, out, &scratch) || !out->data || out->len <= before) return 0;
+        if (!plain_object(doc, sec, k, out) || !out->data || out->len <= before) return 0;
         if (out->len > static_cast<uint64_t>(MAX_FILE_BYTES)) return 0;
     }
     return 1;
