@@ -47,6 +47,10 @@ mkdir "$tmp/linux" "$tmp/win"
 # naming input paths read the same.
 ln -s "$corpus" "$tmp/linux/corpus"
 ln -s "$corpus" "$tmp/win/corpus"
+# The encrypted test files are read as corpus/../data: Wine may drop the
+# "corpus/.." before the link is followed.
+ln -s "$corpus/../data" "$tmp/linux/data"
+ln -s "$corpus/../data" "$tmp/win/data"
 cp "$win_dir/dedediruzurud.dll" "$win_dir/host/dedediruzurud_host.exe" "$tmp/win/"
 
 # A fresh prefix, made up front so that its start-up chatter stays out of the log.
