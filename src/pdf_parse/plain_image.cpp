@@ -193,7 +193,10 @@ int pdfp_decrypt_image(pdfp_doc *doc) {
     auto *e = new (std::nothrow) pdfp_encryption();
     if (!e) return PDFP_SECURITY_UNSUPPORTED;
     const bool has_id = trailer_ids(doc, t, &e->id0, &e->id1);
-    // The dictionary is read from its own copy, which outlives the image.
+    // The dictionary is read from its own copy, which outlives the image
+    // (the dictionary alone: the copy writes it as it stands).
+    const int32_t dict_end = object_end(doc->data, from, end);
+    if (dict_end > from) end = dict_end;
     e->dict_text.assign(reinterpret_cast<const char *>(doc->data + from), static_cast<size_t>(end - from));
     const unsigned char *dict = reinterpret_cast<const unsigned char *>(e->dict_text.data());
     const int status = pdfp_security_open(dict, 0, static_cast<int32_t>(e->dict_text.size()),
