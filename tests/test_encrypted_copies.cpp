@@ -129,4 +129,24 @@ TEST(EncryptedInput, DamagedDictionaryRefused) {
     }
 }
 
+// A string that does not decrypt (AES data of 15 bytes) is read as empty;
+// the other strings of its object are kept.
+TEST(EncryptedInput, UndecryptableStringReadsEmpty) {
+    if (!have_tool("qpdf") || !have_tool("pdfinfo")) GTEST_SKIP() << "qpdf and pdfinfo are needed";
+    const std::string in = temp_path("short-string.pdf"), out = temp_path("short-string-numbered.pdf");
+    ASSERT_EQ(run_command("qpdf --encrypt '' own3r 256 -- '" + corpus_file(SOURCE) + "' '" + in + "'"), 0);
+    std::string bytes = read_file(in);
+    const size_t at = bytes.find("/Title <");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at + 8, bytes.find('>', at) - at - 8, "00112233445566778899aabbccddee");
+    write_file(in, bytes);
+    ASSERT_EQ(dedediruzurud_add(in.c_str(), out.c_str(), 0, "{n}", 12, 1, 0, 0, 0), 1) << dedediruzurud_last_error();
+    std::string info;
+    run_command("pdfinfo '" + out + "'", &info);
+    EXPECT_NE(info.find("Author:          Corpus maker\n"), std::string::npos) << info;
+    const size_t title = info.find("Title:");
+    ASSERT_NE(title, std::string::npos) << info;
+    EXPECT_EQ(info.find_first_not_of(' ', title + 6), info.find('\n', title)) << info;
+}
+
 }  // namespace
