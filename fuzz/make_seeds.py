@@ -304,6 +304,12 @@ def numbering_seeds():
         yield "turned-%d" % i, doc
     for i, doc in enumerate(tagged_docs()):
         yield "tagged-%d" % i, doc
+    # Encrypted files (R2 to R6, RC4 and AES, refused and numbered): read in
+    # the clear, their copies sealed again.
+    encrypted = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "data", "encrypted")
+    for f in sorted(os.listdir(encrypted)):
+        with open(os.path.join(encrypted, f), "rb") as fh:
+            yield "encrypted-" + f[:-4], fh.read()
 
 
 def decode_seeds():

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "dedediruzurud.h"
 #include "messages.h"
 #include "pdf_parse.h"
 
@@ -122,9 +123,16 @@ struct numbering_result {
     int32_t page_count;       // pages of the input, 0 when it was not loaded
     page_selection labelled;  // the labelled pages and their numbers
     char message[1024];       // "" on success
+    bool needs_password;      // refused as encrypted, and only a password would open it
 };
 
 // 1 on success, 0 with result->message set. Never throws.
 int numbering_run(const numbering_job *job, numbering_result *result) noexcept;
+// dedediruzurud_number's road, open to the tool: the record's numbering
+// (output_path null: the page count only) with the reader's notices told to
+// notice (null tells nobody). 1 on success, 0 with result->message set.
+int numbering_run_record(const char *input_path, const char *output_path, const dedediruzurud_options *options,
+                         void (*notice)(void *ctx, const char *text), void *notice_ctx,
+                         numbering_result *result) noexcept;
 
 #endif

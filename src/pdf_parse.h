@@ -213,6 +213,9 @@ struct pdfp_notices {
 };
 constexpr int32_t PDFP_MAX_NOTICES = 100;
 
+// What an encrypted document keeps of its protection (pdf_parse/security.h).
+struct pdfp_encryption;
+
 // A loaded document; it owns every pointer in it but notices.
 struct pdfp_doc {
     unsigned char *data;  // the whole input file
@@ -226,6 +229,11 @@ struct pdfp_doc {
     int32_t max_num;     // the highest object number in objs
     int32_t info;        // the trailers' /Info (document information), -1 when none gave one
     pdfp_notices *notices;  // null: damage is tolerated silently
+    // An encrypted document read in the clear: its protection, which the
+    // numbered copy takes over; null for a document in the clear.
+    pdfp_encryption *encryption;
+    // After a load refused as encrypted: 1 when only a password would open it.
+    int32_t needs_password;
 };
 
 // The highest object number the table keeps (2^23 - 1); entries above it are dropped.

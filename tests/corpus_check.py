@@ -12,6 +12,9 @@ output against its input:
   render   rendered at a low resolution, each sampled page matches its input
            outside the label's band
 
+  protection  an encrypted input's copy is encrypted the same way (qpdf
+           --show-encryption: the same R, P and methods)
+
 Files whose manifest line expects "refused-encrypted" must instead be
 refused with the loader's message and leave no output.
 
@@ -412,6 +415,13 @@ def qpdf_check(path):
     return (None, first) if r.returncode == 3 else (first, None)  # 3: warnings only
 
 
+def protection(path):
+    """qpdf's account of a file's encryption without its key: "" when in the clear."""
+    r = run(["qpdf", "--show-encryption", path])
+    lines = r.stdout.decode("utf-8", "replace").splitlines()
+    return "\n".join(l for l in lines if not l.startswith("User password") and "not encrypted" not in l)
+
+
 def page_texts(path):
     r = run(["pdftotext", "-enc", "UTF-8", path, "-"])
     return [re.sub(r"\s+", "", t) for t in r.stdout.decode("utf-8", "replace").split("\f")]
@@ -586,6 +596,8 @@ def prepare_file(numberer, sample, index, name, src, expect, manifest_pages, out
         report["failed"].append("qpdf: " + error)
     if warning:
         report["notes"].append("qpdf warns: " + warning)
+    if protection(src) != protection(dst):
+        report["failed"].append("protection differs: %r -> %r" % (protection(src), protection(dst)))
     out_pages = page_count(dst)
     bound = GROWTH * os.path.getsize(src) + PAGE_BYTES * pages
     if os.path.getsize(dst) > bound:

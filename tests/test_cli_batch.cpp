@@ -82,14 +82,14 @@ TEST_F(Batch, FailuresNamedOneByOne) {
     std::string missing = dir + "/missing.pdf", text = dir + "/text.pdf", tree = dir + "/tree.pdf";
     write_file(text, "abc");
     write_file(tree, make_pdf({"<< /Type /Catalog /Pages 2 0 R >>", "<< /Type /Pages /Kids [2 0 R] /Count 1 >>"}));
-    std::string encrypted = corpus_file("variant-encrypted-aes256-emptyuser.pdf");
+    std::string encrypted = std::string(TEST_DATA_DIR) + "/encrypted/r6-userpw.pdf";
     std::string out = temp_path("out");
     split_result r = cli_split({"-o", out, missing, inputs[0], text, encrypted, tree, "-j2"});
     EXPECT_EQ(r.status, 1);
     strings got = lines_of(r.err), want = {
         "dedediruzurud: cannot open " + missing,
         "dedediruzurud: no PDF objects found \xE2\x80\x94 not a PDF: " + text,
-        "dedediruzurud: encrypted PDFs are not supported: " + encrypted,
+        "dedediruzurud: encrypted PDFs are not supported: " + encrypted + " (it needs a password to open)",
         "dedediruzurud: " + tree + ": broken page tree",
     };
     std::sort(got.begin(), got.end());

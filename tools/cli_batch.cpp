@@ -111,10 +111,11 @@ void clear_progress(batch *b) {
 }
 
 // "dedediruzurud: IN: message", the file left out where the message
-// already ends by naming it ("cannot open IN").
+// already names it ("cannot open IN", "... IN (it needs a password to open)").
 void print_failure(const std::string &input, const std::string &message) {
-    bool named = message.size() > input.size() && message.compare(message.size() - input.size(), input.size(), input) == 0 &&
-                 message[message.size() - input.size() - 1] == ' ';
+    size_t at = message.rfind(" " + input);
+    size_t end = at == std::string::npos ? at : at + 1 + input.size();
+    bool named = at != std::string::npos && (end == message.size() || message.compare(end, 2, " (") == 0);
     if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
     else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), message.c_str());
 }

@@ -3,6 +3,8 @@
 #ifndef DEDEDIRUZURUD_CLI_BATCH_H
 #define DEDEDIRUZURUD_CLI_BATCH_H
 
+#include <string>
+
 #include "cli_options.h"
 
 // Numbers every file the options name; the exit status.

@@ -77,23 +77,26 @@ bool labelled_pages(const options &o, const dedediruzurud_options &record, int p
 
 int number_file(const options &o, const dedediruzurud_options &record, const char *input, const char *output,
                 std::string *message) {
-    char error[1024];
     dedediruzurud_options every_page = record;
     every_page.start_page = every_page.end_page = 0;
     bool counting = output == nullptr;
+    numbering_result r;
     if (!empty_before_reading(o)) {
-        int pages = dedediruzurud_number(input, output, counting ? &every_page : &record, error, sizeof error);
-        if (pages > 0) return pages;
-        *message = error;
+        if (numbering_run_record(input, output, counting ? &every_page : &record, nullptr, nullptr, &r))
+            return r.page_count;
+        *message = failure_message(r);
         if (counting) return 0;
     }
     // A failure: when the file reads and the selection is what left nothing,
     // say so as the three functions do.
-    int pages = dedediruzurud_number(input, nullptr, &every_page, error, sizeof error);
     file_numbers n;
-    if (pages == 0) *message = error;
-    else labelled_pages(o, record, pages, &n, message);
+    if (!numbering_run_record(input, nullptr, &every_page, nullptr, nullptr, &r)) *message = failure_message(r);
+    else labelled_pages(o, record, r.page_count, &n, message);
     return 0;
+}
+
+std::string failure_message(const numbering_result &r) {
+    return std::string(r.message) + (r.needs_password ? " (it needs a password to open)" : "");
 }
 
 std::string printed_label(const dedediruzurud_options &record, int64_t n, int64_t total) {

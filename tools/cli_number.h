@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli_options.h"
+#include "dedediruzurud_internal.h"
 
 // What one file came to.
 struct file_numbers {
@@ -31,6 +32,9 @@ std::string record_problem(const dedediruzurud_options &record);
 // messages, as the tool always gave them.
 int number_file(const options &o, const dedediruzurud_options &record, const char *input, const char *output,
                 std::string *message);
+// A failed numbering's message, with a hint behind it when a password is
+// what the input lacks.
+std::string failure_message(const numbering_result &r);
 // The pages the options label in a document of `pages` pages, and their numbers.
 bool labelled_pages(const options &o, const dedediruzurud_options &record, int pages, file_numbers *n,
                     std::string *message);

@@ -22,7 +22,7 @@ CORPUS = pathlib.Path(
     os.environ.get("DEDEDIRUZURUD_CORPUS") or pathlib.Path(__file__).resolve().parents[2] / "tests" / "corpus"
 )
 TEN_PAGES = CORPUS / "gropdf-groff-man.pdf"
-ENCRYPTED = CORPUS / "variant-encrypted-aes256-emptyuser.pdf"
+ENCRYPTED = CORPUS.parent / "data" / "encrypted" / "r6-userpw.pdf"
 CLI = os.environ.get("DEDEDIRUZURUD_CLI")
 
 

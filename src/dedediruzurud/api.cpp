@@ -9,6 +9,7 @@
 #include "dedediruzurud/label_plan.h"
 #include "dedediruzurud_internal.h"
 #include "dedediruzurud.h"
+#include "pdf_parse/security.h"
 
 namespace {
 
@@ -55,7 +56,16 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
         int loaded = job->input_bytes ? pdfp_doc_load_mem(job->input_bytes, job->input_size,
                                                           job->input_path, &g.doc, set_error, &notices)
                                       : pdfp_doc_load(job->input_path, &g.doc, set_error, &notices);
-        if (loaded != 0) return 0;
+        if (loaded != 0) {
+            r->needs_password = g.doc.needs_password != 0;
+            return 0;
+        }
+        // Numbering changes the content: an encrypted document must permit
+        // that. Counting its pages changes nothing.
+        if (!job->count_only && g.doc.encryption && !pdfp_security_may_modify(&g.doc.encryption->sec)) {
+            set_error(MSG_NO_PERMISSION, job->input_path);
+            return 0;
+        }
         r->page_count = g.doc.pages.count;
         if (!select_pages(job, g.doc.pages.count, &r->labelled)) return 0;
         if (job->options && job->options->total_labelled)
@@ -153,10 +163,12 @@ bool job_of_record(const dedediruzurud_options &o, numbering_job *job, label_opt
 
 // One dedediruzurud_number call, its messages in result->message.
 int run_number(const char *input_path, const char *output_path, const dedediruzurud_options *given,
-               numbering_result *r) noexcept {
+               void (*notice)(void *ctx, const char *text), void *notice_ctx, numbering_result *r) noexcept {
     numbering_job job{};
     job.input_path = input_path;
     job.output_path = output_path;
+    job.notice = notice;
+    job.notice_ctx = notice_ctx;
     job.count_only = output_path == nullptr;
     dedediruzurud_options o;
     label_options extras;
@@ -170,6 +182,16 @@ int numbering_run(const numbering_job *job, numbering_result *result) noexcept {
     *result = numbering_result{};
     char *outer = redirect_errors(result->message);
     int ok = run_job(job, result);
+    redirect_errors(outer);
+    return ok;
+}
+
+int numbering_run_record(const char *input_path, const char *output_path, const dedediruzurud_options *options,
+                         void (*notice)(void *ctx, const char *text), void *notice_ctx,
+                         numbering_result *result) noexcept {
+    *result = numbering_result{};
+    char *outer = redirect_errors(result->message);
+    int ok = run_number(input_path, output_path, options, notice, notice_ctx, result);
     redirect_errors(outer);
     return ok;
 }
@@ -211,10 +233,8 @@ DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_skip(const char *input_pa
 DEDEDIRUZURUD_API int DEDEDIRUZURUD_CALL dedediruzurud_number(const char *input_path, const char *output_path,
                                                               const dedediruzurud_options *options, char *error,
                                                               size_t error_size) {
-    numbering_result r{};
-    char *outer = redirect_errors(r.message);
-    int ok = run_number(input_path, output_path, options, &r);
-    redirect_errors(outer);
+    numbering_result r;
+    int ok = numbering_run_record(input_path, output_path, options, nullptr, nullptr, &r);
     publish_error(r.message);
     if (error && error_size) std::snprintf(error, error_size, "%s", r.message);
     return ok ? std::max(r.page_count, 1) : 0;

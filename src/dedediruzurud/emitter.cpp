@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <cstring>
+
+#include "seal.h"
 
 void out_bytes(out_buf *o, const void *p, uint64_t n) {
     if (o->failed) return;
@@ -41,10 +44,21 @@ constexpr uint64_t PACK_MAX_TEXT = 256 * 1024;
 // (a page tree of a hundred thousand pages) is written plainly instead.
 constexpr uint64_t PACK_MAX_OBJECT = 1000 * 1000;
 
-void begin_plain(out_buf *o, int64_t num) {
+void begin_plain(out_buf *o, int64_t num, bool is_stream = false) {
     o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
     out_int(o, num);
     out_str(o, " 0 obj\n");
+    o->sealing = o->crypt ? num : -1;
+    o->sealing_at = o->buf->len;
+    o->sealing_stream = is_stream;
+}
+
+// Seals the plain object just written, when the output is encrypted.
+void seal_plain(out_buf *o) {
+    if (o->sealing < 0 || o->failed) return;
+    if (!seal_object(o->crypt, o->sealing, o->sealing_stream, o->buf, o->sealing_at, o->seal_scratch.get()))
+        o->failed = true;
+    o->sealing = -1;
 }
 
 void mark_packed(obj_packer *p, int64_t num, int32_t stream, int32_t index) {
@@ -98,6 +112,7 @@ void end_packed(out_buf *o) {
     if (n > PACK_MAX_OBJECT) {
         begin_plain(o, num);
         out_bytes(o, p->text.data + p->current_at, n);
+        seal_plain(o);
         out_str(o, "endobj\n");
         p->text.len = p->current_at;
         return;
@@ -120,25 +135,38 @@ void begin_object(out_buf *o, int64_t num) {
         begin_plain(o, num);
         return;
     }
-    // Not yet in the file: -1 until the streams are written.
+    // Not yet in the file: -1 until the streams are written. Its object
+    // stream is sealed, not the object.
     o->offsets[static_cast<size_t>(num)] = -1;
+    o->sealing = -1;
     p->file = o->buf;
     p->current = num;
     p->current_at = p->text.len;
     o->buf = &p->text;
 }
 
-void begin_stream_object(out_buf *o, int64_t num) { begin_plain(o, num); }
+void begin_stream_object(out_buf *o, int64_t num) { begin_plain(o, num, true); }
+
+void begin_clear_object(out_buf *o, int64_t num) {
+    begin_plain(o, num);
+    o->sealing = -1;
+}
 
 void end_object(out_buf *o) {
-    if (o->packer && o->packer->current >= 0)
+    if (o->packer && o->packer->current >= 0) {
         end_packed(o);
-    else
-        out_str(o, "endobj\n");
+        return;
+    }
+    seal_plain(o);
+    out_str(o, "endobj\n");
 }
 
 void append_file_header(out_buf *o) {
-    out_str(o, o->packer ? "%PDF-1.5\n%\xE2\xE3\xCF\xD3\n" : "%PDF-1.4\n%\xE2\xE3\xCF\xD3\n");
+    int version = o->packer ? 15 : 14;
+    if (o->crypt && o->crypt->version > version) version = o->crypt->version;
+    char header[32];
+    std::snprintf(header, sizeof header, "%%PDF-%d.%d\n%%\xE2\xE3\xCF\xD3\n", version / 10, version % 10);
+    out_str(o, header);
 }
 
 namespace {
@@ -159,9 +187,10 @@ void append_xref_line(out_buf *o, int64_t offset) {
 // The finished object streams, numbered from first on; their offsets go
 // to offsets.
 void append_packed_streams(out_buf *o, int64_t first, std::vector<int64_t> *offsets) {
-    const obj_packer *p = o->packer.get();
+    obj_packer *p = o->packer.get();
     for (size_t k = 0; k < p->done.size() && !o->failed; ++k) {
-        const packed_stream &s = p->done[k];
+        packed_stream &s = p->done[k];
+        if (o->crypt) seal_stream_data(o->crypt, first + static_cast<int64_t>(k), &s.data);
         offsets->push_back(static_cast<int64_t>(out_len(o)));
         out_int(o, first + static_cast<int64_t>(k));
         out_str(o, " 0 obj\n<< /Type /ObjStm /N ");

@@ -21,6 +21,8 @@
 #include "deflate.h"
 #include "pdf_parse.h"
 
+struct pdfp_encryption;
+
 // Plain objects on their way into object streams. While one is being
 // written, the out_* calls append to text instead of the file image; each
 // stream is compressed as soon as it is full, and the streams are numbered
@@ -48,6 +50,13 @@ struct obj_packer {
     ~obj_packer() { pdfp_buf_free(&text); }
 };
 
+struct pdfp_buf_release {
+    void operator()(pdfp_buf *b) const {
+        pdfp_buf_free(b);
+        delete b;
+    }
+};
+
 // The output file image. After the first failed append nothing more is
 // appended and failed stays set: a buffer that could not grow loses its
 // content, and a later append must not start it afresh behind our back.
@@ -62,6 +71,14 @@ struct out_buf {
     std::unique_ptr<obj_packer> packer = nullptr;  // null: the classic layout
     // The encoder's tables, kept for every stream this output compresses.
     deflate_scratch deflate_tables = {};
+    // The protection of an encrypted input, which every object written
+    // plainly takes (its strings and stream data sealed at end_object with
+    // its number), and the object streams; null: the output is in the clear.
+    const pdfp_encryption *crypt = nullptr;
+    int64_t sealing = -1;    // the plain object being written, -1 for none (or one left in the clear)
+    uint64_t sealing_at = 0;  // where its value begins
+    bool sealing_stream = false;
+    std::unique_ptr<pdfp_buf, pdfp_buf_release> seal_scratch{new pdfp_buf{}};
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);
@@ -86,9 +103,13 @@ uint64_t out_len(const out_buf *o);
 void begin_object(out_buf *o, int64_t num);
 void begin_stream_object(out_buf *o, int64_t num);
 void end_object(out_buf *o);
+// An object that stays in the clear though the output is encrypted (the
+// /Encrypt dictionary), never packed.
+void begin_clear_object(out_buf *o, int64_t num);
 
 // The file header: PDF 1.4, or 1.5 when objects are packed (object streams
-// and cross-reference streams came with 1.5), and the binary comment line.
+// and cross-reference streams came with 1.5), or the version of an
+// encrypted input when that is higher, and the binary comment line.
 void append_file_header(out_buf *o);
 // The file's end: the cross-reference table and trailer, or in the packed
 // layout the object streams and a cross-reference stream that carries the

@@ -22,6 +22,7 @@
 #include "label_plan.h"
 #include "object_numbers.h"
 #include "output_file.h"
+#include "pdf_parse/security.h"
 #include "wrap.h"
 
 namespace {
@@ -79,6 +80,23 @@ bool check_args(build_job *j) {
     return true;
 }
 
+// Revisions 5 and 6 of the security handler are extensions to PDF 1.7
+// (Adobe's levels 3 and 8) and part of PDF 2.0: a catalog below 2.0 names
+// the extension, the input's own /Extensions when it has one.
+void append_extensions(const pdfp_doc *doc, out_buf *o) {
+    const pdfp_encryption *e = doc->encryption;
+    if (!e || e->sec.r < 5 || e->version >= 20) return;
+    const unsigned char *b;
+    int32_t vs, ve;
+    const pdfp_obj *catalog = input_catalog(doc);
+    out_str(o, " /Extensions ");
+    if (catalog && obj_dict_value(doc->data, doc->size, catalog, "Extensions", &b, &vs, &ve) && b[vs] == '<')
+        out_bytes(o, b + vs, static_cast<uint64_t>(ve - vs));
+    else
+        out_str(o, e->sec.r == 5 ? "<< /ADBE << /BaseVersion /1.7 /ExtensionLevel 3 >> >>"
+                                 : "<< /ADBE << /BaseVersion /1.7 /ExtensionLevel 8 >> >>");
+}
+
 // The catalog carries the input catalog's document-level entries (outlines,
 // names, labels, form ...) after its own.
 // With page labels of our own, they replace the input's.
@@ -93,6 +111,7 @@ void append_catalog_and_tree(const pdfp_doc *doc, const copy_table *table, out_b
         append_carried(doc, table, input_catalog(doc), CARRY_CATALOG, o, "PageLabels");
         out_str(o, " /PageLabels " + page_labels);
     }
+    append_extensions(doc, o);
     out_str(o, " >>\n");
     end_object(o);
     begin_object(o, PAGE_TREE_OBJ);
@@ -163,6 +182,25 @@ void append_font(out_buf *o, int64_t font, const label_plan *plan) {
     end_object(o);
 }
 
+// Bytes as a hexadecimal string.
+std::string hex_string(const std::string &bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string s = "<";
+    for (unsigned char c : bytes) (s += digits[c >> 4]) += digits[c & 15];
+    return s + ">";
+}
+
+// An encrypted input's /Encrypt dictionary, as it stands, as object num;
+// the trailer entries that name it and the input's /ID, whose first
+// element the file key depends on.
+std::string append_encrypt(const pdfp_encryption *e, int64_t num, out_buf *o) {
+    begin_clear_object(o, num);
+    out_str(o, e->dict_text);
+    out_str(o, "\n");
+    end_object(o);
+    return " /Encrypt " + std::to_string(num) + " 0 R /ID [" + hex_string(e->id0) + hex_string(e->id1) + "]";
+}
+
 // The longest output a document may produce (pdfp_work_limit): a small
 // hostile file must not take gigabytes of memory.
 uint64_t output_limit(int32_t input_size) { return std::min<uint64_t>(pdfp_work_limit(input_size), MAX_FILE_BYTES); }
@@ -181,12 +219,15 @@ bool build(build_job *j, pdfp_buf *out) {
     int64_t font = font_obj(j->page_count, static_cast<int64_t>(table.nums.size()));
     const label_plan *plan = j->look.plan;
     int64_t font_objects = plan ? label_font_object_count(&plan->font) : 1;
-    std::vector<int64_t> offsets(static_cast<size_t>(font + font_objects), -1);
+    // An encrypted output's /Encrypt dictionary follows the font's objects.
+    const pdfp_encryption *crypt = j->doc->encryption;
+    std::vector<int64_t> offsets(static_cast<size_t>(font + font_objects) + (crypt ? 1 : 0), -1);
     if (!pdfp_buf_init(out)) {
         set_error(MSG_OUT_OF_MEMORY);
         return false;
     }
     out_buf o{out, false, output_limit(j->doc->size), std::move(offsets)};
+    o.crypt = crypt;
     // Room for the usual output at once: growing by doubling would copy the
     // image each time on platforms whose realloc cannot move pages. Storage
     // that is never written costs no memory. Without that much room the
@@ -200,8 +241,9 @@ bool build(build_job *j, pdfp_buf *out) {
     if (!append_pages(j, &table, font, &o)) return false;
     copies_append(j->doc, &table, &o);
     append_font(&o, font, plan);
-    append_xref_and_trailer(&o, CATALOG_OBJ,
-                            table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string());
+    std::string trailer = table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string();
+    if (crypt) trailer += append_encrypt(crypt, font + font_objects, &o);
+    append_xref_and_trailer(&o, CATALOG_OBJ, trailer);
     if (o.failed) {
         set_error(MSG_BUILD_FAILED);
         return false;

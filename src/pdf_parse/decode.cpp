@@ -34,6 +34,7 @@ int run_filter(const pdfp_filter *f, const unsigned char *src, uint64_t n, pdfp_
     case PDFP_AHX: r = ahx_decode(src, n, out, limit); break;
     case PDFP_A85: r = a85_decode(src, n, out, limit); break;
     case PDFP_RL: r = rl_decode(src, n, out, limit); break;
+    case PDFP_CRYPT: r = n <= limit && pdfp_buf_bytes(out, src, n) ? 1 : -1; break;
     }
     if (r > 0 && out->len - start > limit) r = -1;
     if (r > 0) r = undo_predictor(out, start, f);

@@ -304,7 +304,7 @@ constexpr filter_name FILTER_NAMES[] = {
     {"FlateDecode", PDFP_FLATE}, {"Fl", PDFP_FLATE},       {"LZWDecode", PDFP_LZW},
     {"LZW", PDFP_LZW},           {"ASCIIHexDecode", PDFP_AHX}, {"AHx", PDFP_AHX},
     {"ASCII85Decode", PDFP_A85}, {"A85", PDFP_A85},        {"RunLengthDecode", PDFP_RL},
-    {"RL", PDFP_RL},
+    {"RL", PDFP_RL},             {"Crypt", PDFP_CRYPT},
 };
 
 // Appends the filter named by the token at [p, e); false when it is not a known name.

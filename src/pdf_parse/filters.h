@@ -19,7 +19,9 @@
 
 constexpr int PDFP_MAX_FILTERS = 16;
 
-enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL };
+// PDFP_CRYPT is the /Crypt filter of an encrypted document, whose data the
+// loader has decrypted already: it passes the data on unchanged.
+enum pdfp_filter_kind { PDFP_FLATE, PDFP_LZW, PDFP_AHX, PDFP_A85, PDFP_RL, PDFP_CRYPT };
 
 // One filter of a chain with its parameters (defaults when none given).
 struct pdfp_filter {

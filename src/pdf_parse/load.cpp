@@ -18,6 +18,7 @@
 
 #include "load_steps.h"
 #include "messages.h"
+#include "security.h"
 
 namespace {
 
@@ -27,22 +28,39 @@ int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path
     return -1;
 }
 
+// The file's own objects into the table, each stream's extent settled.
+void scan_file(pdfp_doc *doc) {
+    std::vector<length_source> sources;
+    kw_positions endobj{"endobj", {}, false};
+    scan_objects(doc, &sources, &endobj);
+    settle_stream_extents(doc, sources, &endobj);
+    remove_false_entries(doc);
+}
+
+// An encrypted document is read in the clear when the empty password
+// opens it: its image is rewritten decrypted and scanned again.
+int open_encrypted(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
+    if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
+    const int status = pdfp_decrypt_image(doc);
+    if (status != PDFP_SECURITY_OPEN) {
+        fail(doc, report, MSG_ENCRYPTED, path);
+        doc->needs_password = status == PDFP_SECURITY_NEEDS_PASSWORD;
+        return -1;
+    }
+    scan_file(doc);
+    return 0;
+}
+
 // Steps after the file image is in place.
 int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_trailer_chain(doc);
     if (doc->notices && !xref_sound(doc)) pdfp_notice(doc, MSG_NOTE_XREF_REBUILT);
-    {
-        std::vector<length_source> sources;
-        kw_positions endobj{"endobj", {}, false};
-        scan_objects(doc, &sources, &endobj);
-        settle_stream_extents(doc, sources, &endobj);
-    }
-    remove_false_entries(doc);
+    scan_file(doc);
     read_xref_stream_trailers(doc);
+    if ((doc->encrypted || pdfp_names_encryption(doc)) && open_encrypted(doc, path, report) != 0) return -1;
     load_objstms(doc);
     select_definitions(doc);
     if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
-    if (doc->encrypted) return fail(doc, report, MSG_ENCRYPTED, path);
     objvec_build_index(&doc->objs);
     notice_stream_extents(doc);
     int32_t root = locate_tree_root(doc);
@@ -174,5 +192,6 @@ void pdfp_doc_free(pdfp_doc *doc) {
     std::free(doc->objs.items);
     std::free(doc->objs.index);
     std::free(doc->pages.items);
+    pdfp_encryption_free(doc->encryption);
     std::memset(doc, 0, sizeof *doc);
 }

@@ -167,4 +167,34 @@ void pdfp_crypt_encrypt(const pdfp_crypt *c, uint32_t counter, const unsigned ch
 int pdfp_crypt_strings(const unsigned char *text, int32_t len, const pdfp_crypt *from, const pdfp_crypt *to,
                        uint32_t *counter, pdfp_buf *out);
 
+// ---------------------------------------------------------------------------
+// The document in the clear (plain_image.cpp)
+// ---------------------------------------------------------------------------
+
+// What an encrypted document keeps of its protection once it is read in the
+// clear, for the writer to put back: the handler with its file key, the
+// /Encrypt dictionary's text (sec.dict points into it), the trailer's /ID,
+// and the header version ("1.6" is 16, "2.0" is 20).
+struct pdfp_encryption {
+    pdfp_security sec;
+    std::string dict_text;
+    std::string id0, id1;
+    int32_t version;
+};
+
+// Rewrites the image of an encrypted document (doc->encrypted set, the
+// file's own objects in the table, none from object streams yet) in the
+// clear: every object of the file but the cross-reference streams and the
+// /Encrypt dictionary, its strings and stream data decrypted, each stream
+// with a direct /Length. Then doc->data is the new image, the table is
+// empty for the loader to scan again, and doc->encryption is set. A
+// pdfp_security_status: on anything but OPEN the document is unchanged.
+int pdfp_decrypt_image(pdfp_doc *doc);
+// Whether any trailer of the file (classic, or a cross-reference stream's
+// dictionary) names /Encrypt, found or not by the trailer chain: its data
+// must not be taken for plain data.
+bool pdfp_names_encryption(const pdfp_doc *doc);
+// Releases what pdfp_decrypt_image made.
+void pdfp_encryption_free(pdfp_encryption *e);
+
 #endif

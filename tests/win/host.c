@@ -466,6 +466,32 @@ static void number_checks(const char *ten) {
     check(r == 10 && !error[0], "number.count", "the page count alone");
 }
 
+/* The encrypted test files beside the corpus (CORPUS_DIR/../data/encrypted):
+ * those that open without a password and permit changes are numbered (their
+ * outputs compared byte for byte with the other platform's); the others are
+ * refused with their messages and leave no output. */
+static void encrypted_checks(const char *dir) {
+    static const struct {
+        const char *name, *msg;
+    } files[] = {
+        {"r3-rc4.pdf", NULL},
+        {"r4-aes.pdf", NULL},
+        {"r4-aes-clearmeta.pdf", NULL},
+        {"r5.pdf", NULL},
+        {"r6-nomodify.pdf", "the document's permissions do not allow changes: %s"},
+        {"r3-userpw.pdf", "encrypted PDFs are not supported: %s"},
+    };
+    for (size_t i = 0; i < sizeof files / sizeof files[0]; i++) {
+        char in[600], out[600], id[600], want[1024];
+        snprintf(in, sizeof in, "%s/../data/encrypted/%s", dir, files[i].name);
+        snprintf(out, sizeof out, "out/encrypted-%s", files[i].name);
+        snprintf(id, sizeof id, "encrypted/%s.add", files[i].name);
+        if (files[i].msg) snprintf(want, sizeof want, files[i].msg, in);
+        struct call add = {'a', in, out, 0, NULL, 12, 1, 0, 0, 0, 0, 0};
+        run(id, &add, files[i].msg ? want : NULL);
+    }
+}
+
 /* Every file listed in CORPUS_DIR/MANIFEST.tsv (columns: file, pages, producer,
  * features, expect, ...). Returns how many were run. */
 static int corpus_checks(const char *dir) {
@@ -516,6 +542,7 @@ int main(int argc, char **argv) {
     selection_checks(ten);
     selection_outputs(ten);
     int files = corpus_checks(argv[2]);
+    encrypted_checks(argv[2]);
     odd_path_checks(ten, ten_added);
     overwrite_checks(ten, ten_added);
     number_checks(ten);

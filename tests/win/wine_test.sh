@@ -50,6 +50,10 @@ ln -s "$corpus" "$tmp/win/corpus"
 # The TrueType label's font, under the same name on both sides.
 font=/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf
 if [ -f "$font" ]; then ln -s "$font" "$tmp/linux/font.ttf"; ln -s "$font" "$tmp/win/font.ttf"; fi
+# The encrypted test files are read as corpus/../data: Wine may drop the
+# "corpus/.." before the link is followed.
+ln -s "$corpus/../data" "$tmp/linux/data"
+ln -s "$corpus/../data" "$tmp/win/data"
 cp "$win_dir/dedediruzurud.dll" "$win_dir/host/dedediruzurud_host.exe" "$tmp/win/"
 
 # A fresh prefix, made up front so that its start-up chatter stays out of the log.
