@@ -132,13 +132,20 @@ std::string label_escape(const std::string &text) {
     return out;
 }
 
+std::string label_literal(const std::string &text) {
+    std::string s = "(";
+    s += label_escape(text);
+    s += ')';
+    return s;
+}
+
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {
     std::string text = label_text(look->format, number, total);
     double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
     placement p;
     if (!place(look->position, look->font_size, w, h, m, m, label_raw_width(text), &p)) return false;
-    *block = text_block(look, p, "(" + label_escape(text) + ")");
+    *block = text_block(look, p, label_literal(text));
     return true;
 }
 
@@ -161,7 +168,7 @@ bool label_block_planned(const label_look *look, size_t k, int32_t page, double 
     // Extras in a saved state, so that the opacity and the box's white end with the label.
     std::string &b = *block;
     b = "q\n";
-    if (plan->opacity) b += "/" + std::string(LABEL_GS) + " gs\n";
+    if (plan->opacity) b += std::string("/") + LABEL_GS + " gs\n";
     if (plan->backing)
         b += "1 1 1 rg\n" + pdfp_fmt_num(p.x - BACKING_PAD * size) + " " +
              pdfp_fmt_num(p.y - (DESCENT_SHARE + BACKING_PAD) * size) + " " +

@@ -19,6 +19,8 @@ std::string label_text(const char *format, int64_t number, int64_t total);
 double label_raw_width(const std::string &text);
 // The text escaped for a PDF literal string (without the parentheses).
 std::string label_escape(const std::string &text);
+// The same with its parentheses: the literal string.
+std::string label_literal(const std::string &text);
 // The label block for page number `number` of `total` on a w x h frame, in
 // the look the writer checked (size within (0, 300]); false when the page is
 // too small for the margins.

@@ -129,7 +129,7 @@ bool label_font_show(const label_font *font, const std::string &text, std::strin
     }
     std::string codes;
     if (!standard_font_show(font->standard, chars, &codes, width, error)) return false;
-    *operand = "(" + label_escape(codes) + ")";
+    *operand = label_literal(codes);
     return true;
 }
 

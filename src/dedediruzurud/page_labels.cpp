@@ -91,7 +91,7 @@ std::vector<input_range> input_labels(const pdfp_doc *doc) {
 }
 
 std::string range_text(int64_t page, const std::string &entries) {
-    return " " + std::to_string(page) + " <<" + entries + " >>";
+    return std::string(" ") + std::to_string(page) + " <<" + entries + " >>";
 }
 
 std::string start_entry(int64_t first) { return first == 1 ? "" : " /St " + std::to_string(first); }
@@ -127,7 +127,7 @@ std::string unlabelled_ranges(const std::vector<input_range> &input, int64_t fro
 
 std::string pdf_text_string(const std::string &utf8) {
     bool ascii = std::all_of(utf8.begin(), utf8.end(), [](char c) { return c >= 32 && c < 127; });
-    if (ascii) return "(" + label_escape(utf8) + ")";
+    if (ascii) return label_literal(utf8);
     std::u32string chars;
     size_t bad_at = 0;
     utf8_decode(utf8.data(), utf8.size(), &chars, &bad_at);
