@@ -51,7 +51,7 @@ std::string naming(std::string message, const std::string &path, const char *nam
 
 bool write_whole(const std::string &path, const std::vector<unsigned char> &bytes) {
     FILE *f = std::fopen(path.c_str(), "wb");
-    bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
+    bool ok = f && (bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size());
     if (f && std::fclose(f) != 0) ok = false;
     return ok;
 }
