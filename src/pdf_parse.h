@@ -115,6 +115,10 @@ int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
 // Every new reader of a dictionary's entries uses this.
 bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
                 int32_t *ve);
+// dict_value for n keys in one reading of the dictionary: key k's value
+// in [vs[k], ve[k]), or vs[k] = -1 where dict_value would return false.
+void dict_values(const unsigned char *buf, int32_t from, int32_t end, const char *const *keys, int n,
+                 int32_t *vs, int32_t *ve);
 // Offset of the first byte at or after p that is neither whitespace nor in a comment.
 int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
 // End of the one object that starts at p (not whitespace), or -1.
