@@ -5,7 +5,7 @@ set -eu
 export DEBIAN_FRONTEND=noninteractive
 apt-get update -qq
 apt-get install -y -qq --no-install-recommends \
-    build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev \
+    build-essential cmake pkg-config libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libdeflate-dev \
     qpdf poppler-utils mupdf-tools groff-base python3 python3-pytest python3-venv python3-setuptools python3-wheel \
     python3-cryptography python3-cairo python3-pikepdf \
     python3-dask python3-distributed \

@@ -1,16 +1,17 @@
 // deflate: encodes bytes as zlib-format Flate data (RFC 1950 header and
 // Adler-32, RFC 1951 blocks) into the caller's array.
 //
-// The effort is that of zlib's default level: LZ77 over hash chains with
-// lazy matching and the same limits (128 candidates per position, a match of
-// 128 bytes ends the search, one of 16 is taken without looking one byte
-// further). What it gives up is the last per cent of size that an optimal
-// parse or cost-driven block splitting would win. What it gains comes from
-// having the whole input in memory (no sliding window, tables sized to the
-// input), chains of four-byte strings, and matches compared eight bytes at a
-// time: on the corpus's page content it is 1.3 times as fast as zlib's level
-// 6 for the same size, and 0.6 times as fast as level 1, which is 20 % larger
-// (bench/bench_deflate.cpp).
+// LZ77 over hash chains with lazy matching, at an effort below zlib's
+// default level: 16 candidates per position (a quarter of them after a
+// match of 8), a match of 48 bytes ends the search, one of 16 is taken
+// without looking one byte further. On the corpus's page content and
+// object streams that costs about 1 % of size against zlib's level 6 and
+// is as fast as libdeflate's level 6 (bench/bench_deflate.cpp); 128
+// candidates, zlib's own limit, won the last per cent at twice the time.
+// What it gives up beyond that is what an optimal parse or cost-driven
+// block splitting would win. Its speed comes from having the whole input in
+// memory (no sliding window, tables sized to the input), chains of
+// four-byte strings, and matches compared eight bytes at a time.
 //
 // Every block of about BLOCK_SYMBOLS symbols is written in the smallest of
 // its three forms: stored, fixed codes, or dynamic codes that are optimal
@@ -35,11 +36,11 @@ constexpr unsigned MIN_MATCH = 3;
 constexpr unsigned MAX_MATCH = 258;
 constexpr uint32_t STORED_MAX = 65535;  // bytes in one stored block
 
-// Effort, as zlib's default level spends it.
-constexpr unsigned MAX_CHAIN = 128;    // candidates tried for one position
+// Effort: see the top of the file.
+constexpr unsigned MAX_CHAIN = 16;     // candidates tried for one position
 constexpr unsigned GOOD_LENGTH = 8;    // after a match this long, a quarter of them
 constexpr unsigned LAZY_LENGTH = 16;   // a match this long is taken at once
-constexpr unsigned NICE_LENGTH = 128;  // a match this long ends the search
+constexpr unsigned NICE_LENGTH = 48;   // a match this long ends the search
 constexpr uint32_t TOO_FAR = 4096;     // a 3-byte match farther back costs about its literals
 
 // Layout of the work.
@@ -49,6 +50,9 @@ constexpr unsigned BLOCK_SYMBOLS = 16384;  // symbols gathered before a block is
 // LAZY_LENGTH), then the match.
 constexpr unsigned STEP_SYMBOLS = LAZY_LENGTH;
 constexpr unsigned MIN_TABLE_BITS = 8;
+// Three-byte matches reach back at most TOO_FAR: a table of that many
+// entries keeps them, and stays in the nearest cache.
+constexpr unsigned MAX_HEAD3_BITS = 12;
 constexpr uint32_t NO_POS = 0xffffffff;  // empty hash chain
 
 // ---- symbol tables ---------------------------------------------------------
@@ -420,6 +424,7 @@ struct matcher {
     uint32_t *prev;
     uint32_t prev_mask;
     unsigned hash_shift;  // 32 - hash bits
+    unsigned hash3_shift;  // likewise for head3
     uint32_t next;        // first position not yet entered
 };
 
@@ -451,7 +456,7 @@ inline candidates enter(const matcher *m, uint32_t pos) {
     } else {
         v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
     }
-    uint32_t h = hash(v, m->hash_shift);
+    uint32_t h = hash(v, m->hash3_shift);
     c.three = m->head3[h];
     m->head3[h] = pos;
     return c;
@@ -615,7 +620,8 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     const unsigned table_bits = table_bits_for(uint32_t(n));
     const uint32_t table_size = uint32_t(1) << table_bits;
     const uint32_t sym_size = uint32_t(std::min<uint64_t>(n, BLOCK_SYMBOLS)) + STEP_SYMBOLS;
-    const size_t words = size_t(3) * table_size + sym_size;
+    const unsigned head3_bits = std::min(table_bits, MAX_HEAD3_BITS);
+    const size_t words = size_t(2) * table_size + (size_t(1) << head3_bits) + sym_size;
     std::unique_ptr<uint32_t[]> own;
     uint32_t *base = nullptr;
     if (scratch) {
@@ -634,10 +640,10 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     encoder e{};
     e.src = src;
     e.n = uint32_t(n);
-    uint32_t *head3 = base, *head4 = head3 + table_size, *prev = head4 + table_size;
-    e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 0};
-    std::fill(head3, prev, NO_POS);
-    e.blk.sym = prev + table_size;
+    uint32_t *prev = base, *head4 = prev + table_size, *head3 = head4 + table_size;
+    e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 32 - head3_bits, 0};
+    std::fill(head4, head3 + (size_t(1) << head3_bits), NO_POS);
+    e.blk.sym = head3 + (size_t(1) << head3_bits);
     clear_block(&e.blk, 0);
     e.w = {dst, 0, 0, 0};
     e.cap = dst_cap;

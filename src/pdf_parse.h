@@ -39,15 +39,18 @@ using pdfp_owned = std::unique_ptr<T, pdfp_free>;
 // Byte buffer and number formatting (buf.cpp)
 // ---------------------------------------------------------------------------
 
-// Growable byte buffer: 1 MiB first storage, doubling, a NUL always kept
+// Growable byte buffer: 4 KiB first storage, doubling, a NUL always kept
 // after the content. Owned by whoever declares it; released by pdfp_buf_free.
+// The first storage is small because most buffers stay small (a page's
+// joined content, a decoded stream): a larger one cost a fresh block from
+// the system, and its page faults, for every stream.
 struct pdfp_buf {
     unsigned char *data;
     uint64_t len;
     uint64_t cap;
 };
 
-constexpr uint64_t PDFP_BUF_INITIAL = 1048576;  // a buffer's first storage
+constexpr uint64_t PDFP_BUF_INITIAL = 4096;  // a buffer's first storage
 
 // From this size on the file image, the object table and the output ask
 // for big pages (pdfp_advise_big_pages). Decoding buffers do not: a hostile
@@ -60,7 +63,7 @@ constexpr uint64_t PDFP_BUF_BIG = uint64_t{4} << 20;
 // which costs more than the copying itself. Does nothing elsewhere.
 void pdfp_advise_big_pages(void *p, uint64_t n);
 
-// Fresh 1 MiB storage holding the empty string; returns data (null on failure).
+// Fresh first storage holding the empty string; returns data (null on failure).
 unsigned char *pdfp_buf_init(pdfp_buf *b);
 // Ensures cap >= len + extra + 1. Non-zero on success; on a failed resize the
 // buffer loses its content (data null, len 0, cap 0).
@@ -115,6 +118,10 @@ int32_t skip_hex_string(const unsigned char *buf, int32_t pos, int32_t end);
 // Every new reader of a dictionary's entries uses this.
 bool dict_value(const unsigned char *buf, int32_t from, int32_t end, const char *key, int32_t *vs,
                 int32_t *ve);
+// dict_value for n keys in one reading of the dictionary: key k's value
+// in [vs[k], ve[k]), or vs[k] = -1 where dict_value would return false.
+void dict_values(const unsigned char *buf, int32_t from, int32_t end, const char *const *keys, int n,
+                 int32_t *vs, int32_t *ve);
 // Offset of the first byte at or after p that is neither whitespace nor in a comment.
 int32_t skip_ws_comments(const unsigned char *buf, int32_t p, int32_t end);
 // End of the one object that starts at p (not whitespace), or -1.

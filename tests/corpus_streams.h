@@ -70,9 +70,11 @@ inline bool zlib_inflate_all(const std::string &z, std::string *out) {
 }
 
 // Which set a stream belongs to, judged from the text of its dictionary:
-// "images", "content" (no /Type, /Subtype or font lengths) or "other".
+// "images", "objstm" (object streams: the text of many small objects),
+// "content" (no /Type, /Subtype or font lengths) or "other".
 inline const char *stream_kind(const std::string &dict) {
     if (dict.find("/Image") != std::string::npos) return "images";
+    if (dict.find("/ObjStm") != std::string::npos) return "objstm";
     if (dict.find("/Type") == std::string::npos && dict.find("/Subtype") == std::string::npos &&
         dict.find("/Length1") == std::string::npos && dict.find("/Length2") == std::string::npos)
         return "content";
@@ -80,7 +82,7 @@ inline const char *stream_kind(const std::string &dict) {
 }
 
 // The decoded bytes of every Flate stream of the corpus with an object
-// header, by kind ("content", "images", "other").
+// header, by kind (see stream_kind).
 struct decoded_stream {
     std::string kind;
     std::string bytes;

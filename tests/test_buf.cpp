@@ -44,7 +44,7 @@ TEST_P(BufferGrowth, CapacityDoublesFromOneMiB) {
 
 constexpr uint64_t MiB = 1048576;
 INSTANTIATE_TEST_SUITE_P(Cases, BufferGrowth,
-                         ::testing::Values(growth_case{0, 0, MiB},                   // zero bytes
+                         ::testing::Values(growth_case{0, 0, PDFP_BUF_INITIAL},      // zero bytes
                                            growth_case{10, MiB - 11, MiB},           // exact fit
                                            growth_case{10, MiB - 10, 2 * MiB},       // one byte over
                                            growth_case{0, 3 * MiB, 4 * MiB},         // 3 MiB append
@@ -56,7 +56,7 @@ TEST(Buffer, AppendToFreedBufferStartsAfresh) {
     pdfp_buf_free(&b);
     ASSERT_NE(pdfp_buf_str(&b, "xy"), nullptr);
     EXPECT_EQ(b.len, 2u);
-    EXPECT_EQ(b.cap, MiB);
+    EXPECT_EQ(b.cap, PDFP_BUF_INITIAL);
     EXPECT_STREQ(reinterpret_cast<char *>(b.data), "xy");
     pdfp_buf_free(&b);
 }

@@ -61,13 +61,22 @@ bool entry_fits(const pdfp_doc *doc, const unsigned char *b, int32_t vs, int32_t
 std::vector<carried_entry> carried_entries(const pdfp_doc *doc, const pdfp_obj *obj, carried_set set) {
     std::vector<carried_entry> out;
     const carried_key *keys = set == CARRY_CATALOG ? CATALOG_KEYS : PAGE_KEYS;
-    size_t n = set == CARRY_CATALOG ? std::size(CATALOG_KEYS) : std::size(PAGE_KEYS);
-    for (size_t k = 0; k < n; ++k) {
-        carried_entry e{keys[k].key, nullptr, 0, 0};
-        if (obj_dict_value(doc->data, doc->size, obj, e.key, &e.buf, &e.vs, &e.ve) && e.ve > e.vs &&
-            entry_fits(doc, e.buf, e.vs, e.ve, keys[k].kind))
-            out.push_back(e);
-    }
+    const int n = set == CARRY_CATALOG ? int(std::size(CATALOG_KEYS)) : int(std::size(PAGE_KEYS));
+    constexpr int MOST = int(std::size(CATALOG_KEYS));
+    static_assert(std::size(PAGE_KEYS) <= MOST);
+    const unsigned char *buf = nullptr;
+    int32_t end = 0;
+    const int32_t start = obj_text_region(doc->data, doc->size, obj, &buf, &end);
+    if (start < 0) return out;
+    // One reading of the dictionary for all the keys: a page's /Annots may
+    // be long, and the walk passes over every value before the one sought.
+    const char *names[MOST];
+    int32_t vs[MOST], ve[MOST];
+    for (int k = 0; k < n; ++k) names[k] = keys[k].key;
+    dict_values(buf, start, end, names, n, vs, ve);
+    for (int k = 0; k < n; ++k)
+        if (vs[k] >= 0 && ve[k] > vs[k] && entry_fits(doc, buf, vs[k], ve[k], keys[k].kind))
+            out.push_back({keys[k].key, buf, vs[k], ve[k]});
     return out;
 }
 

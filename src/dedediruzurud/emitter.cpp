@@ -66,12 +66,15 @@ void mark_packed(obj_packer *p, int64_t num, int32_t stream, int32_t index) {
     p->at[static_cast<size_t>(num)] = {stream, index};
 }
 
-// Flate through our encoder; false when its tables cannot be had.
+// Flate through our encoder into o's reused room, then copied out at its
+// exact size; false when the encoder's tables cannot be had.
 bool compress(out_buf *o, const unsigned char *src, uint64_t n, std::vector<unsigned char> *dst) {
-    dst->resize(static_cast<size_t>(deflate_bound(n)));
+    auto bound = static_cast<size_t>(deflate_bound(n));
+    // Grown without zero-filling what the encoder overwrites anyway.
+    if (o->deflate_out.size() < bound) o->deflate_out.resize(std::max(bound, 2 * o->deflate_out.size()));
     uint64_t produced = 0;
-    if (deflate_compress(src, n, dst->data(), dst->size(), &produced, &o->deflate_tables) != 0) return false;
-    dst->resize(static_cast<size_t>(produced));
+    if (deflate_compress(src, n, o->deflate_out.data(), bound, &produced, &o->deflate_tables) != 0) return false;
+    dst->assign(o->deflate_out.data(), o->deflate_out.data() + produced);
     return true;
 }
 
@@ -80,16 +83,21 @@ bool compress(out_buf *o, const unsigned char *src, uint64_t n, std::vector<unsi
 void close_stream(out_buf *o) {
     obj_packer *p = o->packer.get();
     if (p->open.empty() || o->failed) return;
-    std::string head;
+    std::string &whole = p->whole;
+    whole.clear();
+    char tmp[48];
     for (const auto &[num, at] : p->open) {
-        head += std::to_string(num) + " " + std::to_string(at) + " ";
+        char *e = std::to_chars(tmp, tmp + 20, num).ptr;
+        *e++ = ' ';
+        e = std::to_chars(e, tmp + 44, at).ptr;
+        *e++ = ' ';
+        whole.append(tmp, e);
     }
-    head.back() = '\n';
-    std::vector<unsigned char> whole(head.size() + p->text.len);
-    std::memcpy(whole.data(), head.data(), head.size());
-    if (p->text.len) std::memcpy(whole.data() + head.size(), p->text.data, p->text.len);
-    packed_stream done{static_cast<int32_t>(p->open.size()), static_cast<int64_t>(head.size()), {}};
-    if (!compress(o, whole.data(), whole.size(), &done.data)) {
+    whole.back() = '\n';
+    const size_t head = whole.size();
+    whole.append(reinterpret_cast<const char *>(p->text.data), p->text.len);
+    packed_stream done{static_cast<int32_t>(p->open.size()), static_cast<int64_t>(head), {}};
+    if (!compress(o, reinterpret_cast<const unsigned char *>(whole.data()), whole.size(), &done.data)) {
         o->failed = true;
         return;
     }

@@ -36,6 +36,7 @@ struct packed_stream {
 
 struct obj_packer {
     pdfp_buf text{};            // the open stream's object texts, one after another
+    std::string whole;          // the open stream's header and texts, reused stream after stream
     std::vector<std::pair<int64_t, uint64_t>> open;  // its objects: number, start in text
     pdfp_buf *file = nullptr;   // the file image while an object is being packed
     int64_t current = -1;       // the object being packed
@@ -69,8 +70,11 @@ struct out_buf {
     // cross-reference table is made from it.
     std::vector<int64_t> offsets = {};
     std::unique_ptr<obj_packer> packer = nullptr;  // null: the classic layout
-    // The encoder's tables, kept for every stream this output compresses.
+    // The encoder's tables, kept for every stream this output compresses,
+    // and the room it writes into before a stream's bytes are kept: fresh
+    // storage for each stream cost more in page faults than the encoding.
     deflate_scratch deflate_tables = {};
+    std::vector<unsigned char> deflate_out = {};
     // The protection of an encrypted input, which every object written
     // plainly takes (its strings and stream data sealed at end_object with
     // its number), and the object streams; null: the output is in the clear.

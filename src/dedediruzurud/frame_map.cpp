@@ -172,21 +172,29 @@ bool frame_map_annot(const frame_map &m, const unsigned char *t, int32_t n, std:
     bool upright = annot_no_rotate(t, n);
     std::vector<edit> edits;
     std::vector<double> v;
+    // The dictionary is read once for all the keys that hold coordinates.
+    enum { RECT, QUAD_POINTS, VERTICES, LINE, CALLOUT, INSETS, INK, KEYS };
+    static const char *const keys[KEYS] = {"Rect", "QuadPoints", "Vertices", "L", "CL", "RD", "InkList"};
+    int32_t at[KEYS], to[KEYS];
+    dict_values(t, 0, n, keys, KEYS, at, to);
     int32_t vs, ve;
-    auto numbers = [&](const char *key, bool nulls) {
-        return dict_value(t, 0, n, key, &vs, &ve) && read_numbers(t, vs, ve, nulls, &v);
+    auto numbers = [&](int key, bool nulls) {
+        vs = at[key];
+        ve = to[key];
+        return vs >= 0 && read_numbers(t, vs, ve, nulls, &v);
     };
-    if (numbers("Rect", false) && v.size() == 4) {
+    if (numbers(RECT, false) && v.size() == 4) {
         upright ? map_upright_rect(m, &v) : map_rect(m, &v);
         edits.push_back({vs, ve, array_text(v)});
     }
-    for (const char *key : {"QuadPoints", "Vertices", "L", "CL"})
+    for (int key : {QUAD_POINTS, VERTICES, LINE, CALLOUT})
         if (numbers(key, false) && map_pairs(m, &v)) edits.push_back({vs, ve, array_text(v)});
-    if (!upright && numbers("RD", false) && v.size() == 4) {
+    if (!upright && numbers(INSETS, false) && v.size() == 4) {
         turn_insets(m.turn, &v);
         edits.push_back({vs, ve, array_text(v)});
     }
-    if (dict_value(t, 0, n, "InkList", &vs, &ve) && t[vs] == '[') {
+    if ((vs = at[INK]) >= 0 && t[vs] == '[') {
+        ve = to[INK];
         // An array of paths, each an array of pairs: rebuilt whole or left alone.
         std::string s = "[";
         bool ok = true;

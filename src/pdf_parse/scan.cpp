@@ -1,6 +1,7 @@
 // Bounded scanners over raw PDF bytes: whitespace, keywords, name keys,
 // integers, strings and dictionaries. None allocates (except dict_text_at),
 // none needs NUL-terminated input, none reads past its bound.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -343,6 +344,29 @@ bool dict_value(const unsigned char *b, int32_t from, int32_t to, const char *ke
             *ve = e;
             return true;
         }
+        p = e;
+    }
+}
+
+void dict_values(const unsigned char *b, int32_t from, int32_t to, const char *const *keys, int n, int32_t *vs,
+                 int32_t *ve) {
+    std::fill(vs, vs + n, -1);
+    int32_t p = skip_ws_comments(b, from, to);
+    if (p + 1 >= to || b[p] != '<' || b[p + 1] != '<') return;
+    for (p += 2;;) {
+        p = skip_ws_comments(b, p, to);
+        if (p >= to || b[p] != '/') return;
+        int32_t ke = token_end(b, p + 1, to);
+        int32_t v = skip_ws_comments(b, ke, to);
+        if (v >= to || b[v] == '>') return;
+        int32_t e = value_end(b, v, to);
+        if (e < 0) return;
+        for (int k = 0; k < n; ++k)
+            if (vs[k] < 0 && name_is(b, p, ke, keys[k])) {
+                vs[k] = v;
+                ve[k] = e;
+                break;
+            }
         p = e;
     }
 }
