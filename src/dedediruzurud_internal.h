@@ -94,6 +94,7 @@ struct numbering_result {
     int32_t page_count;       // pages of the input, 0 when it was not loaded
     page_selection labelled;  // the labelled pages and their numbers
     char message[1024];       // "" on success
+    int64_t overwide_labels;  // labels wider than the room on their page (drawn anyway)
 };
 
 // 1 on success, 0 with result->message set. Never throws.

@@ -11,10 +11,12 @@
 
 #include "cli_batch.h"
 #include "cli_platform.h"
+#include "cli_report.h"
 
 namespace {
 
 struct batch {
+    const options *o = nullptr;
     std::vector<numbering_job> jobs;       // one per input, in the order given
     std::vector<std::string> outputs;      // their output paths
     std::vector<size_t> order;             // the order of work: largest input first
@@ -73,7 +75,11 @@ void check_outputs(const std::vector<std::string> &inputs, const std::vector<std
         if (!seen_outputs.insert(outputs[k]).second)
             usage("two inputs would be written to '" + outputs[k] + "'");
         std::string id = file_identity(outputs[k]);
-        if (!id.empty() && id != ids[k] && seen_inputs.count(id))
+        // Numbering in place is for the two-path form alone: here a second
+        // run over the same files would stamp a second label.
+        if (!id.empty() && id == ids[k])
+            usage("the numbered copy of '" + inputs[k] + "' would replace the file itself: choose another -o DIR");
+        if (!id.empty() && seen_inputs.count(id))
             usage("the numbered copy of '" + inputs[k] + "' would replace the input '" + outputs[k] + "'");
     }
 }
@@ -82,8 +88,9 @@ void check_outputs(const std::vector<std::string> &inputs, const std::vector<std
 bool prepare_directory(const options &o) {
     if (!o.out_dir || is_directory(o.out_dir)) return true;
     if (path_exists(o.out_dir)) usage(std::string("-o needs a directory, and '") + o.out_dir + "' is not one");
-    if (make_directory(o.out_dir)) return true;
-    std::fprintf(stderr, "%s: cannot create directory %s\n", PROGRAM, o.out_dir);
+    if (make_directories(o.out_dir)) return true;
+    std::string why = write_failure_reason(std::string(o.out_dir) + "/x");
+    std::fprintf(stderr, "%s: cannot create directory %s%s%s\n", PROGRAM, o.out_dir, why.empty() ? "" : ": ", why.c_str());
     return false;
 }
 
@@ -102,15 +109,6 @@ void clear_progress(batch *b) {
     b->progress_width = 0;
 }
 
-// "dedediruzurud: IN: message", the file left out where the message
-// already ends by naming it ("cannot open IN").
-void print_failure(const std::string &input, const std::string &message) {
-    bool named = message.size() > input.size() && message.compare(message.size() - input.size(), input.size(), input) == 0 &&
-                 message[message.size() - input.size() - 1] == ' ';
-    if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
-    else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), message.c_str());
-}
-
 double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<double>(pages) / seconds : 0; }
 
 // Reports what the workers finished since the last look.
@@ -119,13 +117,18 @@ void watch(void *arg) {
     for (size_t v; b->finished < b->jobs.size() && (v = b->finished_jobs[b->finished].load(std::memory_order_acquire));) {
         size_t i = v - 1;
         ++b->finished;
+        bool counting = b->jobs[i].count_only;
         if (b->succeeded[i]) {
             b->pages += b->results[i].page_count;
+            if (!counting && (b->results[i].overwide_labels > 0 || b->o->verbose)) {
+                clear_progress(b);
+                report_success(*b->o, b->jobs[i], b->results[i]);
+            }
             continue;
         }
         ++b->failed;
         clear_progress(b);
-        print_failure(b->jobs[i].input_path, b->results[i].message);
+        report_failure(*b->o, b->jobs[i], b->results[i]);
     }
     bool all_done = b->finished == b->jobs.size();
     double now = seconds_now();
@@ -191,6 +194,7 @@ bool chain_numbers(batch *b, int jobs) {
 }
 
 void print_summary(const batch &b, double seconds) {
+    if (b.o->quiet) return;
     size_t n = b.jobs.size(), done = n - b.failed;
     std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
     std::printf("Numbered %s file%s (%lld page%s) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
@@ -199,17 +203,41 @@ void print_summary(const batch &b, double seconds) {
     std::printf(".\n");
 }
 
+// --suffix over a glob that also matches the copies an earlier run made
+// (a.pdf and a-numbered.pdf): the copies are left alone, with a note, rather
+// than numbered again or refused for replacing an input.
+std::vector<std::string> without_earlier_copies(const options &o) {
+    std::vector<std::string> inputs(o.files.begin(), o.files.end());
+    if (!o.suffix) return inputs;
+    std::set<std::string> given, copies;
+    for (const auto &in : inputs) given.insert(file_identity(in));
+    for (const auto &in : inputs) {
+        std::string id = file_identity(output_for(o, in));
+        if (!id.empty() && given.count(id)) copies.insert(id);
+    }
+    std::vector<std::string> kept;
+    for (const auto &in : inputs) {
+        if (!copies.count(file_identity(in))) {
+            kept.push_back(in);
+            continue;
+        }
+        note(o, "skipping " + in + ": it is the numbered copy of another input, from an earlier run");
+    }
+    return kept;
+}
+
 }  // namespace
 
 int run_batch(const options &o) {
     batch b;
-    std::vector<std::string> inputs(o.files.begin(), o.files.end());
+    b.o = &o;
+    std::vector<std::string> inputs = without_earlier_copies(o);
     for (const auto &in : inputs) b.outputs.push_back(output_for(o, in));
     check_outputs(inputs, b.outputs);
     if (!prepare_directory(o)) return EXIT_FAILED;
     std::vector<int64_t> sizes;
     for (size_t i = 0; i < inputs.size(); ++i) {
-        b.jobs.push_back(job_for(o, o.files[i]));
+        b.jobs.push_back(job_for(o, inputs[i].c_str()));
         b.jobs.back().output_path = b.outputs[i].c_str();
         sizes.push_back(file_size_of(inputs[i]));
     }
@@ -217,7 +245,7 @@ int run_batch(const options &o) {
     b.order.resize(inputs.size());
     std::iota(b.order.begin(), b.order.end(), size_t{0});
     std::stable_sort(b.order.begin(), b.order.end(), [&](size_t x, size_t y) { return sizes[x] > sizes[y]; });
-    b.show_progress = is_terminal(stderr);
+    b.show_progress = is_terminal(stderr) && !o.quiet;
     int jobs = o.jobs > 0 ? o.jobs : cpu_count();
     double start = seconds_now();
     if (o.chain && !chain_numbers(&b, jobs)) return EXIT_FAILED;

@@ -56,6 +56,14 @@ bool label_format(const options &o, std::string *cp1252, std::string *error) {
     if (!argument_characters(o.format_arg, o.format_index, o.format_offset, &chars, error)) return false;
     cp1252->clear();
     for (char32_t c : chars) {
+        // A label is one line: a tab or line break would be drawn as a box.
+        if (c < 0x20 || c == 0x7F) {
+            char text[96];
+            std::snprintf(text, sizeof text, "--format holds a control character (U+%04X): a label is one line of text",
+                          static_cast<unsigned>(c));
+            *error = text;
+            return false;
+        }
         int code = cp1252_code(c);
         if (code < 0) {
             *error = unshowable(c);

@@ -1,7 +1,7 @@
 // dedediruzurud: the command-line face of the library. It turns options
 // into numbering calls: one for INPUT.pdf OUTPUT.pdf (either may be "-", a
 // pipe), or one per file with -o DIR or --suffix TEXT (cli_batch.cpp), and
-// reports the library's messages.
+// reports the library's messages in the user's terms (cli_report.cpp).
 #include <cstring>
 #include <exception>
 #include <string>
@@ -11,6 +11,8 @@
 #include "cli_format.h"
 #include "cli_options.h"
 #include "cli_platform.h"
+#include "cli_report.h"
+#include "cli_signals.h"
 
 namespace {
 
@@ -58,8 +60,11 @@ int run_single(const options &o) {
         if (!ok) std::snprintf(r.message, sizeof r.message, MSG_SHORT_WRITE, STDOUT_NAME);
     }
     pdfp_buf_free(&image);
-    if (ok) return 0;
-    std::fprintf(stderr, "%s: %s\n", PROGRAM, r.message);
+    if (ok) {
+        report_success(o, job, r);
+        return 0;
+    }
+    report_failure(o, job, r);
     return EXIT_FAILED;
 }
 
@@ -67,6 +72,7 @@ int run_single(const options &o) {
 
 int main(int argc, char **argv) {
     options o;
+    remove_temporaries_when_stopped();
     try {
         int status = parse_options(argc, argv, &o);
         if (status >= 0) return status;
@@ -75,6 +81,7 @@ int main(int argc, char **argv) {
             std::fprintf(stderr, "%s: %s\n", PROGRAM, error.c_str());
             return EXIT_USAGE;
         }
+        warn_about_options(o);
         return o.out_dir || o.suffix ? run_batch(o) : run_single(o);
     } catch (const usage_error &) {
         return EXIT_USAGE;

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "dedediruzurud_internal.h"
+#include "label.h"
 #include "dedediruzurud.h"
 
 namespace {
@@ -91,7 +92,9 @@ int run_export(const char *input_path, const char *output_path, const label_look
 int numbering_run(const numbering_job *job, numbering_result *result) noexcept {
     *result = numbering_result{};
     char *outer = redirect_errors(result->message);
+    uint64_t overwide = label_overwide_count();
     int ok = run_job(job, result);
+    result->overwide_labels = static_cast<int64_t>(label_overwide_count() - overwide);
     redirect_errors(outer);
     return ok;
 }

@@ -100,6 +100,12 @@ std::string label_escape(const std::string &text) {
     return out;
 }
 
+namespace {
+thread_local uint64_t g_overwide = 0;
+}  // namespace
+
+uint64_t label_overwide_count() { return g_overwide; }
+
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {
     std::string text = label_text(look->format, number, total);
@@ -107,6 +113,7 @@ bool label_block(const label_look *look, int64_t number, int64_t total, double w
     double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
     if (w - 2 * m <= 0 || h - 2 * m <= 0) return false;
     double tw = std::min(w - 2 * m, label_raw_width(text) * size);
+    if (label_raw_width(text) * size > w - 2 * m) ++g_overwide;
     int column = look->position % 3;  // 0 centre, 1 right, 2 left
     bool top = look->position >= 3;
     double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - m - tw : m;

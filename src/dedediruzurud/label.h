@@ -24,5 +24,8 @@ std::string label_escape(const std::string &text);
 // too small for the margins.
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block);
+// Labels that label_block made on this thread so far that are wider than
+// the room between their page's margins (they are drawn anyway).
+uint64_t label_overwide_count();
 
 #endif
