@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <numeric>
 #include <set>
@@ -209,19 +210,17 @@ void print_summary(const batch &b, double seconds) {
 std::vector<std::string> without_earlier_copies(const options &o) {
     std::vector<std::string> inputs(o.files.begin(), o.files.end());
     if (!o.suffix) return inputs;
-    std::set<std::string> given, copies;
-    for (const auto &in : inputs) given.insert(file_identity(in));
+    std::map<std::string, std::string> given, copies;  // identity -> input; copy's identity -> its source
+    for (const auto &in : inputs) given.emplace(file_identity(in), in);
     for (const auto &in : inputs) {
         std::string id = file_identity(output_for(o, in));
-        if (!id.empty() && given.count(id)) copies.insert(id);
+        if (!id.empty() && given.count(id)) copies.emplace(id, in);
     }
     std::vector<std::string> kept;
     for (const auto &in : inputs) {
-        if (!copies.count(file_identity(in))) {
-            kept.push_back(in);
-            continue;
-        }
-        note(o, "skipping " + in + ": it is the numbered copy of another input, from an earlier run");
+        auto c = copies.find(file_identity(in));
+        if (c == copies.end()) kept.push_back(in);
+        else note(o, "skipping " + in + ": it is the numbered copy of " + c->second + " from an earlier run");
     }
     return kept;
 }

@@ -58,7 +58,7 @@ std::string failure_text(const options &o, const numbering_job &job, const numbe
         return in + ": --pages " + std::to_string(o.from) + (o.to == o.from ? "" : "-" + (o.to == INT_MAX ? "" : std::to_string(o.to))) +
                " selects no page: the document has " + pages(r.page_count);
     if (m == prefix_of(MSG_CANNOT_OPEN) + in) return with_reason(prefix_of(MSG_CANNOT_OPEN), in, open_failure_reason(in));
-    if (!out.empty() && m == prefix_of(MSG_CANNOT_WRITE) + out)
+    if (job.output_path && m == prefix_of(MSG_CANNOT_WRITE) + out)
         return with_reason(prefix_of(MSG_CANNOT_WRITE), out, write_failure_reason(out));
     // "encrypted PDFs are not supported: IN" and the like: the file goes first.
     if (!in.empty() && ends_with(m, ": " + in)) return in + ": " + encrypted_hint(m.substr(0, m.size() - in.size() - 2), in);
