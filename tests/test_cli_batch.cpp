@@ -260,7 +260,7 @@ TEST_F(Batch, ContinueWritesNothingWhenAFileFails) {
     std::string out = temp_path("book"), missing = dir + "/missing.pdf";
     split_result r = cli_split({"--continue", "-o", out, inputs[0], missing, inputs[1]});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "dedediruzurud: cannot open " + missing +
+    EXPECT_EQ(r.err, "dedediruzurud: cannot open " + missing + ": No such file or directory" +
                          "\ndedediruzurud: nothing written: with --continue every file must be readable (1 of 3 are not)\n");
     EXPECT_FALSE(file_exists(out + "/part1.pdf") || file_exists(out + "/part2.pdf"));
 }
