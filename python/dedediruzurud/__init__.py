@@ -15,6 +15,7 @@ It is loaded on the first call, so importing this module never fails for want of
 from __future__ import annotations
 
 import ctypes
+import errno
 import operator
 import os
 import sys
@@ -25,6 +26,10 @@ __all__ = [
     "number_pages",
     "DedediruzurudError",
     "EncryptedPDFError",
+    "PasswordRequiredError",
+    "ChangesNotAllowedError",
+    "NotFoundError",
+    "AccessError",
     "POSITIONS",
     "LIBRARY_ENV",
     "LIBRARY_FILE",
@@ -42,8 +47,11 @@ LIBRARY_FILE = "dedediruzurud.dll" if sys.platform == "win32" else "libdedediruz
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-# The library's own message for encrypted input; the path follows it.
+# The library's own messages (their fixed beginnings) that pick the exception.
 _ENCRYPTED_PREFIX = "encrypted PDFs are not supported: "
+_NO_PERMISSION_PREFIX = "the document's permissions do not allow changes: "
+_CANNOT_OPEN_PREFIX = "cannot open "
+_CANNOT_WRITE_PREFIX = "cannot write "
 _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 
 # The library keeps its last-error text in one process-wide buffer, so a call
@@ -61,7 +69,77 @@ class DedediruzurudError(Exception):
 
 
 class EncryptedPDFError(DedediruzurudError):
-    """The input is encrypted, which the library does not read."""
+    """The input is encrypted in a way that stops the library."""
+
+
+class PasswordRequiredError(EncryptedPDFError):
+    """The input opens only with a password: number a copy saved without encryption."""
+
+
+class ChangesNotAllowedError(EncryptedPDFError):
+    """The input's permissions do not allow changes: ask its author for a copy that does."""
+
+
+# The two below are also OSError kinds: errno, strerror and filename say what
+# the system found; message and str() keep the library's text.
+
+
+class NotFoundError(FileNotFoundError, DedediruzurudError):
+    """The input does not exist, or the output's folder does not."""
+
+    def __str__(self) -> str:
+        return self.message
+
+
+class AccessError(PermissionError, DedediruzurudError):
+    """The input may not be read, or the output may not be written."""
+
+    def __str__(self) -> str:
+        return self.message
+
+
+def _system_error(kind: type, code: int, message: str, filename: str) -> DedediruzurudError:
+    error = kind(code, os.strerror(code), filename)
+    error.message = message
+    return error
+
+
+def _open_failure(path: str) -> Optional[int]:
+    """The system's errno for reading path, None when it opens."""
+    try:
+        with open(path, "rb"):
+            return None
+    except OSError as error:
+        return error.errno
+
+
+def _write_failure(path: str) -> Optional[int]:
+    """The system's errno for creating or replacing path, None when nothing is amiss."""
+    folder = os.path.dirname(path) or "."
+    if not os.path.isdir(folder):
+        return errno.ENOENT
+    if not os.access(folder, os.W_OK) or (os.path.exists(path) and not os.access(path, os.W_OK)):
+        return errno.EACCES
+    return None
+
+
+def _error_for(message: str, input: str, output: str) -> DedediruzurudError:
+    """The exception for the library's message: the encryption refusals as
+    EncryptedPDFError subclasses, a missing or forbidden file as
+    FileNotFoundError or PermissionError (and DedediruzurudError)."""
+    if message.startswith(_ENCRYPTED_PREFIX):
+        return PasswordRequiredError(message)
+    if message.startswith(_NO_PERMISSION_PREFIX):
+        return ChangesNotAllowedError(message)
+    for prefix, path, probe in ((_CANNOT_OPEN_PREFIX, input, _open_failure),
+                                (_CANNOT_WRITE_PREFIX, output, _write_failure)):
+        if message == prefix + path:
+            code = probe(path)
+            if code in (errno.ENOENT, errno.ENOTDIR):
+                return _system_error(NotFoundError, code, message, path)
+            if code in (errno.EACCES, errno.EPERM):
+                return _system_error(AccessError, code, message, path)
+    return DedediruzurudError(message)
 
 
 def _library_path() -> str:
@@ -152,7 +230,10 @@ def _position(value: Union[str, int]) -> int:
         if value not in POSITIONS:
             raise ValueError(f"unknown position {value!r} (use one of {', '.join(POSITIONS)})")
         return POSITIONS.index(value)
-    return _int("position", value)
+    code = _int("position", value)
+    if not 0 <= code < len(POSITIONS):
+        raise ValueError(f"position must be 0..5 or one of {', '.join(POSITIONS)}, not {code}")
+    return code
 
 
 def _color(value: Tuple[int, int, int]) -> Tuple[int, int, int]:
@@ -160,7 +241,10 @@ def _color(value: Tuple[int, int, int]) -> Tuple[int, int, int]:
         red, green, blue = value
     except (TypeError, ValueError):
         raise ValueError(f"color must be (red, green, blue), not {value!r}") from None
-    return _int("color", red), _int("color", green), _int("color", blue)
+    rgb = _int("color", red), _int("color", green), _int("color", blue)
+    if not all(0 <= c <= 255 for c in rgb):
+        raise ValueError(f"color components must be 0..255, not {rgb!r}")
+    return rgb
 
 
 def _selection(
@@ -172,6 +256,8 @@ def _selection(
             raise ValueError("skip and pages cannot be used together")
         if first != 1:
             raise ValueError("first cannot be used with skip (numbering after skipped pages starts at 1)")
+        if _int("skip", skip) < 0:
+            raise ValueError(f"skip must be 0 or more, not {skip}")
         return "dedediruzurud_skip", (_int("skip", skip),)
     if pages is None:
         return "dedediruzurud_add", (_int("first", first),)
@@ -182,6 +268,10 @@ def _selection(
     # An open end runs to the first or the last page, as FROM- and -TO do in the tool.
     start = 1 if start is None else _int("pages", start)
     end = _INT_MAX if end is None else _int("pages", end)
+    if start < 1 or end < 1:
+        raise ValueError(f"pages are counted from 1, not {pages!r}")
+    if start > end:
+        raise ValueError(f"pages must run forwards (first <= last), not {pages!r}")
     return "dedediruzurud_range", (start, end, _int("first", first))
 
 
@@ -215,11 +305,18 @@ def number_pages(
         pages. ``None`` at either end runs to the first or the last page.
     :param skip: leave this many leading pages unlabelled; the next shows 1.
         Not with ``pages`` or ``first``.
-    :raises EncryptedPDFError: the input is encrypted.
+    :raises PasswordRequiredError: the input opens only with a password (an
+        :class:`EncryptedPDFError`, like ChangesNotAllowedError: its permissions
+        forbid changes).
+    :raises NotFoundError: the input, or the output's folder, does not exist;
+        a :class:`FileNotFoundError` too.
+    :raises AccessError: the input may not be read or the output not written;
+        a :class:`PermissionError` too.
     :raises DedediruzurudError: the library failed; ``message`` says why and no
-        output was written.
-    :raises ValueError: a character the label font cannot show, an unknown
-        position, or options that do not go together (nothing is read or written).
+        output was written (the base of all the errors above).
+    :raises ValueError: a character the label font cannot show, a position,
+        colour, page range or skip out of range, or options that do not go
+        together (nothing is read or written).
     :raises OSError: the shared library cannot be found or loaded.
 
     Calls from several threads are safe; they run one at a time. Number files
@@ -236,4 +333,4 @@ def number_pages(
     if ok:
         return
     text = message.decode("utf-8", "replace") or "numbering failed"
-    raise (EncryptedPDFError if text.startswith(_ENCRYPTED_PREFIX) else DedediruzurudError)(text)
+    raise _error_for(text, os.fsdecode(os.fspath(input)), os.fsdecode(os.fspath(output)))
