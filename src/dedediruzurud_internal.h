@@ -88,6 +88,10 @@ struct numbering_job {
     int skip_pages;            // SELECT_SKIP
     int first_number;          // shown on the first labelled page (any selection)
     int64_t total;             // shown for {total}; below 0: the document's page count
+    // Told each damage that reading the input tolerated (pdfp_notices),
+    // on the calling thread; null tells nobody.
+    void (*notice)(void *ctx, const char *text);
+    void *notice_ctx;
 };
 
 struct numbering_result {

@@ -79,4 +79,28 @@ inline constexpr const char *ALL_MESSAGES[] = {
     MSG_BAD_UTF8,
 };
 
+
+// Notices (pdfp_notice): damage that the reader tolerated, told to a host
+// that asks (the tool's -v); never a failure. "%d" is an object number
+// or a 1-based page number as the text says.
+inline constexpr char MSG_NOTE_MORE[] = "more damage was tolerated; further notices are left out";
+inline constexpr char MSG_NOTE_XREF_REBUILT[] =
+    "the cross-reference table is damaged or missing; the objects were found by scanning the file";
+inline constexpr char MSG_NOTE_LENGTH_RECOVERED[] =
+    "object %d: the stream's /Length is missing or wrong; its length was recovered (%d bytes)";
+inline constexpr char MSG_NOTE_NO_ENDSTREAM[] =
+    "object %d: the stream runs to the end of the file without \"endstream\"";
+inline constexpr char MSG_NOTE_STREAM_IGNORED[] =
+    "object %d: the stream has no end before its \"endobj\"; the object is ignored";
+inline constexpr char MSG_NOTE_DEFAULT_BOX[] = "page %d: no usable page box; shown as US Letter (612 x 792)";
+inline constexpr char MSG_NOTE_CONTENTS_PART[] =
+    "page %d: %d of its %d content streams could not be read and are left out";
+inline constexpr char MSG_NOTE_NESTED_OBJSTM[] = "object %d: an object stream inside another object stream was read";
+
+// Every notice above.
+inline constexpr const char *ALL_NOTICES[] = {
+    MSG_NOTE_MORE,         MSG_NOTE_XREF_REBUILT,   MSG_NOTE_LENGTH_RECOVERED, MSG_NOTE_NO_ENDSTREAM,
+    MSG_NOTE_STREAM_IGNORED, MSG_NOTE_DEFAULT_BOX, MSG_NOTE_CONTENTS_PART,    MSG_NOTE_NESTED_OBJSTM,
+};
+
 #endif

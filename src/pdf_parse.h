@@ -168,6 +168,7 @@ struct pdfp_pageinfo {
     double box_lly;
     double box_urx;
     double box_ury;
+    int32_t box_default;  // 1 when no box with an area was found, so US Letter stands
 };
 
 // The object table: one entry per object number, the objects found in the
@@ -200,7 +201,19 @@ struct pdfp_pagevec {
     int32_t cap;
 };
 
-// A loaded document; it owns every pointer in it.
+// Where the reader tells of damage it tolerated - a rebuilt
+// cross-reference, a recovered stream length, a default page box, a
+// dropped /Contents part - one short text each, for a host that shows
+// them (the tool's -v). The library prints nothing itself. Owned by the
+// caller of the load; fn null tells nobody.
+struct pdfp_notices {
+    void (*fn)(void *ctx, const char *text);
+    void *ctx;
+    int32_t told;  // notices sent so far (PDFP_MAX_NOTICES at most, then one "more")
+};
+constexpr int32_t PDFP_MAX_NOTICES = 100;
+
+// A loaded document; it owns every pointer in it but notices.
 struct pdfp_doc {
     unsigned char *data;  // the whole input file
     int32_t size;
@@ -212,6 +225,7 @@ struct pdfp_doc {
     int32_t catalog;     // the object used as the catalog
     int32_t max_num;     // the highest object number in objs
     int32_t info;        // the trailers' /Info (document information), -1 when none gave one
+    pdfp_notices *notices;  // null: damage is tolerated silently
 };
 
 // The highest object number the table keeps (2^23 - 1); entries above it are dropped.
@@ -222,12 +236,21 @@ typedef void (*pdfp_report_fn)(const char *fmt, ...);
 
 // Loads the file at path into doc: 0 on success (release it with
 // pdfp_doc_free), -1 on failure (report called once with a message of
-// messages.h, "%s" the path; doc then holds no storage).
-int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report);
+// messages.h, "%s" the path; doc then holds no storage). The damage the
+// load tolerates goes to notices (may be null), and so does what later
+// readers of doc tolerate.
+int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report, pdfp_notices *notices = nullptr);
 // The same from bytes already in memory (they are copied); "%s" in
 // messages receives name.
 int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name,
-                      pdfp_doc *doc, pdfp_report_fn report);
+                      pdfp_doc *doc, pdfp_report_fn report, pdfp_notices *notices = nullptr);
+// Tells doc's notices one tolerated damage, printf-style (a notice of
+// messages.h); past PDFP_MAX_NOTICES, one last notice says more were left out.
+void pdfp_notice(const pdfp_doc *doc, const char *fmt, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
 // Releases everything doc holds and zeroes it; safe on a zeroed record.
 void pdfp_doc_free(pdfp_doc *doc);
 
@@ -268,6 +291,11 @@ int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj);
 // parts a vertical tab separates), the offset where reading stopped. -1
 // when no number stands at hdr.
 int32_t obj_value_start(const unsigned char *data, int32_t size, int32_t hdr);
+
+// The /Length that a stream entry of the file states, directly or through
+// the object it names, or -1 when it states none that can be read. Where
+// it differs from data_len, the length was recovered.
+int32_t pdfp_stream_stated_length(const pdfp_doc *doc, const pdfp_obj *obj);
 
 // ---------------------------------------------------------------------------
 // Page model (pages.cpp, content.cpp)
@@ -312,6 +340,13 @@ struct pdfp_raw_content {
 int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
                           pdfp_raw_content *rc);
 
+// The elements of a /Contents array, and those passed over because they
+// name no object or no stream that can be read.
+struct content_parts {
+    int32_t listed;
+    int32_t dropped;
+};
+
 // What the form that wraps a page carries of its content: the one stream
 // that /Contents names, as it is stored, or else the content decoded and
 // joined.
@@ -325,6 +360,7 @@ struct pdfp_page_content {
     unsigned char *joined;
     int32_t joined_len;
     bool filtered;
+    content_parts parts;  // of a /Contents array; zero otherwise
 };
 // Reads the page's /Contents once into *pc: 1 on success, 0 on failure
 // (nothing to free).

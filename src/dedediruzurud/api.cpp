@@ -46,10 +46,11 @@ int run_job(const numbering_job *job, numbering_result *r) noexcept {
             set_error(MSG_NULL_PATH);
             return 0;
         }
+        pdfp_notices notices{job->notice, job->notice_ctx, 0};
         doc_guard g;
         int loaded = job->input_bytes ? pdfp_doc_load_mem(job->input_bytes, job->input_size,
-                                                          job->input_path, &g.doc, set_error)
-                                      : pdfp_doc_load(job->input_path, &g.doc, set_error);
+                                                          job->input_path, &g.doc, set_error, &notices)
+                                      : pdfp_doc_load(job->input_path, &g.doc, set_error, &notices);
         if (loaded != 0) return 0;
         r->page_count = g.doc.pages.count;
         if (!select_pages(job, g.doc.pages.count, &r->labelled)) return 0;

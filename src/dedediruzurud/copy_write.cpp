@@ -2,7 +2,11 @@
 // with what moves on turned and shifted pages mapped on the way.
 #include "copy_write.h"
 
+#include <algorithm>
 #include <cstring>
+#include <string>
+#include <tuple>
+#include <vector>
 
 #include "frame_map.h"
 
@@ -85,6 +89,36 @@ void copy_entry_text(const pdfp_doc *doc, const copy_table *t, size_t k, const c
     if (!write_framed_entry(doc, t, k, s.p, s.n, o)) copy_remap(t, s.p, s.n, o);
 }
 
+// A copied stream's dictionary s as it is written: with the length of its
+// data where the /Length it states is wrong or missing (the extent was
+// recovered), and with a null /Filter and /DecodeParms when it has no data,
+// since no bytes are no valid encoding. s itself when nothing changes; else
+// the text is kept in *hold.
+copy_source stream_dict_written(const pdfp_doc *doc, const pdfp_obj *obj, const copy_source &s, std::string *hold) {
+    const int32_t data_len = obj->data_end - obj->data_start;
+    const int32_t from = obj->dict_pos, to = obj->stream_pos;
+    // Edits as (start, end, replacement) of the file's bytes, applied from the back.
+    std::vector<std::tuple<int32_t, int32_t, std::string>> edits;
+    int32_t vs, ve;
+    if (pdfp_stream_stated_length(doc, obj) != data_len) {
+        std::string n = std::to_string(data_len);
+        if (dict_value(doc->data, from, to, "Length", &vs, &ve))
+            edits.emplace_back(vs, ve, n);
+        else
+            edits.emplace_back(from + 2, from + 2, " /Length " + n);  // after the "<<"
+    }
+    if (data_len == 0)
+        for (const char *key : {"Filter", "DecodeParms"})
+            if (dict_value(doc->data, from, to, key, &vs, &ve)) edits.emplace_back(vs, ve, "null");
+    if (edits.empty()) return s;
+    std::sort(edits.begin(), edits.end());
+    hold->assign(reinterpret_cast<const char *>(s.p), static_cast<size_t>(s.n));
+    for (auto it = edits.rbegin(); it != edits.rend(); ++it)
+        hold->replace(static_cast<size_t>(std::get<0>(*it) - from), static_cast<size_t>(std::get<1>(*it) - std::get<0>(*it)),
+                      std::get<2>(*it));
+    return copy_source{reinterpret_cast<const unsigned char *>(hold->data()), static_cast<int64_t>(hold->size())};
+}
+
 }  // namespace
 
 void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf *o) {
@@ -146,7 +180,9 @@ void copies_append(const pdfp_doc *doc, const copy_table *t, out_buf *o) {
             copy_entry_text(doc, t, k, s, o);
             out_str(o, "\n");
         } else if (pdfp_obj_has_stream(obj)) {
-            copy_entry_text(doc, t, k, s, o);  // the dictionary and the whitespace behind it
+            std::string hold;
+            // The dictionary and the whitespace behind it.
+            copy_entry_text(doc, t, k, stream_dict_written(doc, obj, s, &hold), o);
             out_str(o, "stream\n");
             out_bytes(o, doc->data + obj->data_start, static_cast<uint64_t>(obj->data_end - obj->data_start));
             out_str(o, "\nendstream\n");

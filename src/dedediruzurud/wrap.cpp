@@ -19,6 +19,7 @@
 
 #include "copy_write.h"
 #include "deflate.h"
+#include "messages.h"
 #include "object_numbers.h"
 
 // The form maps the page's box onto the new page [0 0 W H] with the page
@@ -114,9 +115,13 @@ bool wrap_page(const pdfp_doc *doc, int32_t i, int64_t font, const copy_table *t
     pdfp_page_content content;
     if (!pdfp_page_content_read(doc->data, doc->size, &doc->objs, obj, &content)) return false;
     owned_bytes hold(content.joined);
+    if (content.parts.dropped > 0)
+        pdfp_notice(doc, MSG_NOTE_CONTENTS_PART, i + 1, content.parts.dropped, content.parts.listed);
     if (content.is_stored) {
         const pdfp_raw_content &raw = content.stored;
-        std::string header = form_header(page, frame->rot, raw.len, carried_encoding(doc, table, &raw), resources);
+        // No data is no valid Flate (or other) encoding: an empty stream goes plain.
+        std::string encoding = raw.len > 0 ? carried_encoding(doc, table, &raw) : std::string();
+        std::string header = form_header(page, frame->rot, raw.len, encoding, resources);
         append_page_object(doc, obj, table, o, i, font, frame);
         append_form(o, i, header, raw.bytes, raw.len);
         return true;

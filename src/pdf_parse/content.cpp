@@ -98,10 +98,11 @@ bool names_filter(const unsigned char *data, int32_t len, const pdfp_obj *obj, i
 // whitespace. Elements that name no object or no decodable
 // stream are passed over, since one damaged stream should not lose the page;
 // an array that yields nothing fails, except an array without any element,
-// which is an empty page. *filtered: a stream of the array names a /Filter.
+// which is an empty page. *filtered: a stream of the array names a /Filter;
+// parts->listed and parts->dropped count the elements and those passed over.
 int stream_array(const unsigned char *data, int32_t len, const pdfp_objvec *objs,
                  const unsigned char *buf, int32_t p, int32_t end, unsigned char **out,
-                 int32_t *out_len, bool *filtered) {
+                 int32_t *out_len, bool *filtered, content_parts *parts) {
     int32_t i = p + 1;
     if (i >= end) return 0;
     pdfp_buf joined{};
@@ -115,11 +116,16 @@ int stream_array(const unsigned char *data, int32_t len, const pdfp_objvec *objs
         int32_t num = parse_int_at(buf, end, &i);
         const pdfp_obj *obj = num > 0 ? pdfp_obj_find(objs, num) : nullptr;
         i = skip_ref_rest(buf, i, end);
-        if (!obj) continue;
+        ++parts->listed;
+        if (!obj) {
+            ++parts->dropped;
+            continue;
+        }
         int32_t vs, ve;
         if (!*filtered && names_filter(data, len, obj, &vs, &ve)) *filtered = true;
         int r = append_stream(data, len, obj, &joined);
         if (r > 0) read = 1;
+        if (r == 0) ++parts->dropped;
         if (r < 0) ok = 0;
     }
     bool closed_empty = i < end && elements == 0;
@@ -210,14 +216,15 @@ bool stored_stream(const unsigned char *data, int32_t len, const pdfp_objvec *ob
 // The /Contents value at p decoded and joined into *out (as
 // pdfp_get_page_content gives it); *filtered as stream_array sets it.
 int decoded_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const unsigned char *buf,
-                    int32_t p, int32_t end, unsigned char **out, int32_t *out_len, bool *filtered) {
+                    int32_t p, int32_t end, unsigned char **out, int32_t *out_len, bool *filtered,
+                    content_parts *parts) {
     if (p >= end) return 0;
     if (is_digit(buf[p])) {
         int32_t q = p;
         int32_t num = parse_int_at(buf, end, &q);
         return single_stream(data, len, objs, num, out, out_len);
     }
-    if (buf[p] == '[') return stream_array(data, len, objs, buf, p, end, out, out_len, filtered);
+    if (buf[p] == '[') return stream_array(data, len, objs, buf, p, end, out, out_len, filtered, parts);
     if (buf[p] == '<' && p + 1 < end && buf[p + 1] == '<')
         return inline_stream(data, len, objs, buf, p, end, out, out_len);
     if (kw_at(buf, p, end, "null")) return 1;  // /Contents null: an empty page
@@ -235,7 +242,8 @@ int pdfp_get_page_content(const unsigned char *data, int32_t len, const pdfp_obj
     int found = contents_value(data, len, page, &buf, &p, &end);
     if (found <= 0) return found == 0;  // no /Contents: a valid page that draws nothing
     bool filtered = false;
-    return decoded_content(data, len, objs, buf, p, end, out, out_len, &filtered);
+    content_parts parts{};
+    return decoded_content(data, len, objs, buf, p, end, out, out_len, &filtered, &parts);
 }
 
 int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
@@ -248,12 +256,12 @@ int pdfp_page_raw_content(const unsigned char *data, int32_t len, const pdfp_obj
 
 int pdfp_page_content_read(const unsigned char *data, int32_t len, const pdfp_objvec *objs, const pdfp_obj *page,
                            pdfp_page_content *pc) {
-    *pc = pdfp_page_content{false, {nullptr, 0, -1, -1, -1, -1}, nullptr, 0, false};
+    *pc = pdfp_page_content{false, {nullptr, 0, -1, -1, -1, -1}, nullptr, 0, false, {}};
     const unsigned char *buf = nullptr;
     int32_t p = 0, end = 0;
     int found = contents_value(data, len, page, &buf, &p, &end);
     if (found <= 0) return found == 0;  // no /Contents: a valid page that draws nothing
     pc->is_stored = stored_stream(data, len, objs, buf, p, end, &pc->stored);
     if (pc->is_stored) return 1;
-    return decoded_content(data, len, objs, buf, p, end, &pc->joined, &pc->joined_len, &pc->filtered);
+    return decoded_content(data, len, objs, buf, p, end, &pc->joined, &pc->joined_len, &pc->filtered, &pc->parts);
 }

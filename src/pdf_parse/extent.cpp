@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "load_steps.h"
+#include "messages.h"
 
 int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k) {
     int32_t p = kw_end(k, "stream");
@@ -88,28 +89,27 @@ int32_t end_before_endstream(const unsigned char *data, int32_t data_start, int3
 }
 
 // Sets data_end, no_endstream, data_len, endobj_pos and obj_end for a
-// stream entry whose length is L. L < 0 (no usable /Length) takes the data
-// up to the first "endstream", as viewers do; when an "endobj" comes first,
-// that keyword belongs to a later stream, and taking it would swallow the
-// objects between, so the entry is left unresolved.
+// stream entry whose length is L. A /Length that "endstream" confirms is
+// taken; without one (L < 0, or a wrong L) the data runs up to the first
+// "endstream", as viewers take it. When an "endobj" comes first, that
+// keyword belongs to a later stream, and taking it would swallow the
+// objects between, so the entry is left unresolved. With neither keyword
+// after it, the data runs to the end of the file, less a final line end.
 static void settle_extent(const unsigned char *data, int32_t size, pdfp_obj *o, int32_t L,
                           kw_positions *endstream, kw_positions *endobj) {
     int32_t end = -1;
-    if (L < 0) {
-        int32_t k = endstream->first_from(data, size, o->data_start);
-        int32_t e = endobj->first_from(data, size, o->data_start);
-        if (k < 0 || (e >= 0 && e < k)) return;
-        end = end_before_endstream(data, o->data_start, k);
-    } else {
+    if (L >= 0) {
         int64_t E = static_cast<int64_t>(o->data_start) + L;
-        end = endstream_at(data, size, E) ? static_cast<int32_t>(E) : -1;
+        if (endstream_at(data, size, E)) end = static_cast<int32_t>(E);
     }
     if (end < 0) {
-        int32_t k = endstream->first_from(data, size, o->data_start + 1);
+        int32_t k = endstream->first_from(data, size, o->data_start);
+        int32_t e = endobj->first_from(data, size, o->data_start);
+        if (e >= 0 && (k < 0 || e < k)) return;
         if (k >= 0) {
             end = end_before_endstream(data, o->data_start, k);
         } else {
-            end = size;
+            end = end_before_endstream(data, o->data_start, size);
             o->no_endstream = 1;
         }
     }
@@ -145,5 +145,31 @@ void settle_stream_extents(pdfp_doc *doc, const std::vector<length_source> &sour
                 L = indirect_int_value(doc->data, doc->size, it->hdr_pos);
         }
         settle_extent(doc->data, doc->size, o, L, &endstream, endobj);
+    }
+}
+
+int32_t pdfp_stream_stated_length(const pdfp_doc *doc, const pdfp_obj *obj) {
+    if (!obj || !obj->has_stream || obj->in_objstm || obj->dict_pos < 0) return -1;
+    int32_t direct, indirect;
+    parse_length(doc->data, doc->size, obj->dict_pos, obj->stream_pos, &direct, &indirect);
+    if (direct >= 0 || indirect <= 0) return direct;
+    const pdfp_obj *holder = pdfp_obj_find(&doc->objs, indirect);
+    if (!holder || holder->has_stream) return -1;
+    if (holder->in_objstm) {
+        int32_t q = 0;
+        return holder->text ? parse_int_at(holder->text, holder->text_len, &q) : -1;
+    }
+    return indirect_int_value(doc->data, doc->size, holder->hdr_pos);
+}
+
+void notice_stream_extents(const pdfp_doc *doc) {
+    if (!doc->notices) return;
+    for (int32_t i = 0; i < doc->objs.count; ++i) {
+        const pdfp_obj *o = &doc->objs.items[i];
+        if (!o->has_stream || o->in_objstm) continue;
+        if (o->no_endstream)
+            pdfp_notice(doc, MSG_NOTE_NO_ENDSTREAM, o->num);
+        else if (pdfp_stream_stated_length(doc, o) != o->data_len)
+            pdfp_notice(doc, MSG_NOTE_LENGTH_RECOVERED, o->num, o->data_len);
     }
 }

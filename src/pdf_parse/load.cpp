@@ -30,6 +30,7 @@ int fail(pdfp_doc *doc, pdfp_report_fn report, const char *msg, const char *path
 // Steps after the file image is in place.
 int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     read_trailer_chain(doc);
+    if (doc->notices && !xref_sound(doc)) pdfp_notice(doc, MSG_NOTE_XREF_REBUILT);
     {
         std::vector<length_source> sources;
         kw_positions endobj{"endobj", {}, false};
@@ -43,6 +44,7 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     if (doc->objs.count == 0) return fail(doc, report, MSG_NOT_A_PDF, path);
     if (doc->encrypted) return fail(doc, report, MSG_ENCRYPTED, path);
     objvec_build_index(&doc->objs);
+    notice_stream_extents(doc);
     int32_t root = locate_tree_root(doc);
     if (root < 0) return fail(doc, report, MSG_NO_PAGE_TREE, path);
     std::vector<unsigned char> visited(static_cast<size_t>(doc->max_num) + 1, 0);
@@ -51,6 +53,8 @@ int load_image(pdfp_doc *doc, const char *path, pdfp_report_fn report) {
     if (r == WALK_INLINE_KIDS) return fail(doc, report, MSG_INLINE_KIDS, path);
     if (r < 0) return fail(doc, report, MSG_BROKEN_TREE, path);
     if (doc->pages.count < 1) return fail(doc, report, MSG_NO_PAGES, path);
+    for (int32_t i = 0; i < doc->pages.count; ++i)
+        if (doc->pages.items[i].box_default) pdfp_notice(doc, MSG_NOTE_DEFAULT_BOX, i + 1);
     return 0;
 }
 
@@ -104,8 +108,9 @@ FILE *open_regular(const char *path) {
 
 }  // namespace
 
-int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
+int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report, pdfp_notices *notices) {
     clear_doc(doc);
+    doc->notices = notices;
     if (!path) {
         report(MSG_NULL_PATH);
         return -1;
@@ -141,8 +146,9 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report) {
 }
 
 int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name, pdfp_doc *doc,
-                      pdfp_report_fn report) {
+                      pdfp_report_fn report, pdfp_notices *notices) {
     clear_doc(doc);
+    doc->notices = notices;
     if (size < 1) {
         report(MSG_EMPTY_INPUT, name);
         return -1;

@@ -47,6 +47,11 @@ inline bool numbers_dense(int32_t max_num, int32_t count) {
 // Sets doc->root, doc->info and doc->encrypted from the trailers that
 // "startxref" and /Prev lead to.
 void read_trailer_chain(pdfp_doc *doc);
+// Whether the cross-reference section that "startxref" leads to is sound:
+// a classic table whose in-use entries point at their objects' headers, or
+// an object there (a cross-reference stream, its entries not read). The
+// scan finds objects either way; a host is told when it had to.
+bool xref_sound(const pdfp_doc *doc);
 // Sets doc->encrypted when a cross-reference stream of the object table
 // names /Encrypt, and doc->info from their /Info when no classic trailer of
 // the chain gave one, else from the last classic trailer in the file (run
@@ -55,7 +60,12 @@ void read_xref_stream_trailers(pdfp_doc *doc);
 // Where the dictionary of an object-stream container ends (a stream in the
 // file whose dictionary names /ObjStm), or -1 when o is not one.
 int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o);
-// Appends the objects of every object stream to doc->objs.
+// Whether an object-stream entry is itself an object-stream container
+// (listed inside another one): true with its "stream" keyword's offset in
+// its text.
+bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw);
+// Appends the objects of every object stream to doc->objs, those of
+// containers nested inside others too.
 void load_objstms(pdfp_doc *doc);
 
 // ---------------------------------------------------------------------------
@@ -75,6 +85,9 @@ int32_t stream_data_start(const unsigned char *data, int32_t size, int32_t k);
 // The data end for an "endstream" keyword at k: the one line end before
 // the keyword is not data (a CR LF only when it lies after data_start).
 int32_t end_before_endstream(const unsigned char *data, int32_t data_start, int32_t k);
+// Tells the notices of every stream of the final table whose length was
+// recovered or that runs to the end of the file.
+void notice_stream_extents(const pdfp_doc *doc);
 // Whether the keyword "endstream" follows at (inside the file) after wide
 // whitespace: the test that a stream's /Length is right.
 bool endstream_at(const unsigned char *data, int32_t size, int64_t at);

@@ -5,9 +5,12 @@
 // number are dropped.
 #include <algorithm>
 #include <cstring>
+#include <set>
+#include <unordered_map>
 #include <vector>
 
 #include "load_steps.h"
+#include "messages.h"
 
 namespace {
 
@@ -257,14 +260,71 @@ void remove_false_entries(pdfp_doc *doc) {
     int32_t w = 0;
     for (int32_t i = 0; i < doc->objs.count; ++i) {
         const pdfp_obj &o = doc->objs.items[i];
-        if (o.has_stream && o.endobj_pos < 0) continue;
         if (inside(o.hdr_pos)) continue;
+        if (o.has_stream && o.endobj_pos < 0 && !o.no_endstream) {
+            pdfp_notice(doc, MSG_NOTE_STREAM_IGNORED, o.num);
+            continue;
+        }
         doc->objs.items[w++] = o;
     }
     doc->objs.count = w;
 }
 
-// One entry per number: the last definition in the file wins, and an
+namespace {
+
+// For numbers that the file defines under more than one generation (an
+// incremental update that reuses a number writes "4 1 obj" beside the old
+// "4 0 obj"), the definition that references name: the last in the file
+// whose number and generation some reference "N G R" names; a number whose
+// generations no reference names keeps the last definition. Returns the
+// chosen entry by number; empty (and nothing read) when every number has
+// one generation, as in nearly every file.
+std::unordered_map<int32_t, int32_t> referenced_generations(const pdfp_doc *doc, const std::vector<char> &container) {
+    const pdfp_objvec *objs = &doc->objs;
+    std::unordered_map<int32_t, int32_t> gen_of;  // a file definition's generation, -1 when several
+    for (int32_t i = 0; i < objs->count; ++i) {
+        const pdfp_obj &o = objs->items[i];
+        if (o.in_objstm || container[i]) continue;
+        auto [it, fresh] = gen_of.emplace(o.num, o.gen);
+        if (!fresh && it->second != o.gen) it->second = -1;
+    }
+    std::set<std::pair<int32_t, int32_t>> named;
+    bool any = false;
+    for (const auto &[num, gen] : gen_of) any = any || gen < 0;
+    if (!any) return {};
+    auto scan = [&](const unsigned char *b, int32_t from, int32_t end) {
+        int32_t start, num, after;
+        for (int32_t at = from; pdfp_next_ref(b, end, at, true, &start, &num, &after); at = after) {
+            auto it = gen_of.find(num);
+            if (it == gen_of.end() || it->second >= 0) continue;
+            int32_t p = start;
+            parse_int_at(b, end, &p);
+            named.emplace(num, parse_int_at(b, end, &p));
+        }
+    };
+    for (int32_t i = 0; i < objs->count; ++i) {
+        const unsigned char *b;
+        int32_t end;
+        int32_t from = obj_value_at(doc->data, doc->size, &objs->items[i], &b, &end);
+        if (from >= 0) scan(b, from, end);
+    }
+    for (int32_t t = find_kw(doc->data, doc->size, 0, "trailer"); t >= 0; t = find_kw(doc->data, doc->size, t + 1, "trailer"))
+        scan(doc->data, t, std::min(doc->size, t + 4096));
+    std::unordered_map<int32_t, int32_t> chosen;
+    for (int32_t i = 0; i < objs->count; ++i) {
+        const pdfp_obj &o = objs->items[i];
+        if (o.in_objstm || container[i] || gen_of[o.num] >= 0) continue;
+        auto it = chosen.find(o.num);
+        bool wanted = named.count({o.num, o.gen}) > 0;
+        if (it == chosen.end() || wanted || !named.count({o.num, objs->items[it->second].gen})) chosen[o.num] = i;
+    }
+    return chosen;
+}
+
+}  // namespace
+
+// One entry per number: the last definition in the file wins (among the
+// generations that references name, where there are several), and an
 // object-stream definition only counts where the file has none.
 void select_definitions(pdfp_doc *doc) {
     pdfp_objvec *objs = &doc->objs;
@@ -273,7 +333,11 @@ void select_definitions(pdfp_doc *doc) {
         if (objs->items[i].num <= PDFP_MAX_OBJ_NUM) m = std::max(m, objs->items[i].num);
     std::vector<char> keep(static_cast<size_t>(objs->count), 0);
     std::vector<char> container(static_cast<size_t>(objs->count), 0);
-    for (int32_t i = 0; i < objs->count; ++i) container[i] = objstm_dict_end(doc, objs->items[i]) >= 0;
+    for (int32_t i = 0; i < objs->count; ++i) {
+        int32_t k;
+        container[i] = objstm_dict_end(doc, objs->items[i]) >= 0 || nested_objstm(objs->items[i], &k);
+    }
+    const std::unordered_map<int32_t, int32_t> chosen = referenced_generations(doc, container);
     if (numbers_dense(m, objs->count)) {
         std::vector<int32_t> last_file(static_cast<size_t>(m) + 1, -1), last_stm(static_cast<size_t>(m) + 1, -1);
         for (int32_t i = 0; i < objs->count; ++i) {
@@ -281,6 +345,7 @@ void select_definitions(pdfp_doc *doc) {
             if (o.num > PDFP_MAX_OBJ_NUM || container[i]) continue;
             (o.in_objstm ? last_stm : last_file)[o.num] = i;
         }
+        for (const auto &[num, i] : chosen) last_file[num] = i;
         for (int32_t i = 0; i < objs->count; ++i) {
             const pdfp_obj &o = objs->items[i];
             if (o.num > PDFP_MAX_OBJ_NUM || container[i]) continue;
@@ -298,7 +363,8 @@ void select_definitions(pdfp_doc *doc) {
             int32_t lf = -1, ls = -1;
             for (; b < order.size() && objs->items[order[b]].num == objs->items[order[a]].num; ++b)
                 (objs->items[order[b]].in_objstm ? ls : lf) = order[b];
-            int32_t winner = lf >= 0 ? lf : ls;
+            auto pick = chosen.find(objs->items[order[a]].num);
+            int32_t winner = pick != chosen.end() ? pick->second : lf >= 0 ? lf : ls;
             if (winner >= 0) keep[static_cast<size_t>(winner)] = 1;
             a = b;
         }

@@ -1,11 +1,13 @@
 // Object streams: each container is decoded once and its objects are added
 // to the table as texts pointing into the decoded data, which the
 // document's arena keeps until the document is freed.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
 #include "filters.h"
 #include "load_steps.h"
+#include "messages.h"
 
 namespace {
 
@@ -124,7 +126,67 @@ void add_objects(pdfp_doc *doc, const unsigned char *dec, int32_t dec_len, int32
     std::free(hdr);
 }
 
+constexpr int32_t MAX_NESTED = 1000;  // object streams read from inside others
+
+// The stream data of a nested container's text [0, len) whose "stream"
+// keyword is at k: a /Length that "endstream" confirms, else up to
+// "endstream", else to the end of the text.
+void nested_data(const unsigned char *text, int32_t len, int32_t k, int32_t *start, int32_t *end) {
+    *start = stream_data_start(text, len, k);
+    if (*start > len) *start = len;
+    int32_t direct, indirect;
+    parse_length(text, len, 0, k, &direct, &indirect);
+    int64_t e = static_cast<int64_t>(*start) + direct;
+    if (direct >= 0 && e <= len && endstream_at(text, len, e)) {
+        *end = static_cast<int32_t>(e);
+        return;
+    }
+    int32_t at = find_kw(text, len, *start, "endstream");
+    *end = at < 0 ? len : std::max(*start, end_before_endstream(text, *start, at));
+}
+
+// Reads the objects of the container that an object stream lists as one of
+// its own objects, as viewers do: true when it was one.
+bool read_nested(pdfp_doc *doc, const pdfp_obj &o, uint64_t *budget) {
+    int32_t k = -1;
+    if (!nested_objstm(o, &k)) return false;
+    int32_t start, end;
+    nested_data(o.text, o.text_len, k, &start, &end);
+    pdfp_buf out{};
+    int r = pdfp_decode_filters(o.text, 0, k, o.text + start, end - start, &out, *budget);
+    const unsigned char *dec = nullptr;
+    int32_t dec_len = 0;
+    if (r > 0 && out.len <= *budget) {
+        unsigned char *block = out.data;
+        dec_len = static_cast<int32_t>(out.len);
+        out = pdfp_buf{};
+        if (arena_adopt(&doc->arena, block)) dec = block;  // a failed adoption frees the block
+    } else if (r == 0) {
+        dec = o.text + start;  // the container's own arena block holds these bytes
+        dec_len = end - start;
+    }
+    pdfp_buf_free(&out);
+    if (!dec) return true;
+    *budget -= static_cast<uint64_t>(dec_len);
+    int32_t n = int_after_key(o.text, 0, k, o.text_len, "N", [](int32_t v) { return v > 0; });
+    int32_t first = int_after_key(o.text, 0, k, o.text_len, "First", [](int32_t v) { return v >= 0; });
+    if (n < 1 || n > MAX_OBJECTS || first < 0 || first > dec_len) return true;
+    add_objects(doc, dec, dec_len, n, first);
+    pdfp_notice(doc, MSG_NOTE_NESTED_OBJSTM, o.num);
+    return true;
+}
+
 }  // namespace
+
+bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw) {
+    if (!o.in_objstm || !o.text) return false;
+    int32_t p = skip_ws(o.text, 0, o.text_len);
+    if (p + 1 >= o.text_len || o.text[p] != '<' || o.text[p + 1] != '<') return false;
+    int32_t k = dict_stream_kw(o.text, o.text_len, p);
+    if (k < 0 || find_name(o.text, o.text_len, p, k, "ObjStm") < 0) return false;
+    *stream_kw = k;
+    return true;
+}
 
 int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o) {
     if (o.in_objstm || !o.has_stream || o.dict_pos < 0) return -1;
@@ -148,5 +210,12 @@ void load_objstms(pdfp_doc *doc) {
             int_after_key(doc->data, o.dict_pos, dict_end, doc->size, "First", [](int32_t v) { return v >= 0; });
         if (n < 1 || n > MAX_OBJECTS || first < 0 || first > dec_len) continue;
         add_objects(doc, dec, dec_len, n, first);
+    }
+    // Containers listed as objects of other containers, to any depth: the
+    // loop reaches the entries that each one adds.
+    uint64_t budget = pdfp_work_limit(doc->size);
+    for (int32_t i = count, nested = 0; i < doc->objs.count && nested < MAX_NESTED; ++i) {
+        const pdfp_obj o = doc->objs.items[i];  // a copy: pushes may move the table
+        if (read_nested(doc, o, &budget)) ++nested;
     }
 }

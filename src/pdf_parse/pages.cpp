@@ -45,7 +45,10 @@ double read_box_number(const unsigned char *buf, int32_t end, int32_t *pos) {
     return neg ? -v : v;
 }
 
-// Reads four numbers of the array at "[" p; true when they form a usable box.
+// Reads four numbers of the array at "[" p; true when they form a usable
+// box: one with an area. A rectangle may name any two opposite corners
+// ([700 0 600 792] is 100 wide), so out is normalised to lower left, upper
+// right.
 bool read_box(const unsigned char *buf, int32_t end, int32_t p, double out[4]) {
     int n = 0;
     p = skip_ws(buf, p + 1, end);
@@ -59,7 +62,14 @@ bool read_box(const unsigned char *buf, int32_t end, int32_t p, double out[4]) {
             ++p;
         }
     }
-    return n == 4 && out[2] > 0 && out[3] > 0;
+    if (n != 4) return false;
+    double x0 = std::min(out[0], out[2]), y0 = std::min(out[1], out[3]);
+    double x1 = std::max(out[0], out[2]), y1 = std::max(out[1], out[3]);
+    out[0] = x0;
+    out[1] = y0;
+    out[2] = x1;
+    out[3] = y1;
+    return x1 - x0 > 0 && y1 - y0 > 0 && std::isfinite(x1 - x0) && std::isfinite(y1 - y0);
 }
 
 // Child references of the /Kids array whose "[" is at p.
@@ -216,6 +226,7 @@ void append_page(const unsigned char *data, int32_t len, const pdfp_objvec *objs
         info.box_llx = info.box_lly = 0;
         info.box_urx = PDFP_DEFAULT_PAGE_WIDTH;
         info.box_ury = PDFP_DEFAULT_PAGE_HEIGHT;
+        info.box_default = 1;
     }
     pagevec_push(pages, &info);
 }

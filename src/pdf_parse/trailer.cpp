@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "load_steps.h"
+#include "messages.h"
 
 namespace {
 
@@ -114,7 +115,49 @@ void read_last_trailer_info(pdfp_doc *doc) {
     }
 }
 
+// Whether an object header "N G obj" stands at p, with N == num unless num is -1.
+bool header_at(const pdfp_doc *doc, int32_t p, int32_t num) {
+    if (p < 0 || p >= doc->size) return false;
+    int32_t n = parse_int_at(doc->data, doc->size, &p);
+    if (n < 0 || (num >= 0 && n != num) || parse_int_at(doc->data, doc->size, &p) < 0) return false;
+    return kw_at(doc->data, skip_ws(doc->data, p, doc->size), doc->size, "obj");
+}
+
+// Whether the in-use entries of the classic section at p (the "xref"
+// keyword) each point at the header of their own object.
+bool classic_entries_sound(const pdfp_doc *doc, int32_t p) {
+    const unsigned char *d = doc->data;
+    p = kw_end(p, "xref");
+    while (true) {
+        p = skip_ws(d, p, doc->size);
+        if (kw_at(d, p, doc->size, "trailer")) return true;
+        int32_t first = parse_int_at(d, doc->size, &p);
+        int32_t count = parse_int_at(d, doc->size, &p);
+        if (first < 0 || count < 0 || count > doc->size / 18) return false;
+        for (int32_t i = 0; i < count; ++i) {
+            int32_t offset = parse_int_at(d, doc->size, &p);
+            if (offset < 0 || parse_int_at(d, doc->size, &p) < 0) return false;
+            p = skip_ws(d, p, doc->size);
+            if (p >= doc->size || (d[p] != 'n' && d[p] != 'f')) return false;
+            bool in_use = d[p++] == 'n';
+            if (in_use && offset > 0 && !header_at(doc, offset, first + i)) return false;
+        }
+    }
+}
+
 }  // namespace
+
+bool xref_sound(const pdfp_doc *doc) {
+    int32_t h = find_last_kw(doc->data, doc->size, "startxref");
+    if (h < 0) return false;
+    int32_t pos = kw_end(h, "startxref");
+    int32_t p = parse_int_at(doc->data, doc->size, &pos);
+    if (p < 0 || p >= doc->size) return false;
+    p = skip_ws(doc->data, p, doc->size);
+    if (kw_at(doc->data, p, doc->size, "xref")) return classic_entries_sound(doc, p);
+    // A cross-reference stream: it must at least be an object there.
+    return header_at(doc, p, -1);
+}
 
 void read_trailer_chain(pdfp_doc *doc) {
     int32_t h = find_last_kw(doc->data, doc->size, "startxref");
