@@ -216,6 +216,16 @@ TEST_F(Cli, WarningsQuietAndVerbose) {
     }
 }
 
+// -v: the page count, then each damage the reader tolerated.
+TEST_F(Cli, VerboseTellsWhatWasRepaired) {
+    std::string damaged = corpus_file("variant-damaged-badstartxref.pdf");
+    split_result r = cli_split({"-v", damaged, out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "dedediruzurud: " + damaged + ": 52 pages\ndedediruzurud: " + damaged +
+                         ": repaired: the cross-reference table is damaged or missing; the objects were found by "
+                         "scanning the file\n");
+}
+
 // A write cut short (here by a file size limit) leaves neither the output
 // nor a temporary file behind, and says so.
 TEST_F(Cli, ShortWriteLeavesNothingBehind) {

@@ -20,6 +20,7 @@ struct batch {
     const options *o = nullptr;
     std::vector<numbering_job> jobs;       // one per input, in the order given
     std::vector<std::string> outputs;      // their output paths
+    std::vector<std::vector<std::string>> notices;  // the reader's, per job (-v)
     std::vector<size_t> order;             // the order of work: largest input first
     std::vector<numbering_result> results;
     std::vector<char> succeeded;
@@ -187,6 +188,7 @@ bool chain_numbers(batch *b, int jobs) {
         }
         b->jobs[i].first_number = static_cast<int>(next);
         b->jobs[i].count_only = false;
+        b->notices[i].clear();  // told again by the numbering pass
         next += static_cast<int64_t>(r.labelled.last_index) - r.labelled.first_index + 1;
         total += r.page_count;
     }
@@ -235,8 +237,10 @@ int run_batch(const options &o) {
     check_outputs(inputs, b.outputs);
     if (!prepare_directory(o)) return EXIT_FAILED;
     std::vector<int64_t> sizes;
+    b.notices.resize(inputs.size());
     for (size_t i = 0; i < inputs.size(); ++i) {
         b.jobs.push_back(job_for(o, inputs[i].c_str()));
+        keep_notices(o, &b.jobs.back(), &b.notices[i]);
         b.jobs.back().output_path = b.outputs[i].c_str();
         sizes.push_back(file_size_of(inputs[i]));
     }

@@ -46,6 +46,15 @@ std::string encrypted_hint(const std::string &core, const std::string &input) {
 
 void print_line(const std::string &text) { std::fprintf(stderr, "%s: %s\n", PROGRAM, text.c_str()); }
 
+// Called on the thread that runs the job; printed later by the main thread.
+void collect_notice(void *ctx, const char *text) { static_cast<std::vector<std::string> *>(ctx)->push_back(text); }
+
+void print_notices(const options &o, const numbering_job &job) {
+    if (!o.verbose || o.quiet || job.notice != collect_notice) return;
+    for (const auto &text : *static_cast<const std::vector<std::string> *>(job.notice_ctx))
+        print_line(std::string(job.input_path) + ": repaired: " + text);
+}
+
 }  // namespace
 
 std::string failure_text(const options &o, const numbering_job &job, const numbering_result &r) {
@@ -68,7 +77,14 @@ std::string failure_text(const options &o, const numbering_job &job, const numbe
 }
 
 void report_failure(const options &o, const numbering_job &job, const numbering_result &r) {
+    print_notices(o, job);
     print_line(failure_text(o, job, r));
+}
+
+void keep_notices(const options &o, numbering_job *job, std::vector<std::string> *notices) {
+    if (!o.verbose || o.quiet) return;
+    job->notice = collect_notice;
+    job->notice_ctx = notices;
 }
 
 void warn(const options &o, const std::string &file, const std::string &text) {
@@ -85,6 +101,7 @@ void report_success(const options &o, const numbering_job &job, const numbering_
              "the label is wider than the room on " + pages(r.overwide_labels) + " at size " + std::to_string(o.size) +
                  ": it runs past the margin (a smaller --size or a shorter --format would fit)");
     if (o.verbose && !o.quiet) print_line(std::string(job.input_path) + ": " + pages(r.page_count));
+    print_notices(o, job);
 }
 
 void warn_about_options(const options &o) {

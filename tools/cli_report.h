@@ -6,6 +6,7 @@
 #define DEDEDIRUZURUD_CLI_REPORT_H
 
 #include <string>
+#include <vector>
 
 #include "cli_options.h"
 
@@ -22,8 +23,13 @@ void warn(const options &o, const std::string &file, const std::string &text);
 // "dedediruzurud: note: TEXT", unless -q.
 void note(const options &o, const std::string &text);
 
+// With -v, has job keep the reader's notices of tolerated damage in
+// *notices (which outlives the job), for report_success and
+// report_failure to print; nothing otherwise.
+void keep_notices(const options &o, numbering_job *job, std::vector<std::string> *notices);
+
 // After a file was numbered: the warnings its result calls for, and with
-// -v its page count.
+// -v its page count and the reader's notices.
 void report_success(const options &o, const numbering_job &job, const numbering_result &r);
 
 // The warnings the options call for before any work: a format with no

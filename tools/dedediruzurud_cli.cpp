@@ -39,6 +39,8 @@ int run_single(const options &o) {
     if (out_pipe && is_terminal(stdout))
         usage("standard output is a terminal: redirect it, or name an OUTPUT.pdf");
     numbering_job job = job_for(o, in_pipe ? STDIN_NAME : in);
+    std::vector<std::string> notices;
+    keep_notices(o, &job, &notices);
     std::vector<unsigned char> bytes;
     static const unsigned char nothing = 0;
     if (in_pipe) {
