@@ -18,6 +18,7 @@ import ctypes
 import errno
 import operator
 import os
+import stat
 import sys
 import threading
 from typing import Optional, Tuple, Union
@@ -105,10 +106,13 @@ def _system_error(kind: type, code: int, message: str, filename: str) -> Dededir
 
 
 def _open_failure(path: str) -> Optional[int]:
-    """The system's errno for reading path, None when it opens."""
+    """The system's errno for reading path, None when it opens or is no
+    regular file (a FIFO is never opened: that could wait for a writer)."""
     try:
-        with open(path, "rb"):
+        if not stat.S_ISREG(os.stat(path).st_mode):
             return None
+        os.close(os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0)))
+        return None
     except OSError as error:
         return error.errno
 
