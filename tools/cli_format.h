@@ -10,8 +10,8 @@
 #include "cli_options.h"
 
 // The --format value in Windows-1252; false with *error naming the first
-// character the font cannot show, or the first byte that is not part of a
-// character.
+// character the font cannot show or that is a control character, or the
+// first byte that is not part of a character.
 bool label_format(const options &o, std::string *cp1252, std::string *error);
 // Unicode code point c in Windows-1252, or -1 when that has no such character.
 int cp1252_code(char32_t c);
