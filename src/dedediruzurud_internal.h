@@ -124,6 +124,7 @@ struct numbering_result {
     page_selection labelled;  // the labelled pages and their numbers
     char message[1024];       // "" on success
     bool needs_password;      // refused as encrypted, and only a password would open it
+    int64_t overwide_labels;  // labels wider than the room on their page (drawn anyway)
 };
 
 // 1 on success, 0 with result->message set. Never throws.

@@ -131,14 +131,24 @@ const usage_case kUsage[] = {
     {"skipAndPages", {"--skip", "1", "--pages", "2-3", "IN", "OUT"}, "--skip and --pages cannot be used together"},
     {"skipAndFirst", {"--skip", "1", "--first", "5", "IN", "OUT"},
      "--first cannot be used with --skip (numbering after skipped pages starts at 1)"},
+    // Values out of range, named before any input is read ("IN" is a FIFO
+    // with no writer in these: reading it would block).
+    {"positionSix", {"--position", "6", "FIFO", "OUT"}, "option --position needs a code 0-5 or a name, not '6'"},
+    {"colorPastByte", {"--color", "256,0,0", "FIFO", "OUT"}, "option --color needs components 0..255, not '256,0,0'"},
+    {"pagesBackwards", {"--pages", "5-3", "FIFO", "OUT"}, "option --pages needs FROM no greater than TO, not '5-3'"},
+    {"pagesZero", {"--pages", "0", "FIFO", "OUT"}, "option --pages counts pages from 1, not '0'"},
+    {"pagesFromZero", {"--pages", "0-3", "FIFO", "OUT"}, "option --pages counts pages from 1, not '0-3'"},
+    {"skipNegative", {"--skip", "-1", "FIFO", "OUT"}, "option --skip needs 0 or more pages, not '-1'"},
 };
 
 class CliUsage : public Cli, public ::testing::WithParamInterface<usage_case> {};
 
 TEST_P(CliUsage, ExitTwoWithAHint) {
+    std::string fifo = temp_path("fifo.pdf");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
     strings args;
-    for (const auto &a : GetParam().args) args.push_back(a == "IN" ? in : a == "OUT" ? out : a);
-    run_result r = cli(args);
+    for (const auto &a : GetParam().args) args.push_back(a == "IN" ? in : a == "OUT" ? out : a == "FIFO" ? fifo : a);
+    run_result r = cli(args, "timeout 60 ");
     EXPECT_EQ(r.status, 2);
     EXPECT_EQ(r.output, std::string("dedediruzurud: ") + GetParam().message +
                             "\nTry 'dedediruzurud --help' for more information.\n");
@@ -148,29 +158,72 @@ TEST_P(CliUsage, ExitTwoWithAHint) {
 INSTANTIATE_TEST_SUITE_P(Errors, CliUsage, ::testing::ValuesIn(kUsage),
                          [](const auto &info) { return std::string(info.param.name); });
 
-TEST_F(Cli, LibraryFailuresExitOne) {
+// Failures name the file first, in the user's terms, with the system's
+// reason where the system refused; exit 1, nothing written.
+TEST_F(Cli, FailuresSayWhyAndWhichFile) {
+    std::string missing = temp_path("missing.pdf"), nowhere = temp_path("no/such/dir/o.pdf");
+    std::string encrypted = temp_path("locked.pdf");
+    ASSERT_EQ(run_command("qpdf --encrypt secret secret 256 -- " + quote(in) + " " + quote(encrypted)), 0);
     struct {
-        strings options;
+        strings args;
         std::string message;
     } cases[] = {
-        {{"--position", "7"}, "position must be 0..5 (got 7)"},
-        {{"--color", "300,0,0"}, "colour components must be 0..255"},
-        {{"--pages", "3-2"}, "range 3..2 is empty (document has 4 pages)"},
-        {{"--skip", "4"}, "skip_pages 4 >= page count 4 \xE2\x80\x94 nothing to number"},
+        {{"--skip", "4", in, out}, in + ": --skip 4 leaves no page to number: the document has 4 pages"},
+        {{"--pages", "5-", in, out}, in + ": --pages 5- selects no page: the document has 4 pages"},
+        {{"--pages", "7", in, out}, in + ": --pages 7 selects no page: the document has 4 pages"},
+        {{missing, out}, "cannot open " + missing + ": No such file or directory"},
+        {{"", out}, "cannot open '' (an empty path): No such file or directory"},
+        {{in, nowhere}, "cannot write " + nowhere + ": No such file or directory"},
+        {{in, ""}, "cannot write '' (an empty path): No such file or directory"},
+        {{encrypted, out}, encrypted + ": encrypted PDFs are not supported: it needs a password to open; save a "
+                                       "copy without encryption first (for example qpdf --decrypt "
+                                       "--password=PASSWORD " + encrypted + " plain.pdf) and number that"},
+    };
+    for (const auto &c : cases) {
+        run_result r = cli(c.args);
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.output, "dedediruzurud: " + c.message + "\n");
+        EXPECT_FALSE(file_exists(out));
+    }
+}
+
+// Warnings leave the output written; -q silences them, -v adds the page
+// count.
+TEST_F(Cli, WarningsQuietAndVerbose) {
+    struct {
+        strings options;
+        std::string said;
+    } cases[] = {
+        {{"--size", "0"}, "dedediruzurud: warning: --size 0 is not a size: 12 is used\n"},
+        {{"--size", "301"}, "dedediruzurud: warning: --size 301 is more than 300: 300 is used\n"},
+        {{"--format", "Draft"},
+         "dedediruzurud: warning: --format 'Draft' holds no {n} or {total}: every labelled page shows the same text\n"},
+        {{"--format", "Page {n} of {total}", "--size", "300"},
+         "dedediruzurud: " + in + ": warning: the label is wider than the room on 4 pages at size 300: it runs past "
+                                  "the margin (a smaller --size or a shorter --format would fit)\n"},
+        {{"--size", "-5", "-q"}, ""},
+        {{"-v"}, "dedediruzurud: " + in + ": 4 pages\n"},
+        {{"--quiet", "--verbose", "--format", "x"}, ""},
     };
     for (const auto &c : cases) {
         strings args = c.options;
         args.push_back(in);
         args.push_back(out);
-        run_result r = cli(args);
-        EXPECT_EQ(r.status, 1);
-        EXPECT_EQ(r.output, "dedediruzurud: " + c.message + "\n");
-        EXPECT_FALSE(file_exists(out));
+        split_result r = cli_split(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.err, c.said);
+        EXPECT_EQ(qpdf_problems(out), "");
     }
-    std::string missing = temp_path("missing.pdf");
-    run_result r = cli({missing, out});
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.output, "dedediruzurud: cannot open " + missing + "\n");
+}
+
+// -v: the page count, then each damage the reader tolerated.
+TEST_F(Cli, VerboseTellsWhatWasRepaired) {
+    std::string damaged = corpus_file("variant-damaged-badstartxref.pdf");
+    split_result r = cli_split({"-v", damaged, out});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.err, "dedediruzurud: " + damaged + ": 52 pages\ndedediruzurud: " + damaged +
+                         ": repaired: the cross-reference table is damaged or missing; the objects were found by "
+                         "scanning the file\n");
 }
 
 // A write cut short (here by a file size limit) leaves neither the output
@@ -261,6 +314,8 @@ const refused_case kRefused[] = {
     {"overlong", "\xC0\xAF", "--format is not valid UTF-8 (byte 0xC0 at position 1)"},
     {"surrogate", "\xED\xA0\x80", "--format is not valid UTF-8 (byte 0xED at position 1)"},
     {"pastUnicode", "\xF4\x90\x80\x80", "--format is not valid UTF-8 (byte 0xF4 at position 1)"},
+    {"tab", "{n}\tof", "--format holds a control character (U+0009): a label is one line of text"},
+    {"newline", "Page\n{n}", "--format holds a control character (U+000A): a label is one line of text"},
 };
 
 class CliRefused : public Cli, public ::testing::WithParamInterface<refused_case> {};
@@ -290,7 +345,7 @@ TEST_F(Cli, InputThatIsNotAFile) {
     for (const std::string &path : {dir, fifo, std::string("/dev/zero")}) {
         run_result r = cli({path, out}, "timeout 60 ");
         EXPECT_EQ(r.status, 1) << path;
-        EXPECT_EQ(r.output, "dedediruzurud: cannot open " + path + "\n");
+        EXPECT_EQ(r.output, "dedediruzurud: cannot open " + path + (path == dir ? ": Is a directory" : ": not a regular file") + "\n");
         EXPECT_FALSE(file_exists(out));
     }
 }

@@ -87,9 +87,11 @@ TEST_F(Batch, FailuresNamedOneByOne) {
     split_result r = cli_split({"-o", out, missing, inputs[0], text, encrypted, tree, "-j2"});
     EXPECT_EQ(r.status, 1);
     strings got = lines_of(r.err), want = {
-        "dedediruzurud: cannot open " + missing,
-        "dedediruzurud: no PDF objects found \xE2\x80\x94 not a PDF: " + text,
-        "dedediruzurud: encrypted PDFs are not supported: " + encrypted + " (it needs a password to open)",
+        "dedediruzurud: cannot open " + missing + ": No such file or directory",
+        "dedediruzurud: " + text + ": no PDF objects found \xE2\x80\x94 not a PDF",
+        "dedediruzurud: " + encrypted + ": encrypted PDFs are not supported: it needs a password to open; save a "
+        "copy without encryption first (for example qpdf --decrypt --password=PASSWORD " + encrypted +
+        " plain.pdf) and number that",
         "dedediruzurud: " + tree + ": broken page tree",
     };
     std::sort(got.begin(), got.end());
@@ -104,7 +106,7 @@ TEST_F(Batch, FailuresNamedOneByOne) {
 // Mistakes that would spoil a run are refused before any work.
 struct batch_usage_case {
     const char *name;
-    strings args;         // @A, @B stand for inputs, @C for a third file, @D for a fresh directory
+    strings args;         // @A, @B stand for inputs, @C for a third file, @D for a fresh directory, @E for @A's
     const char *message;  // with the same stand-ins
 };
 
@@ -119,7 +121,9 @@ const batch_usage_case kBatchUsage[] = {
     {"missingDir", {"@A", "-o"}, "option -o needs a value"},
     {"givenTwice", {"@A", "@B", "@A", "-o", "@D"}, "'@A' is given twice"},
     {"sameName", {"@A", "@C", "-o", "@D"}, "two inputs would be written to '@D/partx.pdf'"},
-    {"replacesInput", {"@A", "@B", "--suffix", "x"}, "the numbered copy of '@B' would replace the input '@A'"},
+    {"replacesInput", {"@C", "@A", "-o", "@E"}, "the numbered copy of '@C' would replace the input '@A'"},
+    {"ontoItself", {"@B", "@A", "-o", "@E"}, "the numbered copy of '@B' would replace the file itself: choose another -o DIR"},
+    {"dashDir", {"@A", "-o", "-"}, "-o needs a directory: '-' (standard output) cannot take many files"},
     {"dirIsAFile", {"@B", "-o", "@A"}, "-o needs a directory, and '@A' is not one"},
 };
 
@@ -131,14 +135,15 @@ std::string replace_all(std::string s, const std::string &key, const std::string
 class BatchUsage : public Batch, public ::testing::WithParamInterface<batch_usage_case> {
 protected:
     std::string fill(std::string s) const {
-        for (auto [key, value] : {std::pair{"@A", a}, {"@B", b}, {"@C", c}, {"@D", d}}) s = replace_all(s, key, value);
+        for (auto [key, value] : {std::pair{"@A", a}, {"@B", b}, {"@C", c}, {"@D", d}, {"@E", dir}})
+            s = replace_all(s, key, value);
         return s;
     }
     std::string a, b, c, d;
 };
 
 TEST_P(BatchUsage, ExitTwoAndNothingWritten) {
-    // @B's --suffix x output is @A; @C has @A's name in another directory.
+    // @C has @A's name in another directory.
     a = dir + "/partx.pdf";
     b = dir + "/part.pdf";
     std::string other = temp_path("other");
@@ -159,6 +164,42 @@ TEST_P(BatchUsage, ExitTwoAndNothingWritten) {
 
 INSTANTIATE_TEST_SUITE_P(Errors, BatchUsage, ::testing::ValuesIn(kBatchUsage),
                          [](const auto &info) { return std::string(info.param.name); });
+
+// -o makes the missing directories above DIR too.
+TEST_F(Batch, NestedDirectoryIsMade) {
+    std::string out = temp_path("nested") + "/new/dir";
+    split_result r = cli_split(with_inputs({"-q", "-o", out}));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out + r.err, "");  // -q: not even the summary
+    for (const auto &in : {"part1.pdf", "part2.pdf", "part3.pdf"}) EXPECT_EQ(qpdf_problems(out + "/" + in), "");
+}
+
+// A second --suffix run over a glob that matches the first run's copies
+// skips them with a note, and numbers the originals again.
+TEST_F(Batch, SuffixSkipsEarlierCopies) {
+    ASSERT_EQ(cli_split(with_inputs({"--suffix", "-n", "-v"})).status, 0);
+    std::string copy = dir + "/part1-n.pdf", copy_of_copy = dir + "/part1-n-n.pdf";
+    std::string first = read_file(copy);
+    strings again = with_inputs({"--suffix", "-n", "-v"});
+    for (const auto &n : {"/part1-n.pdf", "/part2-n.pdf", "/part3-n.pdf"}) again.push_back(dir + n);
+    split_result r = cli_split(again);
+    EXPECT_EQ(r.status, 0) << r.err;
+    strings said = lines_of(r.err);
+    std::sort(said.begin(), said.end());
+    EXPECT_EQ(said, (strings{
+                        "dedediruzurud: " + inputs[0] + ": 2 pages",
+                        "dedediruzurud: " + inputs[1] + ": 3 pages",
+                        "dedediruzurud: " + inputs[2] + ": 4 pages",
+                        "dedediruzurud: note: skipping " + copy + ": it is the numbered copy of " + inputs[0] +
+                            " from an earlier run",
+                        "dedediruzurud: note: skipping " + dir + "/part2-n.pdf: it is the numbered copy of " +
+                            inputs[1] + " from an earlier run",
+                        "dedediruzurud: note: skipping " + dir + "/part3-n.pdf: it is the numbered copy of " +
+                            inputs[2] + " from an earlier run",
+                    }));
+    EXPECT_EQ(read_file(copy), first);
+    EXPECT_FALSE(file_exists(copy_of_copy));
+}
 
 // --continue: the files as one document, numbers running on from file to
 // file and {total} counting them all.
@@ -219,7 +260,7 @@ TEST_F(Batch, ContinueWritesNothingWhenAFileFails) {
     std::string out = temp_path("book"), missing = dir + "/missing.pdf";
     split_result r = cli_split({"--continue", "-o", out, inputs[0], missing, inputs[1]});
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.err, "dedediruzurud: cannot open " + missing +
+    EXPECT_EQ(r.err, "dedediruzurud: cannot open " + missing + ": No such file or directory" +
                          "\ndedediruzurud: nothing written: with --continue every file must be readable (1 of 3 are not)\n");
     EXPECT_FALSE(file_exists(out + "/part1.pdf") || file_exists(out + "/part2.pdf"));
 }
@@ -285,9 +326,9 @@ TEST_F(Pipes, FailuresNameTheStream) {
         strings args;
         std::string message;
     } cases[] = {
-        {empty, {"-", "-"}, "empty input file: (standard input)"},
-        {text, {"-", "-"}, "no PDF objects found \xE2\x80\x94 not a PDF: (standard input)"},
-        {in, {"--pages", "5-6", "-", "-"}, "range 5..6 is empty (document has 3 pages)"},
+        {empty, {"-", "-"}, "(standard input): empty input file"},
+        {text, {"-", "-"}, "(standard input): no PDF objects found \xE2\x80\x94 not a PDF"},
+        {in, {"--pages", "5-6", "-", "-"}, "(standard input): --pages 5-6 selects no page: the document has 3 pages"},
     };
     for (const auto &c : cases) {
         split_result r = cli_split(c.args, c.input);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <climits>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <numeric>
 #include <set>
@@ -15,18 +16,22 @@
 #include "cli_manifest.h"
 #include "cli_number.h"
 #include "cli_platform.h"
+#include "cli_report.h"
 
 namespace {
 
 struct batch {
     const options *o = nullptr;
-    std::vector<const char *> inputs;      // in the order given
+    std::vector<std::string> names;        // the inputs, in the order given
+    std::vector<const char *> inputs;      // the same, as the jobs name them
     std::vector<std::string> outputs;      // their output paths
     std::vector<dedediruzurud_options> records;  // each file's numbering
+    std::vector<numbering_job> jobs;       // each file's paths and notice hook
+    std::vector<numbering_result> results; // how each went
+    std::vector<std::vector<std::string>> notices;  // the reader's, per file (-v)
     std::vector<size_t> order;             // the order of work: largest input first
     bool counting = false;                 // read page counts only, nothing written
     std::vector<int> pages;                // each file's page count, 0 when it failed
-    std::vector<std::string> messages;     // why it failed
     std::atomic<size_t> next{0};  // the next place in order to work on
     // The finished jobs in the order they finished (index + 1; 0 until set),
     // so that the main thread looks at each once.
@@ -80,7 +85,11 @@ void check_outputs(const std::vector<std::string> &inputs, const std::vector<std
         if (!seen_outputs.insert(outputs[k]).second)
             usage("two inputs would be written to '" + outputs[k] + "'");
         std::string id = file_identity(outputs[k]);
-        if (!id.empty() && id != ids[k] && seen_inputs.count(id))
+        // Numbering in place is for the two-path form alone: here a second
+        // run over the same files would stamp a second label.
+        if (!id.empty() && id == ids[k])
+            usage("the numbered copy of '" + inputs[k] + "' would replace the file itself: choose another -o DIR");
+        if (!id.empty() && seen_inputs.count(id))
             usage("the numbered copy of '" + inputs[k] + "' would replace the input '" + outputs[k] + "'");
     }
 }
@@ -89,8 +98,9 @@ void check_outputs(const std::vector<std::string> &inputs, const std::vector<std
 bool prepare_directory(const options &o) {
     if (!o.out_dir || is_directory(o.out_dir)) return true;
     if (path_exists(o.out_dir)) usage(std::string("-o needs a directory, and '") + o.out_dir + "' is not one");
-    if (make_directory(o.out_dir)) return true;
-    std::fprintf(stderr, "%s: cannot create directory %s\n", PROGRAM, o.out_dir);
+    if (make_directories(o.out_dir)) return true;
+    std::string why = write_failure_reason(std::string(o.out_dir) + "/x");
+    std::fprintf(stderr, "%s: cannot create directory %s%s%s\n", PROGRAM, o.out_dir, why.empty() ? "" : ": ", why.c_str());
     return false;
 }
 
@@ -98,8 +108,9 @@ void number_jobs(void *arg) {
     auto *b = static_cast<batch *>(arg);
     for (size_t k; (k = b->next.fetch_add(1)) < b->order.size();) {
         size_t i = b->order[k];
-        const char *output = b->counting ? nullptr : b->outputs[i].c_str();
-        b->pages[i] = number_file(*b->o, b->records[i], b->inputs[i], output, &b->messages[i]);
+        numbering_job job = b->jobs[i];
+        if (b->counting) job.output_path = nullptr;
+        b->pages[i] = number_file(*b->o, b->records[i], job, &b->results[i]);
         b->finished_jobs[b->finishing.fetch_add(1)].store(i + 1, std::memory_order_release);
     }
 }
@@ -108,16 +119,6 @@ void clear_progress(batch *b) {
     if (b->progress_width == 0) return;
     std::fprintf(stderr, "\r%*s\r", static_cast<int>(b->progress_width), "");
     b->progress_width = 0;
-}
-
-// "dedediruzurud: IN: message", the file left out where the message
-// already names it ("cannot open IN", "... IN (it needs a password to open)").
-void print_failure(const std::string &input, const std::string &message) {
-    size_t at = message.rfind(" " + input);
-    size_t end = at == std::string::npos ? at : at + 1 + input.size();
-    bool named = at != std::string::npos && (end == message.size() || message.compare(end, 2, " (") == 0);
-    if (named) std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
-    else std::fprintf(stderr, "%s: %s: %s\n", PROGRAM, input.c_str(), message.c_str());
 }
 
 double rate(int64_t pages, double seconds) { return seconds > 0 ? static_cast<double>(pages) / seconds : 0; }
@@ -131,11 +132,15 @@ void watch(void *arg) {
         ++b->finished;
         if (b->pages[i] > 0) {
             b->pages_done += b->pages[i];
+            if (!b->counting && (b->results[i].overwide_labels > 0 || b->o->verbose)) {
+                clear_progress(b);
+                report_success(*b->o, b->jobs[i], b->results[i]);
+            }
             continue;
         }
         ++b->failed;
         clear_progress(b);
-        print_failure(b->inputs[i], b->messages[i]);
+        report_failure(*b->o, b->jobs[i], b->results[i]);
     }
     bool all_done = b->finished == files;
     double now = seconds_now();
@@ -157,7 +162,7 @@ void watch(void *arg) {
 size_t run_all(batch *b, int jobs) {
     size_t n = b->inputs.size();
     b->pages.assign(n, 0);
-    b->messages.assign(n, std::string());
+    b->results.assign(n, numbering_result{});
     b->finished_jobs.reset(new std::atomic<size_t>[n]);
     for (size_t i = 0; i < n; ++i) b->finished_jobs[i].store(0);
     b->next = 0;
@@ -184,8 +189,10 @@ bool chain_numbers(batch *b, int jobs) {
     size_t n = b->inputs.size();
     std::vector<file_numbers> numbers(n);
     for (size_t i = 0; i < n; ++i) {
-        if (b->pages[i] > 0 && !labelled_pages(*b->o, b->records[i], b->pages[i], &numbers[i], &b->messages[i])) {
-            print_failure(b->inputs[i], b->messages[i]);
+        std::string message;
+        if (b->pages[i] > 0 && !labelled_pages(*b->o, b->records[i], b->pages[i], &numbers[i], &message)) {
+            std::snprintf(b->results[i].message, sizeof b->results[i].message, "%s", message.c_str());
+            report_failure(*b->o, b->jobs[i], b->results[i]);
             ++failed;
         }
     }
@@ -201,6 +208,7 @@ bool chain_numbers(batch *b, int jobs) {
             return false;
         }
         b->records[i].first_number = static_cast<int>(next);
+        b->notices[i].clear();  // told again by the numbering pass
         next += static_cast<int64_t>(numbers[i].last_index) - numbers[i].first_index + 1;
         pages += b->pages[i];
     }
@@ -232,6 +240,7 @@ bool write_batch_manifest(const batch &b) {
 }
 
 void print_summary(const batch &b, double seconds) {
+    if (b.o->quiet) return;
     size_t n = b.inputs.size(), done = n - b.failed;
     std::string files = b.failed ? std::to_string(done) + " of " + std::to_string(n) : std::to_string(n);
     std::printf("Numbered %s file%s (%lld page%s) in %.2f s, %.0f pages/s", files.c_str(), n == 1 ? "" : "s",
@@ -241,24 +250,55 @@ void print_summary(const batch &b, double seconds) {
     std::printf(".\n");
 }
 
+// --suffix over a glob that also matches the copies an earlier run made
+// (a.pdf and a-numbered.pdf): the copies are left alone, with a note, rather
+// than numbered again or refused for replacing an input.
+std::vector<std::string> without_earlier_copies(const options &o) {
+    std::vector<std::string> inputs(o.files.begin(), o.files.end());
+    if (!o.suffix) return inputs;
+    std::map<std::string, std::string> given, copies;  // identity -> input; copy's identity -> its source
+    for (const auto &in : inputs) given.emplace(file_identity(in), in);
+    for (const auto &in : inputs) {
+        std::string id = file_identity(output_for(o, in));
+        if (!id.empty() && given.count(id)) copies.emplace(id, in);
+    }
+    std::vector<std::string> kept;
+    for (const auto &in : inputs) {
+        auto c = copies.find(file_identity(in));
+        if (c == copies.end()) kept.push_back(in);
+        else note(o, "skipping " + in + ": it is the numbered copy of " + c->second + " from an earlier run");
+    }
+    return kept;
+}
+
 }  // namespace
 
 int run_batch(const options &o) {
     batch b;
     b.o = &o;
-    b.inputs = o.files;
-    std::vector<std::string> inputs(o.files.begin(), o.files.end());
+    b.names = without_earlier_copies(o);
+    const std::vector<std::string> &inputs = b.names;
+    for (const auto &in : inputs) b.inputs.push_back(in.c_str());
     for (const auto &in : inputs) b.outputs.push_back(output_for(o, in));
     check_outputs(inputs, b.outputs);
     if (!prepare_directory(o)) return EXIT_FAILED;
     b.records.assign(inputs.size(), record_for(o));
     std::vector<int64_t> sizes;
-    for (const auto &in : inputs) sizes.push_back(file_size_of(in));
+    b.notices.resize(inputs.size());
+    b.results.resize(inputs.size());
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        numbering_job job{};
+        job.input_path = b.inputs[i];
+        job.output_path = b.outputs[i].c_str();
+        keep_notices(o, &job, &b.notices[i]);
+        b.jobs.push_back(job);
+        sizes.push_back(file_size_of(inputs[i]));
+    }
     // Largest first, so that no big file starts last while the other cores idle.
     b.order.resize(inputs.size());
     std::iota(b.order.begin(), b.order.end(), size_t{0});
     std::stable_sort(b.order.begin(), b.order.end(), [&](size_t x, size_t y) { return sizes[x] > sizes[y]; });
-    b.show_progress = is_terminal(stderr);
+    b.show_progress = is_terminal(stderr) && !o.quiet;
     int jobs = o.jobs > 0 ? o.jobs : cpu_count();
     double start = seconds_now();
     if (o.chain && !chain_numbers(&b, jobs)) return EXIT_FAILED;

@@ -19,6 +19,14 @@ bool label_format(const options &o, std::string *utf8, std::string *error) {
     bool check = font && font->win_ansi;
     utf8->clear();
     for (char32_t c : chars) {
+        // A label is one line: a tab or line break would be drawn as a box.
+        if (c < 0x20 || c == 0x7F) {
+            char text[96];
+            std::snprintf(text, sizeof text, "--format holds a control character (U+%04X): a label is one line of text",
+                          static_cast<unsigned>(c));
+            *error = text;
+            return false;
+        }
         if (check && standard_font_code(font, c) < 0) {
             *error = "the label font cannot show " + utf8_char_name(c);
             return false;

@@ -10,7 +10,7 @@
 #include "cli_options.h"
 
 // The --format value in UTF-8; false with *error naming the first byte
-// that is not part of a character, or, with a standard text font, the
+// that is not part of a character, a control character, or, with a standard text font, the
 // first character its encoding lacks (refused before any file is read).
 bool label_format(const options &o, std::string *utf8, std::string *error);
 

@@ -75,28 +75,29 @@ bool labelled_pages(const options &o, const dedediruzurud_options &record, int p
     return true;
 }
 
-int number_file(const options &o, const dedediruzurud_options &record, const char *input, const char *output,
-                std::string *message) {
+int number_file(const options &o, const dedediruzurud_options &record, const numbering_job &job,
+                numbering_result *r) {
     dedediruzurud_options every_page = record;
     every_page.start_page = every_page.end_page = 0;
-    bool counting = output == nullptr;
-    numbering_result r;
-    if (!empty_before_reading(o)) {
-        if (numbering_run_record(input, output, counting ? &every_page : &record, nullptr, nullptr, &r))
-            return r.page_count;
-        *message = failure_message(r);
+    bool counting = job.output_path == nullptr;
+    bool ran = !empty_before_reading(o);
+    if (ran) {
+        if (numbering_run_record(job.input_path, job.output_path, counting ? &every_page : &record, job.notice,
+                                 job.notice_ctx, r))
+            return r->page_count;
         if (counting) return 0;
     }
     // A failure: when the file reads and the selection is what left nothing,
     // say so as the three functions do.
+    numbering_result c;
+    bool read = numbering_run_record(job.input_path, nullptr, &every_page, nullptr, nullptr, &c) == 1;
+    if (!ran) *r = c;  // that reading is all this file came to
+    if (!read) return 0;
     file_numbers n;
-    if (!numbering_run_record(input, nullptr, &every_page, nullptr, nullptr, &r)) *message = failure_message(r);
-    else labelled_pages(o, record, r.page_count, &n, message);
+    std::string message;
+    if (!labelled_pages(o, record, c.page_count, &n, &message))
+        std::snprintf(r->message, sizeof r->message, "%s", message.c_str());
     return 0;
-}
-
-std::string failure_message(const numbering_result &r) {
-    return std::string(r.message) + (r.needs_password ? " (it needs a password to open)" : "");
 }
 
 std::string printed_label(const dedediruzurud_options &record, int64_t n, int64_t total) {

@@ -27,14 +27,12 @@ dedediruzurud_options record_for(const options &o);
 // The library's verdict on the record before any file is read: "" or why
 // it is refused (a usage error).
 std::string record_problem(const dedediruzurud_options &record);
-// Numbers input into output (null: reads the page count only, whatever the
-// selection). Failures of the selection carry the three functions'
-// messages, as the tool always gave them.
-int number_file(const options &o, const dedediruzurud_options &record, const char *input, const char *output,
-                std::string *message);
-// A failed numbering's message, with a hint behind it when a password is
-// what the input lacks.
-std::string failure_message(const numbering_result &r);
+// Numbers job.input_path into job.output_path (null: reads the page count
+// only, whatever the selection), the reader's notices told to job.notice;
+// *r says how it went. Failures of the selection carry the three
+// functions' messages, as the tool always gave them.
+int number_file(const options &o, const dedediruzurud_options &record, const numbering_job &job,
+                numbering_result *r);
 // The pages the options label in a document of `pages` pages, and their numbers.
 bool labelled_pages(const options &o, const dedediruzurud_options &record, int pages, file_numbers *n,
                     std::string *message);

@@ -56,6 +56,9 @@ constexpr const char *HELP_TEXT =
     "                    added before the extension (--suffix -numbered:\n"
     "                    a.pdf gives a-numbered.pdf)\n"
     "  -j, --jobs N      number N files at a time (default: one per core)\n"
+    "  -q, --quiet       print errors only (no warnings, notes or summary)\n"
+    "  -v, --verbose     also print each file's page count and what the reader\n"
+    "                    repaired in a damaged file\n"
     "  --continue        number the files, in the order given, as one document:\n"
     "                    each file's first number follows the last number of\n"
     "                    the file before, {total} counts the pages of all\n"
@@ -85,7 +88,11 @@ constexpr const char *HELP_TEXT =
     "Options may also be written --option=VALUE; \"--\" ends the options.\n"
     "INPUT.pdf - reads standard input and OUTPUT.pdf - writes standard output.\n"
     "OUTPUT.pdf is only replaced once the whole numbered copy has been\n"
-    "written, so it may name INPUT.pdf itself.\n"
+    "written, so it may name INPUT.pdf itself (with -o or --suffix an output\n"
+    "may not replace any input). A stopped run (Ctrl-C, a kill) leaves no\n"
+    "temporary file, and with many files the outputs already finished.\n"
+    "With --suffix, inputs that are numbered copies of other inputs from an\n"
+    "earlier run (a-numbered.pdf beside a.pdf) are skipped with a note.\n"
     "\n"
     "With many files a progress line shows on a terminal, each file that\n"
     "fails is named with the reason, and a summary closes. With --continue\n"
@@ -99,8 +106,9 @@ constexpr const char *HELP_TEXT =
     "overrides a document's permissions.\n"
     "\n"
     "Exit status: 0 on success, 1 when a document cannot be numbered (the\n"
-    "reason is printed), 2 for a usage error or a label character a standard\n"
-    "font cannot show.\n"
+    "reason is printed, after the file's name), 2 for a usage error, a value\n"
+    "out of range or a label character the font cannot show (nothing is read\n"
+    "then).\n"
     "\n"
     "Examples:\n"
     "  dedediruzurud report.pdf report-numbered.pdf\n"
@@ -248,8 +256,33 @@ void check_files(options *o) {
         for (const char *name : f)
             if (std::strcmp(name, "-") == 0) usage("'-' (standard input) cannot be used with -o or --suffix");
     }
+    if (o->out_dir && std::strcmp(o->out_dir, "-") == 0)
+        usage("-o needs a directory: '-' (standard output) cannot take many files");
     if (o->has_skip && o->has_pages) usage("--skip and --pages cannot be used together");
     if (o->has_skip && o->has_first) usage("--first cannot be used with --skip (numbering after skipped pages starts at 1)");
+}
+
+// The values' ranges, checked before any file is read, so that a slip
+// costs nothing. The size keeps its documented clamp, with a warning.
+void check_values(options *o) {
+    if (o->position < 0 || o->position > 5)
+        usage("option --position needs a code 0-5 or a name, not '" + std::to_string(o->position) + "'");
+    for (int c : {o->red, o->green, o->blue})
+        if (c < 0 || c > 255)
+            usage("option --color needs components 0..255, not '" + std::to_string(o->red) + "," +
+                  std::to_string(o->green) + "," + std::to_string(o->blue) + "'");
+    if (o->has_pages) {
+        std::string given = o->from == o->to ? std::to_string(o->from) : std::to_string(o->from) + "-" +
+                                                                              (o->to == INT_MAX ? "" : std::to_string(o->to));
+        if (o->from < 1 || o->to < 1) usage("option --pages counts pages from 1, not '" + given + "'");
+        if (o->from > o->to) usage("option --pages needs FROM no greater than TO, not '" + given + "'");
+    }
+    if (o->has_skip && o->skip < 0) usage("option --skip needs 0 or more pages, not '" + std::to_string(o->skip) + "'");
+    int clamped = o->size <= 0 ? 12 : o->size > 300 ? 300 : o->size;
+    if (clamped != o->size && !o->quiet)
+        std::fprintf(stderr, "%s: warning: --size %d %s: %d is used\n", PROGRAM, o->size,
+                     o->size <= 0 ? "is not a size" : "is more than 300", clamped);
+    o->size = clamped;
 }
 
 }  // namespace
@@ -275,6 +308,10 @@ int parse_options(int argc, char **argv, options *o) {
         } else if (name == "--continue") {
             o->chain = true;
         } else if (extra_flag(name, &o->extras)) {
+        } else if (name == "-q" || name == "--quiet") {
+            o->quiet = true;
+        } else if (name == "-v" || name == "--verbose") {
+            o->verbose = true;
         } else if (size_t eq = name.find('='); eq != std::string::npos && name.rfind("--", 0) == 0) {
             std::string key = name.substr(0, eq);
             if (!takes_value(key)) usage("unknown option '" + key + "'");
@@ -297,6 +334,7 @@ int parse_options(int argc, char **argv, options *o) {
         }
     }
     check_files(o);
+    check_values(o);
     return -1;
 }
 

@@ -39,6 +39,9 @@ struct options {
     int jobs = 0;                   // 0: one per core
     bool chain = false;             // --continue
     extra_options extras;           // --font, --margin, ... --manifest
+    // What the tool says besides errors.
+    bool quiet = false;    // -q: errors only
+    bool verbose = false;  // -v: each file's page count and the reader's repairs
 };
 
 // A usage error was printed; the program exits with EXIT_USAGE.

@@ -1,6 +1,7 @@
 // The tool's few operating-system services, for POSIX systems and for
 // Windows (MinGW, whose win32 thread model has no std::thread).
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -15,6 +16,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -26,6 +28,17 @@
 namespace {
 
 constexpr int TICK_MS = 100;  // between looks at the finished files
+
+bool is_separator(char c) {
+#if defined(_WIN32)
+    if (c == '\\' || c == ':') return true;
+#endif
+    return c == '/';
+}
+
+bool is_regular_file(const std::string &path);
+bool readable(const std::string &path);  // false with errno set
+bool writable(const std::string &path);  // likewise
 
 }  // namespace
 
@@ -99,6 +112,15 @@ bool path_exists(const std::string &path) {
 }
 
 bool make_directory(const std::string &path) { return _mkdir(path.c_str()) == 0; }
+
+namespace {
+bool is_regular_file(const std::string &path) {
+    struct _stat64 st;
+    return _stat64(path.c_str(), &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
+}
+bool readable(const std::string &path) { return _access(path.c_str(), 4) == 0; }
+bool writable(const std::string &path) { return _access(path.c_str(), 2) == 0; }
+}  // namespace
 
 int64_t file_size_of(const std::string &path) {
     struct _stat64 st;
@@ -203,6 +225,19 @@ bool path_exists(const std::string &path) {
 
 bool make_directory(const std::string &path) { return mkdir(path.c_str(), 0777) == 0; }
 
+namespace {
+bool is_regular_file(const std::string &path) {
+    struct stat st;
+    return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+bool readable(const std::string &path) {
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+}
+bool writable(const std::string &path) { return access(path.c_str(), W_OK) == 0; }
+}  // namespace
+
 int64_t file_size_of(const std::string &path) {
     struct stat st;
     return stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : 0;
@@ -246,6 +281,37 @@ void run_parallel(int threads, void (*work)(void *), void *arg, void (*tick)(voi
 }
 
 #endif
+
+bool make_directories(const std::string &path) {
+    if (path.empty() || is_directory(path)) return true;
+    size_t end = path.size();
+    while (end > 1 && is_separator(path[end - 1])) --end;  // "a/b/" is "a/b"
+    size_t cut = end;
+    while (cut > 0 && !is_separator(path[cut - 1])) --cut;
+    if (cut > 1 && !make_directories(path.substr(0, cut - 1))) return false;
+    return make_directory(path.substr(0, end)) || is_directory(path);
+}
+
+std::string open_failure_reason(const std::string &path) {
+    if (path.empty()) return std::strerror(ENOENT);
+    if (!path_exists(path)) return std::strerror(errno);
+    if (is_directory(path)) return std::strerror(EISDIR);
+    if (!is_regular_file(path)) return "not a regular file";
+    return readable(path) ? "" : std::strerror(errno);
+}
+
+std::string write_failure_reason(const std::string &path) {
+    if (path.empty()) return std::strerror(ENOENT);
+    if (is_directory(path)) return std::strerror(EISDIR);
+    size_t cut = path.size();
+    while (cut > 0 && !is_separator(path[cut - 1])) --cut;
+    std::string dir = cut == 0 ? "." : cut == 1 ? path.substr(0, 1) : path.substr(0, cut - 1);
+    if (!path_exists(dir)) return std::strerror(errno);
+    if (!is_directory(dir)) return std::strerror(ENOTDIR);
+    if (!writable(dir)) return std::strerror(errno);
+    if (path_exists(path) && !writable(path)) return std::strerror(errno);
+    return "";
+}
 
 double seconds_now() {
     using clock = std::chrono::steady_clock;

@@ -22,6 +22,12 @@ void set_binary(FILE *f);
 bool is_directory(const std::string &path);
 bool path_exists(const std::string &path);
 bool make_directory(const std::string &path);
+// Makes path and the directories above it that are missing.
+bool make_directories(const std::string &path);
+// The system's reason why path cannot be opened for reading, or written
+// (created or replaced): strerror's text, "" when nothing is found amiss.
+std::string open_failure_reason(const std::string &path);
+std::string write_failure_reason(const std::string &path);
 // Size of a file in bytes, 0 when unknown.
 int64_t file_size_of(const std::string &path);
 // A text that two names of the same existing file share; "" when the path

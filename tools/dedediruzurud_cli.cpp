@@ -1,7 +1,8 @@
 // dedediruzurud: the command-line face of the library. It turns options
 // into calls of its numbering entry: one for INPUT.pdf OUTPUT.pdf (either
 // may be "-", a pipe), or one per file with -o DIR or --suffix TEXT
-// (cli_batch.cpp), and reports the library's messages.
+// (cli_batch.cpp), and reports the library's messages in the user's terms
+// (cli_report.cpp).
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -14,6 +15,8 @@
 #include "cli_number.h"
 #include "cli_options.h"
 #include "cli_platform.h"
+#include "cli_report.h"
+#include "cli_signals.h"
 
 namespace {
 
@@ -76,6 +79,13 @@ int run_single(const options &o) {
     if (out_pipe && is_terminal(stdout))
         usage("standard output is a terminal: redirect it, or name an OUTPUT.pdf");
     temp_file in_temp, out_temp;
+    // The job as messages name it; the files it reads and writes may be
+    // temporary ones standing for the pipes.
+    numbering_job shown{};
+    shown.input_path = in_pipe ? STDIN_NAME : in;
+    shown.output_path = out_pipe ? STDOUT_NAME : out;
+    std::vector<std::string> notices;
+    keep_notices(o, &shown, &notices);
     if (in_pipe) {
         std::vector<unsigned char> bytes;
         if (!read_stream(stdin, &bytes)) {
@@ -93,21 +103,24 @@ int run_single(const options &o) {
         return EXIT_FAILED;
     }
     dedediruzurud_options record = record_for(o);
-    std::string message;
-    int pages = number_file(o, record, in_pipe ? in_temp.path.c_str() : in, out_pipe ? out_temp.path.c_str() : out,
-                            &message);
+    numbering_job job = shown;
+    job.input_path = in_pipe ? in_temp.path.c_str() : in;
+    job.output_path = out_pipe ? out_temp.path.c_str() : out;
+    numbering_result r;
+    int pages = number_file(o, record, job, &r);
     if (pages && out_pipe && !copy_to_stdout(out_temp.path)) {
-        char text[256];
-        std::snprintf(text, sizeof text, MSG_SHORT_WRITE, STDOUT_NAME);
+        std::snprintf(r.message, sizeof r.message, MSG_SHORT_WRITE, STDOUT_NAME);
         pages = 0;
-        message = text;
     }
     if (!pages) {
-        message = naming(naming(message, in_temp.path, STDIN_NAME), out_temp.path, STDOUT_NAME);
-        std::fprintf(stderr, "%s: %s\n", PROGRAM, message.c_str());
+        std::string m = naming(naming(r.message, in_temp.path, STDIN_NAME), out_temp.path, STDOUT_NAME);
+        std::snprintf(r.message, sizeof r.message, "%s", m.c_str());
+        report_failure(o, shown, r);
         return EXIT_FAILED;
     }
+    report_success(o, shown, r);
     if (!o.extras.manifest) return 0;
+    std::string message;
     manifest_row row{in, out, record, {}};
     labelled_pages(o, record, pages, &row.numbers, &message);
     if (write_manifest(o.extras.manifest, {row}, &message)) return 0;
@@ -119,6 +132,7 @@ int run_single(const options &o) {
 
 int main(int argc, char **argv) {
     options o;
+    remove_temporaries_when_stopped();
     try {
         int status = parse_options(argc, argv, &o);
         if (status >= 0) return status;
@@ -129,6 +143,7 @@ int main(int argc, char **argv) {
         }
         // Margins, opacity and the format's placeholders are refused before any work.
         if (std::string problem = record_problem(record_for(o)); !problem.empty()) usage(problem);
+        warn_about_options(o);
         return o.out_dir || o.suffix ? run_batch(o) : run_single(o);
     } catch (const usage_error &) {
         return EXIT_USAGE;

@@ -15,8 +15,10 @@ It is loaded on the first call, so importing this module never fails for want of
 from __future__ import annotations
 
 import ctypes
+import errno
 import operator
 import os
+import stat
 import sys
 import threading
 from typing import Optional, Tuple, Union
@@ -27,6 +29,10 @@ __all__ = [
     "STANDARD_FONTS",
     "DedediruzurudError",
     "EncryptedPDFError",
+    "PasswordRequiredError",
+    "ChangesNotAllowedError",
+    "NotFoundError",
+    "AccessError",
     "POSITIONS",
     "LIBRARY_ENV",
     "LIBRARY_FILE",
@@ -52,8 +58,11 @@ LIBRARY_FILE = "dedediruzurud.dll" if sys.platform == "win32" else "libdedediruz
 
 PathArg = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
 
-# The library's own message for encrypted input; the path follows it.
+# The library's own messages (their fixed beginnings) that pick the exception.
 _ENCRYPTED_PREFIX = "encrypted PDFs are not supported: "
+_NO_PERMISSION_PREFIX = "the document's permissions do not allow changes: "
+_CANNOT_OPEN_PREFIX = "cannot open "
+_CANNOT_WRITE_PREFIX = "cannot write "
 _INT_MIN, _INT_MAX = -(2**31), 2**31 - 1
 
 # The six functions keep their message in one process-wide buffer, so such a
@@ -93,7 +102,80 @@ class DedediruzurudError(Exception):
 
 
 class EncryptedPDFError(DedediruzurudError):
-    """The input is encrypted, which the library does not read."""
+    """The input is encrypted in a way that stops the library."""
+
+
+class PasswordRequiredError(EncryptedPDFError):
+    """The input opens only with a password: number a copy saved without encryption."""
+
+
+class ChangesNotAllowedError(EncryptedPDFError):
+    """The input's permissions do not allow changes: ask its author for a copy that does."""
+
+
+# The two below are also OSError kinds: errno, strerror and filename say what
+# the system found; message and str() keep the library's text.
+
+
+class NotFoundError(FileNotFoundError, DedediruzurudError):
+    """The input does not exist, or the output's folder does not."""
+
+    def __str__(self) -> str:
+        return self.message
+
+
+class AccessError(PermissionError, DedediruzurudError):
+    """The input may not be read, or the output may not be written."""
+
+    def __str__(self) -> str:
+        return self.message
+
+
+def _system_error(kind: type, code: int, message: str, filename: str) -> DedediruzurudError:
+    error = kind(code, os.strerror(code), filename)
+    error.message = message
+    return error
+
+
+def _open_failure(path: str) -> Optional[int]:
+    """The system's errno for reading path, None when it opens or is no
+    regular file (a FIFO is never opened: that could wait for a writer)."""
+    try:
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            return None
+        os.close(os.open(path, os.O_RDONLY | getattr(os, "O_NONBLOCK", 0)))
+        return None
+    except OSError as error:
+        return error.errno
+
+
+def _write_failure(path: str) -> Optional[int]:
+    """The system's errno for creating or replacing path, None when nothing is amiss."""
+    folder = os.path.dirname(path) or "."
+    if not os.path.isdir(folder):
+        return errno.ENOENT
+    if not os.access(folder, os.W_OK) or (os.path.exists(path) and not os.access(path, os.W_OK)):
+        return errno.EACCES
+    return None
+
+
+def _error_for(message: str, input: str, output: str) -> DedediruzurudError:
+    """The exception for the library's message: the encryption refusals as
+    EncryptedPDFError subclasses, a missing or forbidden file as
+    FileNotFoundError or PermissionError (and DedediruzurudError)."""
+    if message.startswith(_ENCRYPTED_PREFIX):
+        return PasswordRequiredError(message)
+    if message.startswith(_NO_PERMISSION_PREFIX):
+        return ChangesNotAllowedError(message)
+    for prefix, path, probe in ((_CANNOT_OPEN_PREFIX, input, _open_failure),
+                                (_CANNOT_WRITE_PREFIX, output, _write_failure)):
+        if message == prefix + path:
+            code = probe(path)
+            if code in (errno.ENOENT, errno.ENOTDIR):
+                return _system_error(NotFoundError, code, message, path)
+            if code in (errno.EACCES, errno.EPERM):
+                return _system_error(AccessError, code, message, path)
+    return DedediruzurudError(message)
 
 
 def _library_path() -> str:
@@ -206,7 +288,10 @@ def _position(value: Union[str, int]) -> int:
         if value not in POSITIONS:
             raise ValueError(f"unknown position {value!r} (use one of {', '.join(POSITIONS)})")
         return POSITIONS.index(value)
-    return _int("position", value)
+    code = _int("position", value)
+    if not 0 <= code < len(POSITIONS):
+        raise ValueError(f"position must be 0..5 or one of {', '.join(POSITIONS)}, not {code}")
+    return code
 
 
 def _color(value: Tuple[int, int, int]) -> Tuple[int, int, int]:
@@ -214,7 +299,10 @@ def _color(value: Tuple[int, int, int]) -> Tuple[int, int, int]:
         red, green, blue = value
     except (TypeError, ValueError):
         raise ValueError(f"color must be (red, green, blue), not {value!r}") from None
-    return _int("color", red), _int("color", green), _int("color", blue)
+    rgb = _int("color", red), _int("color", green), _int("color", blue)
+    if not all(0 <= c <= 255 for c in rgb):
+        raise ValueError(f"color components must be 0..255, not {rgb!r}")
+    return rgb
 
 
 def _selection(
@@ -226,6 +314,8 @@ def _selection(
             raise ValueError("skip and pages cannot be used together")
         if first != 1:
             raise ValueError("first cannot be used with skip (numbering after skipped pages starts at 1)")
+        if _int("skip", skip) < 0:
+            raise ValueError(f"skip must be 0 or more, not {skip}")
         return "dedediruzurud_skip", (_int("skip", skip),)
     if pages is None:
         return "dedediruzurud_add", (_int("first", first),)
@@ -236,6 +326,10 @@ def _selection(
     # An open end runs to the first or the last page, as FROM- and -TO do in the tool.
     start = 1 if start is None else _int("pages", start)
     end = _INT_MAX if end is None else _int("pages", end)
+    if start < 1 or end < 1:
+        raise ValueError(f"pages are counted from 1, not {pages!r}")
+    if start > end:
+        raise ValueError(f"pages must run forwards (first <= last), not {pages!r}")
     return "dedediruzurud_range", (start, end, _int("first", first))
 
 
@@ -313,9 +407,8 @@ def _number(lib: ctypes.CDLL, input: bytes, output: Optional[bytes], record: Opt
     return count, message.value.decode("utf-8", "replace")
 
 
-def _failure(text: str) -> DedediruzurudError:
-    text = text or "numbering failed"
-    return (EncryptedPDFError if text.startswith(_ENCRYPTED_PREFIX) else DedediruzurudError)(text)
+def _failure(text: str, input: bytes = b"", output: bytes = b"") -> DedediruzurudError:
+    return _error_for(text or "numbering failed", os.fsdecode(input), os.fsdecode(output))
 
 
 def _loaded() -> ctypes.CDLL:
@@ -328,9 +421,10 @@ def page_count(path: PathArg) -> int:
 
     :raises DedediruzurudError: the file cannot be read as a PDF.
     """
-    count, message = _number(_loaded(), _path("path", path), None, None)
+    source = _path("path", path)
+    count, message = _number(_loaded(), source, None, None)
     if not count:
-        raise _failure(message)
+        raise _failure(message, source)
     return count
 
 
@@ -384,12 +478,19 @@ def number_pages(
     :param total: what ``{total}`` shows: ``None`` the page count, an int, or
         ``"labelled"`` the last number shown.
     :param page_labels: write page labels so that viewers show the printed numbers.
-    :raises EncryptedPDFError: the input is encrypted.
+    :raises PasswordRequiredError: the input opens only with a password (an
+        :class:`EncryptedPDFError`, like ChangesNotAllowedError: its permissions
+        forbid changes).
+    :raises NotFoundError: the input, or the output's folder, does not exist;
+        a :class:`FileNotFoundError` too.
+    :raises AccessError: the input may not be read or the output not written;
+        a :class:`PermissionError` too.
     :raises DedediruzurudError: the library failed; ``message`` says why and no
-        output was written.
-    :raises ValueError: a character a standard font cannot show, an unknown
-        position, or options that do not go together (nothing is read or written).
+        output was written (the base of all the errors above).
     :raises TypeError: an argument of the wrong type.
+    :raises ValueError: a character the label font cannot show, a position,
+        colour, page range or skip out of range, or options that do not go
+        together (nothing is read or written).
     :raises OSError: the shared library cannot be found or loaded.
 
     Calls from several threads run at the same time, each with its own message.
@@ -430,7 +531,7 @@ def number_pages(
         every_page.start_page = every_page.end_page = 0
         pages_read, read_message = _number(lib, source, None, every_page)
         message = (_selection_message(selection, pages_read) or message) if pages_read else read_message
-    raise _failure(message)
+    raise _failure(message, source, target)
 
 
 def _number_cp1252(source: bytes, target: bytes, label: bytes, record: _Options, first, pages, skip) -> int:
@@ -446,5 +547,5 @@ def _number_cp1252(source: bytes, target: bytes, label: bytes, record: _Options,
         ok = getattr(lib, function)(*head, *selection, record.red, record.green, record.blue)
         message = b"" if ok else lib.dedediruzurud_last_error()
     if not ok:
-        raise _failure(message.decode("utf-8", "replace"))
+        raise _failure(message.decode("utf-8", "replace"), source, target)
     return page_count(source)

@@ -8,6 +8,7 @@
 
 #include "dedediruzurud/label_plan.h"
 #include "dedediruzurud_internal.h"
+#include "label.h"
 #include "dedediruzurud.h"
 #include "pdf_parse/security.h"
 
@@ -181,7 +182,9 @@ int run_number(const char *input_path, const char *output_path, const dedediruzu
 int numbering_run(const numbering_job *job, numbering_result *result) noexcept {
     *result = numbering_result{};
     char *outer = redirect_errors(result->message);
+    uint64_t overwide = label_overwide_count();
     int ok = run_job(job, result);
+    result->overwide_labels = static_cast<int64_t>(label_overwide_count() - overwide);
     redirect_errors(outer);
     return ok;
 }
@@ -191,7 +194,9 @@ int numbering_run_record(const char *input_path, const char *output_path, const 
                          numbering_result *result) noexcept {
     *result = numbering_result{};
     char *outer = redirect_errors(result->message);
+    uint64_t overwide = label_overwide_count();
     int ok = run_number(input_path, output_path, options, notice, notice_ctx, result);
+    result->overwide_labels = static_cast<int64_t>(label_overwide_count() - overwide);
     redirect_errors(outer);
     return ok;
 }

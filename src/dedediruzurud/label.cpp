@@ -48,9 +48,14 @@ struct placement {
     double x, y, tw;
 };
 
+// Labels placed on this thread wider than the room between their margins
+// (drawn anyway): the tool warns of them.
+thread_local uint64_t g_overwide = 0;
+
 bool place(int position, double size, double w, double h, double mx, double my, double raw_width, placement *p) {
     if (w - 2 * mx <= 0 || h - 2 * my <= 0) return false;
     double tw = std::min(w - 2 * mx, raw_width * size);
+    if (raw_width * size > w - 2 * mx) ++g_overwide;
     int column = position % 3;  // 0 centre, 1 right, 2 left
     bool top = position >= 3;
     double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - mx - tw : mx;
@@ -138,6 +143,9 @@ std::string label_literal(const std::string &text) {
     s += ')';
     return s;
 }
+
+
+uint64_t label_overwide_count() { return g_overwide; }
 
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {

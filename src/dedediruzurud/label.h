@@ -32,5 +32,8 @@ constexpr char LABEL_GS[] = "GS1";
 // the plan's text, width, margins, opacity and backing box; false with a
 // message recorded when the margins leave no room on the page.
 bool label_block_planned(const label_look *look, size_t k, int32_t page, double w, double h, std::string *block);
+// Labels that label_block made on this thread so far that are wider than
+// the room between their page's margins (they are drawn anyway).
+uint64_t label_overwide_count();
 
 #endif

@@ -3,6 +3,13 @@
 // it is complete and closed, so a failed call leaves the output as it was
 // and numbering a file onto itself cannot lose it.
 //
+// On Linux the temporary file is made without a name (O_TMPFILE) and gets
+// one only once it is complete, just before the rename: a process killed
+// while writing leaves nothing behind. Where the file system or the system
+// refuses that (no O_TMPFILE, no /proc), a named temporary file is written
+// instead, and a host that wants those gone when it is stopped by a signal
+// watches their names (output_temp_watch).
+//
 // The temporary file is created exclusively under a name with a random
 // part and never through a symbolic link: in a directory that others may
 // write to (/tmp, a shared folder) a link planted under the name we choose
@@ -35,6 +42,7 @@
 #include "dedediruzurud_internal.h"
 
 uint64_t (*output_temp_random)() = nullptr;
+void (*output_temp_watch)(const char *name, bool exists) = nullptr;
 
 std::string output_temp_name(const std::string &target, uint64_t r) {
     static const char digits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
@@ -115,33 +123,48 @@ int close_file(int fd) { return close(fd); }
 
 #endif
 
-// Writes everything and closes fd; false with the message recorded. A
-// failed close after a short write replaces that message.
-bool write_and_close(int fd, const char *path, const unsigned char *data, uint64_t len) {
-    bool ok = true;
+// Writes everything to fd; false with the message recorded.
+bool write_all(int fd, const char *path, const unsigned char *data, uint64_t len) {
     for (uint64_t done = 0; done < len;) {
         long k = write_piece(fd, data + done, static_cast<size_t>(len - done));
         if (k <= 0) {
             set_error(MSG_SHORT_WRITE, path);
-            ok = false;
-            break;
+            return false;
         }
         done += static_cast<uint64_t>(k);
     }
-    if (close_file(fd) != 0) {
-        set_error(MSG_CLOSE_ERROR, path);
-        ok = false;
-    }
-    return ok;
+    return true;
+}
+
+// Closes fd; false (message recorded) when that fails, which replaces the
+// message of a short write before it.
+bool close_checked(int fd, const char *path) {
+    if (close_file(fd) == 0) return true;
+    set_error(MSG_CLOSE_ERROR, path);
+    return false;
+}
+
+// Writes everything and closes fd; false with the message recorded.
+bool write_and_close(int fd, const char *path, const unsigned char *data, uint64_t len) {
+    bool ok = write_all(fd, path, data, len);
+    return close_checked(fd, path) && ok;
+}
+
+void watch(const std::string &name, bool exists) {
+    if (output_temp_watch) output_temp_watch(name.c_str(), exists);
 }
 
 // A new file next to target under a name nobody has taken; -1 when none
-// could be made. *tmp is its name.
+// could be made. *tmp is its name, watched from before it exists.
 int create_temp(const std::string &target, std::string *tmp) {
     for (int k = 0; k < TEMP_TRIES; ++k) {
         *tmp = output_temp_name(target, random_bits());
+        watch(*tmp, true);
         int fd = open_new(*tmp);
-        if (fd >= 0 || errno != EEXIST) return fd;
+        if (fd >= 0) return fd;
+        int why = errno;
+        watch(*tmp, false);
+        if (why != EEXIST) return -1;
     }
     return -1;
 }
@@ -179,6 +202,9 @@ bool replace_target(const std::string &tmp, const out_target &t) {
 }
 
 bool write_in_place(const char *path, const unsigned char *, uint64_t) { return cannot_write(path); }
+
+// No unnamed files here: false, and the named temporary file is used.
+bool write_unnamed(const char *, const out_target &, const unsigned char *, uint64_t, bool *) { return false; }
 
 #else
 
@@ -275,6 +301,55 @@ bool write_in_place(const char *path, const unsigned char *data, uint64_t len) {
     return fd >= 0 ? write_and_close(fd, path, data, len) : cannot_write(path);
 }
 
+#if defined(O_TMPFILE)
+
+// The unnamed file's own name in /proc, which linkat follows to it.
+std::string fd_link(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
+
+// Writes the image as an unnamed file in target's directory, names it when
+// complete and renames it over the target. False with *done unset when the
+// system refuses the unnamed file or its naming (nothing recorded: the
+// caller falls back); false with *done set and the message recorded when
+// writing failed.
+bool write_unnamed(const char *path, const out_target &t, const unsigned char *data, uint64_t len, bool *done) {
+    size_t slash = t.name.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : t.name.substr(0, slash);
+    int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) return false;
+    take_over_attributes(fd, t);
+    *done = true;
+    if (!write_all(fd, path, data, len)) {
+        close_file(fd);
+        return false;
+    }
+    std::string tmp;
+    bool named = false;
+    for (int k = 0; k < TEMP_TRIES && !named; ++k) {
+        tmp = output_temp_name(t.name, random_bits());
+        watch(tmp, true);
+        named = linkat(AT_FDCWD, fd_link(fd).c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+        int why = errno;
+        if (!named) watch(tmp, false);
+        if (!named && why != EEXIST) break;
+    }
+    if (!named) {
+        close_file(fd);
+        *done = false;  // written, but not to be named: the named way instead
+        return false;
+    }
+    bool ok = close_checked(fd, path);
+    if (ok && !replace_target(tmp, t)) ok = cannot_write(path);
+    if (!ok) std::remove(tmp.c_str());
+    watch(tmp, false);
+    return ok;
+}
+
+#else
+
+bool write_unnamed(const char *, const out_target &, const unsigned char *, uint64_t, bool *) { return false; }
+
+#endif
+
 #endif
 
 }  // namespace
@@ -283,12 +358,16 @@ bool output_file_write(const char *path, const unsigned char *data, uint64_t len
     out_target t;
     if (!find_target(path, &t)) return cannot_write(path);
     if (t.in_place) return write_in_place(path, data, len);
+    bool done = false;
+    bool ok = write_unnamed(path, t, data, len, &done);
+    if (done) return ok;
     std::string tmp;
     int fd = create_temp(t.name, &tmp);
     if (fd < 0) return cannot_write(path);
     take_over_attributes(fd, t);
-    bool ok = write_and_close(fd, path, data, len);
+    ok = write_and_close(fd, path, data, len);
     if (ok && !replace_target(tmp, t)) ok = cannot_write(path);
     if (!ok) std::remove(tmp.c_str());
+    watch(tmp, false);
     return ok;
 }

@@ -1,6 +1,7 @@
 // Writing the finished output file (output_file.cpp): the complete image
-// goes to a new temporary file next to the file it replaces, which takes
-// over that file's permissions and is then renamed into its place.
+// goes to a new temporary file next to the file it replaces (on Linux an
+// unnamed one, named only when complete), which takes over that file's
+// permissions and is then renamed into its place.
 //
 // Results: bool, false with the message recorded (set_error).
 #ifndef OUTPUT_FILE_H
@@ -20,5 +21,10 @@ std::string output_temp_name(const std::string &target, uint64_t r);
 // Where the random part of temporary names comes from when set (tests
 // only, to know the names in advance); null means the system's randomness.
 extern uint64_t (*output_temp_random)();
+
+// Told of every named temporary file: with exists true before it is made,
+// with false once it is gone (renamed or removed). A host that removes
+// them when stopped by a signal sets it; null means nobody watches.
+extern void (*output_temp_watch)(const char *name, bool exists);
 
 #endif
