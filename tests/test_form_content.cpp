@@ -125,8 +125,10 @@ TEST_P(Carried, FormHoldsTheStoredStreamAndThePageLooksTheSame) {
     ASSERT_EQ(number_file(in, out), "") << c.name;
     std::string pdf = read_file(out);
     stored_form f = form_of(pdf, 0);
+    // No data is no valid encoding of anything: an empty stream goes plain.
+    std::string encoding = c.stored.empty() ? "" : c.encoding;
     EXPECT_EQ(f.header, "<< /Type /XObject /Subtype /Form /BBox [0 0 300 300] /Length " +
-                            std::to_string(c.stored.size()) + c.encoding + " >> stream\n")
+                            std::to_string(c.stored.size()) + encoding + " >> stream\n")
         << c.name;
     EXPECT_EQ(f.data, c.stored) << c.name;
     if (!c.more.empty()) {
