@@ -85,6 +85,8 @@ void on_signal(int sig) {
 
 }  // namespace
 
+void watch_own_temporary(const char *name, bool exists) { watch_temporary(name, exists); }
+
 void remove_temporaries_when_stopped() {
     output_temp_watch = watch_temporary;
 #if defined(_WIN32)

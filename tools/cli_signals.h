@@ -7,5 +7,8 @@
 
 // Installs the handlers and starts watching the library's temporary files.
 void remove_temporaries_when_stopped();
+// The tool's own temporary files (a pipe's bytes) are removed on a stop
+// too: told with exists true once made, false once gone.
+void watch_own_temporary(const char *name, bool exists);
 
 #endif

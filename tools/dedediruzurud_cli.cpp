@@ -40,8 +40,16 @@ bool read_stream(FILE *f, std::vector<unsigned char> *bytes) {
 // reads and writes files; it is removed on every path out.
 struct temp_file {
     std::string path;
+    // A new temporary file, watched so that a stop removes it too; false when none could be made.
+    bool make() {
+        path = new_temp_file();
+        if (!path.empty()) watch_own_temporary(path.c_str(), true);
+        return !path.empty();
+    }
     ~temp_file() {
-        if (!path.empty()) std::remove(path.c_str());
+        if (path.empty()) return;
+        std::remove(path.c_str());
+        watch_own_temporary(path.c_str(), false);
     }
 };
 
@@ -92,13 +100,12 @@ int run_single(const options &o) {
             std::fprintf(stderr, "%s: read error on %s\n", PROGRAM, STDIN_NAME);
             return EXIT_FAILED;
         }
-        in_temp.path = new_temp_file();
-        if (in_temp.path.empty() || !write_whole(in_temp.path, bytes)) {
+        if (!in_temp.make() || !write_whole(in_temp.path, bytes)) {
             std::fprintf(stderr, "%s: cannot keep %s in a temporary file\n", PROGRAM, STDIN_NAME);
             return EXIT_FAILED;
         }
     }
-    if (out_pipe && (out_temp.path = new_temp_file()).empty()) {
+    if (out_pipe && !out_temp.make()) {
         std::fprintf(stderr, "%s: cannot make a temporary file for %s\n", PROGRAM, STDOUT_NAME);
         return EXIT_FAILED;
     }
