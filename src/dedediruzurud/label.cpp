@@ -57,7 +57,7 @@ bool place(int position, double size, double w, double h, double mx, double my, 
     double tw = std::min(w - 2 * mx, raw_width * size);
     if (raw_width * size > w - 2 * mx) ++g_overwide;
     int column = position % 3;  // 0 centre, 1 right, 2 left
-    bool top = position >= 3;
+    bool top = label_at_top(position);
     double x = column == 0 ? (w - tw) * 0.5 : column == 1 ? w - mx - tw : mx;
     if (x < 0) x = 0;
     double y = top ? h - my - ASCENT_SHARE * size : my + DESCENT_SHARE * size;

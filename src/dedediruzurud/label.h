@@ -26,6 +26,8 @@ std::string label_literal(const std::string &text);
 // too small for the margins.
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block);
+// Positions 3..5 stand at the page's top edge, 0..2 at its bottom.
+inline bool label_at_top(int position) { return position >= 3; }
 // The graphics state a planned label's opacity is drawn with.
 constexpr char LABEL_GS[] = "GS1";
 // The same for the planned label k (look->plan set) on page index page:

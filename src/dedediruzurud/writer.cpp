@@ -148,9 +148,8 @@ std::string label_resources(const label_plan *plan) {
 // In a tagged document the label is a pagination artifact: structure
 // readers and accessibility checkers pass over it.
 std::string as_artifact(const std::string &label, int position) {
-    bool top = position >= 3;  // positions 3..5 stand at the top edge
-    return std::string("/Artifact << /Type /Pagination /Subtype /") + (top ? "Header" : "Footer") + " >> BDC\n" +
-           label + "EMC\n";
+    return std::string("/Artifact << /Type /Pagination /Subtype /") + (label_at_top(position) ? "Header" : "Footer") +
+           " >> BDC\n" + label + "EMC\n";
 }
 
 // Every page in input order; labels on the selected ones.
