@@ -52,6 +52,9 @@ struct placement {
 // (drawn anyway): the tool warns of them.
 thread_local uint64_t g_overwide = 0;
 
+// The default margin: 3 % of the page's shorter side, held between 12 and 36 points.
+double default_margin(double w, double h) { return std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX); }
+
 bool place(int position, double size, double w, double h, double mx, double my, double raw_width, placement *p) {
     if (w - 2 * mx <= 0 || h - 2 * my <= 0) return false;
     double tw = std::min(w - 2 * mx, raw_width * size);
@@ -144,13 +147,12 @@ std::string label_literal(const std::string &text) {
     return s;
 }
 
-
 uint64_t label_overwide_count() { return g_overwide; }
 
 bool label_block(const label_look *look, int64_t number, int64_t total, double w, double h,
                  std::string *block) {
     std::string text = label_text(look->format, number, total);
-    double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
+    double m = default_margin(w, h);
     placement p;
     if (!place(look->position, look->font_size, w, h, m, m, label_raw_width(text), &p)) return false;
     *block = text_block(look, p, label_literal(text));
@@ -160,7 +162,7 @@ bool label_block(const label_look *look, int64_t number, int64_t total, double w
 bool label_block_planned(const label_look *look, size_t k, int32_t page, double w, double h, std::string *block) {
     const label_plan *plan = look->plan;
     double size = look->font_size;
-    double m = std::clamp(MARGIN_SHARE * std::min(w, h), MARGIN_MIN, MARGIN_MAX);
+    double m = default_margin(w, h);
     double mx = plan->margin ? plan->margin_x : m, my = plan->margin ? plan->margin_y : m;
     placement p;
     if (!place(look->position, size, w, h, mx, my, plan->widths[k], &p)) {
