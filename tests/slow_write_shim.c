@@ -2,7 +2,8 @@
  * at most 64 KiB per call and waits 1 ms after each, so that writing an
  * output lasts long enough to be stopped at chosen points; with
  * SHIM_NO_TMPFILE set, open() refuses O_TMPFILE as file systems without it
- * do, so the named temporary file is used. */
+ * do, so the named temporary file is used; with SHIM_NO_LINKAT set, linkat()
+ * fails as it does without /proc, so an unnamed file cannot be named. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -54,4 +55,14 @@ ssize_t write(int fd, const void *data, size_t n) {
     struct timespec pause = {0, 1000000};
     nanosleep(&pause, NULL);
     return k;
+}
+
+int linkat(int from_dir, const char *from, int to_dir, const char *to, int flags) {
+    static int (*real)(int, const char *, int, const char *, int);
+    if (getenv("SHIM_NO_LINKAT")) {
+        errno = ENOENT;
+        return -1;
+    }
+    if (!real) real = (int (*)(int, const char *, int, const char *, int))dlsym(RTLD_NEXT, "linkat");
+    return real(from_dir, from, to_dir, to, flags);
 }

@@ -45,11 +45,12 @@ int64_t size_of(const std::string &path) {
 
 // Starts argv with the shim preloaded and the stopping signals at their
 // default action whatever the test runner set.
-pid_t start(const strings &argv, bool named_only) {
+pid_t start(const strings &argv, bool named_only, bool unnameable = false) {
     strings env;
     for (char **e = environ; *e; ++e) env.push_back(*e);
     env.push_back(std::string("LD_PRELOAD=") + SLOW_WRITE_SHIM);
     if (named_only) env.push_back("SHIM_NO_TMPFILE=1");
+    if (unnameable) env.push_back("SHIM_NO_LINKAT=1");
     std::vector<char *> a, e;
     for (const auto &s : argv) a.push_back(const_cast<char *>(s.c_str()));
     for (const auto &s : env) e.push_back(const_cast<char *>(s.c_str()));
@@ -189,6 +190,20 @@ TEST_P(StopTool, DuringABatchRun) {
         for (const auto &n : names) EXPECT_EQ(read_file(dir + "/" + n), *reference) << n;
     }
     EXPECT_GE(stopped, 3);
+}
+
+// Unnamed files that the system cannot name (no /proc): what was written
+// is copied into a named temporary file, which takes the output's place.
+TEST_F(Stop, UnnamedFileThatCannotBeNamed) {
+    std::string dir = temp_path("unnameable");
+    ASSERT_EQ(mkdir(dir.c_str(), 0755), 0);
+    pid_t pid = start({DEDEDIRUZURUD_CLI, *big, dir + "/out.pdf"}, false, true);
+    ASSERT_GT(pid, 0);
+    int st = 0;
+    waitpid(pid, &st, 0);
+    EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0);
+    EXPECT_EQ(names_in(dir), strings{"out.pdf"});
+    EXPECT_TRUE(read_file(dir + "/out.pdf") == *reference);
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, StopTool, ::testing::ValuesIn(kStops),

@@ -9,9 +9,43 @@
 
 #include "seal.h"
 
+namespace {
+
+// What is gathered before it is handed to the sink, and the stream data
+// long enough to go there directly rather than through the buffer.
+constexpr uint64_t SINK_PIECE = 256 * 1024;
+constexpr uint64_t SINK_DIRECT = 64 * 1024;
+
+// Whether an object is being written into an object stream's text.
+bool packing(const out_buf *o) { return o->packer && o->packer->current >= 0; }
+
+void sink_bytes(out_buf *o, const unsigned char *p, uint64_t n) {
+    if (o->failed || n == 0) return;
+    if (!o->sink(o->sink_ctx, p, n)) o->failed = o->sink_failed = true;
+    o->sunk += n;
+}
+
+}  // namespace
+
+void out_flush(out_buf *o) {
+    if (!o->sink || packing(o)) return;
+    sink_bytes(o, o->buf->data, o->buf->len);
+    o->buf->len = 0;
+}
+
 void out_bytes(out_buf *o, const void *p, uint64_t n) {
     if (o->failed) return;
-    if (n > o->limit - o->buf->len || !pdfp_buf_bytes(o->buf, p, n)) o->failed = true;
+    if (n > o->limit - out_len(o)) {
+        o->failed = true;
+        return;
+    }
+    // Bytes being sealed must stay in the buffer until the object ends.
+    if (n >= SINK_DIRECT && o->sink && o->sealing < 0 && !packing(o)) {
+        out_flush(o);
+        sink_bytes(o, static_cast<const unsigned char *>(p), n);
+        return;
+    }
+    if (!pdfp_buf_bytes(o->buf, p, n)) o->failed = true;
 }
 
 void out_str(out_buf *o, const char *s) { out_bytes(o, s, std::strlen(s)); }
@@ -31,7 +65,7 @@ void out_ref(out_buf *o, int64_t num) {
     out_str(o, " 0 R");
 }
 
-uint64_t out_len(const out_buf *o) { return o->buf->len; }
+uint64_t out_len(const out_buf *o) { return packing(o) ? o->buf->len : o->sunk + o->buf->len; }
 
 namespace {
 
@@ -45,7 +79,8 @@ constexpr uint64_t PACK_MAX_TEXT = 256 * 1024;
 constexpr uint64_t PACK_MAX_OBJECT = 1000 * 1000;
 
 void begin_plain(out_buf *o, int64_t num, bool is_stream = false) {
-    o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(o->buf->len);
+    if (o->sink && o->buf->len >= SINK_PIECE) out_flush(o);
+    o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(out_len(o));
     out_int(o, num);
     out_str(o, " 0 obj\n");
     o->sealing = o->crypt ? num : -1;

@@ -83,6 +83,16 @@ struct out_buf {
     uint64_t sealing_at = 0;  // where its value begins
     bool sealing_stream = false;
     std::unique_ptr<pdfp_buf, pdfp_buf_release> seal_scratch{new pdfp_buf{}};
+    // Where the file image goes as it grows, when set: what stands before
+    // a plain object once a good piece has gathered, and long stream data
+    // straight from where it lies, so that the image is never held whole.
+    // buf then holds only what was not yet handed on; sunk counts the rest.
+    // A false return fails the output (sink_failed tells that its message
+    // is recorded).
+    bool (*sink)(void *ctx, const unsigned char *p, uint64_t n) = nullptr;
+    void *sink_ctx = nullptr;
+    uint64_t sunk = 0;
+    bool sink_failed = false;
 };
 
 void out_bytes(out_buf *o, const void *p, uint64_t n);
@@ -96,6 +106,8 @@ void out_num(out_buf *o, double x);
 void out_ref(out_buf *o, int64_t num);
 // Current length: the offset of the next byte in the file.
 uint64_t out_len(const out_buf *o);
+// Hands everything written so far to the sink, if there is one.
+void out_flush(out_buf *o);
 
 // Every output object is written between a begin and end_object.
 // begin_object records where object num begins and writes its header

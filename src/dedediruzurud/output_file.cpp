@@ -28,7 +28,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <random>
+#include <vector>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -203,8 +206,10 @@ bool replace_target(const std::string &tmp, const out_target &t) {
 
 bool write_in_place(const char *path, const unsigned char *, uint64_t) { return cannot_write(path); }
 
-// No unnamed files here: false, and the named temporary file is used.
-bool write_unnamed(const char *, const out_target &, const unsigned char *, uint64_t, bool *) { return false; }
+// No unnamed files here: the named temporary file is used.
+int open_unnamed(const out_target &) { return -1; }
+bool name_unnamed(int, const out_target &, std::string *) { return false; }
+bool copy_file(int, int, const char *path) { return cannot_write(path); }
 
 #else
 
@@ -303,50 +308,49 @@ bool write_in_place(const char *path, const unsigned char *data, uint64_t len) {
 
 #if defined(O_TMPFILE)
 
-// The unnamed file's own name in /proc, which linkat follows to it.
-std::string fd_link(int fd) { return "/proc/self/fd/" + std::to_string(fd); }
-
-// Writes the image as an unnamed file in target's directory, names it when
-// complete and renames it over the target. False with *done unset when the
-// system refuses the unnamed file or its naming (nothing recorded: the
-// caller falls back); false with *done set and the message recorded when
-// writing failed.
-bool write_unnamed(const char *path, const out_target &t, const unsigned char *data, uint64_t len, bool *done) {
+// An unnamed file in target's directory, -1 when the system refuses one.
+// It is opened for reading too: should naming it fail at the end, its
+// bytes are copied into a named file instead.
+int open_unnamed(const out_target &t) {
     size_t slash = t.name.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : t.name.substr(0, slash);
-    int fd = open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
-    if (fd < 0) return false;
-    take_over_attributes(fd, t);
-    *done = true;
-    if (!write_all(fd, path, data, len)) {
-        close_file(fd);
-        return false;
-    }
-    std::string tmp;
-    bool named = false;
-    for (int k = 0; k < TEMP_TRIES && !named; ++k) {
-        tmp = output_temp_name(t.name, random_bits());
-        watch(tmp, true);
-        named = linkat(AT_FDCWD, fd_link(fd).c_str(), AT_FDCWD, tmp.c_str(), AT_SYMLINK_FOLLOW) == 0;
+    return open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC | O_NOCTTY, 0600);
+}
+
+// Gives the complete unnamed file a temporary name *tmp through its own
+// name in /proc, which linkat follows; false when the system refuses.
+bool name_unnamed(int fd, const out_target &t, std::string *tmp) {
+    std::string self = "/proc/self/fd/" + std::to_string(fd);
+    for (int k = 0; k < TEMP_TRIES; ++k) {
+        *tmp = output_temp_name(t.name, random_bits());
+        watch(*tmp, true);
+        if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, tmp->c_str(), AT_SYMLINK_FOLLOW) == 0) return true;
         int why = errno;
-        if (!named) watch(tmp, false);
-        if (!named && why != EEXIST) break;
+        watch(*tmp, false);
+        if (why != EEXIST) break;
     }
-    if (!named) {
-        close_file(fd);
-        *done = false;  // written, but not to be named: the named way instead
-        return false;
+    return false;
+}
+
+// Copies everything in file from into file to; false with the message
+// recorded.
+bool copy_file(int from, int to, const char *path) {
+    std::vector<unsigned char> piece(size_t{1} << 20);
+    for (off_t at = 0;;) {
+        ssize_t k;
+        do k = pread(from, piece.data(), piece.size(), at);
+        while (k < 0 && errno == EINTR);
+        if (k == 0) return true;
+        if (k < 0 || !write_all(to, path, piece.data(), static_cast<uint64_t>(k))) return k < 0 ? cannot_write(path) : false;
+        at += k;
     }
-    bool ok = close_checked(fd, path);
-    if (ok && !replace_target(tmp, t)) ok = cannot_write(path);
-    if (!ok) std::remove(tmp.c_str());
-    watch(tmp, false);
-    return ok;
 }
 
 #else
 
-bool write_unnamed(const char *, const out_target &, const unsigned char *, uint64_t, bool *) { return false; }
+int open_unnamed(const out_target &) { return -1; }
+bool name_unnamed(int, const out_target &, std::string *) { return false; }
+bool copy_file(int, int, const char *path) { return cannot_write(path); }
 
 #endif
 
@@ -354,20 +358,84 @@ bool write_unnamed(const char *, const out_target &, const unsigned char *, uint
 
 }  // namespace
 
+struct output_file {
+    std::string path;  // as the caller named it, for messages
+    out_target target;
+    int fd = -1;
+    bool unnamed = false;  // named only once complete
+    std::string tmp;       // the temporary name
+};
+
+namespace {
+
+// The temporary file for the regular file t; null when none can be made.
+output_file *open_temp(const char *path, const out_target &t) {
+    std::unique_ptr<output_file> f(new (std::nothrow) output_file);
+    if (!f) return nullptr;
+    f->path = path;
+    f->target = t;
+    f->fd = open_unnamed(t);
+    f->unnamed = f->fd >= 0;
+    if (f->fd < 0) f->fd = create_temp(t.name, &f->tmp);
+    if (f->fd < 0) return nullptr;
+    take_over_attributes(f->fd, t);
+    return f.release();
+}
+
+}  // namespace
+
+output_file *output_file_open(const char *path) {
+    out_target t;
+    if (!find_target(path, &t) || t.in_place) return nullptr;
+    return open_temp(path, t);
+}
+
+bool output_file_append(output_file *f, const unsigned char *data, uint64_t len) {
+    return write_all(f->fd, f->path.c_str(), data, len);
+}
+
+bool output_file_commit(output_file *f) {
+    std::unique_ptr<output_file> own(f);
+    const char *path = f->path.c_str();
+    if (f->unnamed && !name_unnamed(f->fd, f->target, &f->tmp)) {
+        // Written, but the system will not name it: a named copy instead.
+        int named = create_temp(f->target.name, &f->tmp);
+        bool copied = named >= 0 ? copy_file(f->fd, named, path) : cannot_write(path);
+        close_file(f->fd);
+        f->fd = named;
+        if (named < 0) return false;
+        take_over_attributes(named, f->target);
+        if (!copied) {
+            close_file(named);
+            std::remove(f->tmp.c_str());
+            watch(f->tmp, false);
+            return false;
+        }
+    }
+    bool ok = close_checked(f->fd, path);
+    if (ok && !replace_target(f->tmp, f->target)) ok = cannot_write(path);
+    if (!ok) std::remove(f->tmp.c_str());
+    watch(f->tmp, false);
+    return ok;
+}
+
+void output_file_abandon(output_file *f) {
+    std::unique_ptr<output_file> own(f);
+    close_file(f->fd);
+    if (f->unnamed) return;
+    std::remove(f->tmp.c_str());
+    watch(f->tmp, false);
+}
+
 bool output_file_write(const char *path, const unsigned char *data, uint64_t len) {
     out_target t;
     if (!find_target(path, &t)) return cannot_write(path);
     if (t.in_place) return write_in_place(path, data, len);
-    bool done = false;
-    bool ok = write_unnamed(path, t, data, len, &done);
-    if (done) return ok;
-    std::string tmp;
-    int fd = create_temp(t.name, &tmp);
-    if (fd < 0) return cannot_write(path);
-    take_over_attributes(fd, t);
-    ok = write_and_close(fd, path, data, len);
-    if (ok && !replace_target(tmp, t)) ok = cannot_write(path);
-    if (!ok) std::remove(tmp.c_str());
-    watch(tmp, false);
-    return ok;
+    output_file *f = open_temp(path, t);
+    if (!f) return cannot_write(path);
+    if (!output_file_append(f, data, len)) {
+        output_file_abandon(f);
+        return false;
+    }
+    return output_file_commit(f);
 }

@@ -15,6 +15,25 @@
 // and then the output is as it was and no temporary file is left.
 bool output_file_write(const char *path, const unsigned char *data, uint64_t len);
 
+// The same file written piece by piece while the document is assembled,
+// so that the whole image need not be held in memory: the pieces go to the
+// temporary file, which only output_file_commit puts in the output's place.
+struct output_file;
+// The temporary file for path; null, with nothing recorded, when the output
+// is a device or pipe (which must never see half a document) or cannot be
+// written now: the caller then writes the complete image with
+// output_file_write, which says why.
+output_file *output_file_open(const char *path);
+// Appends data[0..len); false with "short write to %s" recorded.
+bool output_file_append(output_file *f, const unsigned char *data, uint64_t len);
+// Closes the file and puts it in the output's place; false with "cannot
+// write %s" or "close error on %s" recorded, and the output as it was.
+// Frees f either way.
+bool output_file_commit(output_file *f);
+// Closes the file and removes what was written; the output stays as it
+// was. Frees f.
+void output_file_abandon(output_file *f);
+
 // The temporary name next to target for the random value r.
 std::string output_temp_name(const std::string &target, uint64_t r);
 

@@ -4,8 +4,8 @@
 // in file order - header, catalog, page tree, for every page its page
 // object and form (wrap.cpp) and its content stream with the label
 // (label.cpp), the copies (copy_write.cpp), the font, cross-reference table
-// and trailer - and only then writes the file (output_file.cpp), which
-// replaces the output only once it is complete.
+// and trailer - handing it to the output file (output_file.cpp) as it
+// grows; the file replaces the output only once it is complete.
 #include <algorithm>
 #include <memory>
 #include <new>
@@ -211,8 +211,17 @@ bool kept_object_streams(const pdfp_doc *doc) {
     return false;
 }
 
-// The assembly proper; false with or without a message of its own.
-bool build(build_job *j, pdfp_buf *out) {
+// Hands the growing image to the output file.
+bool to_file(void *f, const unsigned char *p, uint64_t n) {
+    return output_file_append(static_cast<output_file *>(f), p, n);
+}
+
+// What the image buffer is given at once when it is handed on in pieces.
+constexpr uint64_t PIECE_ROOM = 512 * 1024;
+
+// The assembly proper, into out, or through out into file when that is
+// set; false with or without a message of its own.
+bool build(build_job *j, pdfp_buf *out, output_file *file) {
     copy_table table;
     copy_table_build(j->doc, static_cast<int32_t>(first_copy_obj(j->page_count)), &table);
     int64_t font = font_obj(j->page_count, static_cast<int64_t>(table.nums.size()));
@@ -227,11 +236,16 @@ bool build(build_job *j, pdfp_buf *out) {
     }
     out_buf o{out, false, output_limit(j->doc->size), std::move(offsets)};
     o.crypt = crypt;
+    if (file) {
+        o.sink = to_file;
+        o.sink_ctx = file;
+    }
     // Room for the usual output at once: growing by doubling would copy the
     // image each time on platforms whose realloc cannot move pages. Storage
     // that is never written costs no memory. Without that much room the
     // buffer is merely empty again and grows as it goes.
-    uint64_t expected = static_cast<uint64_t>(j->doc->size) + PAGE_OVERHEAD * static_cast<uint64_t>(j->page_count);
+    uint64_t expected = file ? PIECE_ROOM
+                             : static_cast<uint64_t>(j->doc->size) + PAGE_OVERHEAD * static_cast<uint64_t>(j->page_count);
     if (pdfp_buf_reserve(out, std::min(expected, o.limit)) && out->cap >= PDFP_BUF_BIG)
         pdfp_advise_big_pages(out->data, out->cap);
     if (kept_object_streams(j->doc)) o.packer = std::make_unique<obj_packer>();
@@ -243,8 +257,9 @@ bool build(build_job *j, pdfp_buf *out) {
     std::string trailer = table.info_out > 0 ? " /Info " + std::to_string(table.info_out) + " 0 R" : std::string();
     if (crypt) trailer += append_encrypt(crypt, font + font_objects, &o);
     append_xref_and_trailer(&o, CATALOG_OBJ, trailer);
+    out_flush(&o);
     if (o.failed) {
-        set_error(MSG_BUILD_FAILED);
+        if (!o.sink_failed) set_error(MSG_BUILD_FAILED);
         return false;
     }
     return true;
@@ -276,14 +291,18 @@ bool page_range_clip(int64_t first, int64_t last, int32_t page_count, int *first
     return first <= last;
 }
 
-int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *look,
-                       const page_selection *labelled) {
+namespace {
+
+// numbered_doc_build, or with file set the same image handed to it as it
+// grows (out then holds only the last piece).
+bool assemble(const pdfp_doc *doc, pdfp_buf *out, output_file *file, const label_look *look,
+              const page_selection *labelled) {
     unsigned epoch = error_epoch();
     build_job j{doc, *look, *labelled, 0};
-    if (!check_args(&j)) return 0;
+    if (!check_args(&j)) return false;
     bool ok = false;
     try {
-        ok = build(&j, out);
+        ok = build(&j, out, file);
     } catch (const std::bad_alloc &) {
         set_error(MSG_OUT_OF_MEMORY);
     }
@@ -292,7 +311,14 @@ int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *loo
         // Page failures record nothing themselves.
         if (error_epoch() == epoch) set_error(MSG_DAMAGED);
     }
-    return ok ? 1 : 0;
+    return ok;
+}
+
+}  // namespace
+
+int numbered_doc_build(const pdfp_doc *doc, pdfp_buf *out, const label_look *look,
+                       const page_selection *labelled) {
+    return assemble(doc, out, nullptr, look, labelled) ? 1 : 0;
 }
 
 int numbered_doc(const pdfp_doc *doc, const char *output_path, const label_look *look,
@@ -302,7 +328,19 @@ int numbered_doc(const pdfp_doc *doc, const char *output_path, const label_look 
         return 0;
     }
     pdfp_buf out{};
-    bool ok = numbered_doc_build(doc, &out, look, labelled) && write_output(output_path, &out);
+    bool ok;
+    // Written as it is made; a device, a pipe or an output that cannot be
+    // written now takes the complete image at the end, as the messages of
+    // a failed document come before those of a failed output.
+    if (output_file *file = output_file_open(output_path)) {
+        ok = assemble(doc, &out, file, look, labelled);
+        if (ok)
+            ok = output_file_commit(file);
+        else
+            output_file_abandon(file);
+    } else {
+        ok = assemble(doc, &out, nullptr, look, labelled) && write_output(output_path, &out);
+    }
     pdfp_buf_free(&out);
     if (!ok) return 0;
     clear_error();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "filters.h"
 #include "load_steps.h"
@@ -180,6 +181,10 @@ bool read_nested(pdfp_doc *doc, const pdfp_obj &o, uint64_t *budget) {
 
 bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw) {
     if (!o.in_objstm || !o.text) return false;
+    // Nearly every packed object lacks the name: a quick search spares the
+    // walk through its dictionary.
+    std::string_view text(reinterpret_cast<const char *>(o.text), static_cast<size_t>(o.text_len));
+    if (text.find("ObjStm") == std::string_view::npos) return false;
     int32_t p = skip_ws(o.text, 0, o.text_len);
     if (p + 1 >= o.text_len || o.text[p] != '<' || o.text[p + 1] != '<') return false;
     int32_t k = dict_stream_kw(o.text, o.text_len, p);

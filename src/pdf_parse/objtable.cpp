@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 #include "load_steps.h"
 
@@ -157,6 +158,10 @@ int obj_type(const unsigned char *data, int32_t len, const pdfp_obj *obj) {
     int32_t end = 0;
     int32_t start = obj_text_region(data, len, obj, &buf, &end);
     if (start < 0 || end <= start) return OBJ_OTHER;
+    // Only a /Page or /Pages value makes it more than OBJ_OTHER; most
+    // objects lack the name altogether, which one quick search shows.
+    std::string_view text(reinterpret_cast<const char *>(buf + start), static_cast<size_t>(end - start));
+    if (text.find("/Page") == std::string_view::npos) return OBJ_OTHER;
     int32_t t = find_name_top(buf, end, start, end, "Type");
     while (t >= 0) {
         int32_t p = skip_ws(buf, name_end(t, "Type"), end);

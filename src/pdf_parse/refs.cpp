@@ -7,6 +7,7 @@
 // run of digits is tried wherever it stands, also at the end of a name such
 // as /F1; it only becomes a reference when the rest follows.
 #include <charconv>
+#include <cstring>
 
 #include "scan.h"
 
@@ -21,22 +22,6 @@ int32_t read_digits(const unsigned char *t, int32_t i, int32_t end, int32_t *v) 
     return i;
 }
 
-// The rest of a reference after the object number's digits, which end at i:
-// returns the offset after the "R", or -1 when the syntax does not hold.
-// The listing accepts "7 R" without a generation; the rewrite does not.
-int32_t reference_tail(const unsigned char *t, int32_t i, int32_t end, bool need_gen) {
-    i = skip_ws(t, i, end);
-    if (i < end && is_digit(t[i])) {
-        int32_t gen;
-        i = skip_ws(t, read_digits(t, i, end, &gen), end);
-    } else if (need_gen) {
-        return -1;
-    }
-    if (i >= end || t[i] != 'R') return -1;
-    if (i + 1 < end && is_word(t[i + 1])) return -1;
-    return i + 1;
-}
-
 // Appends n bytes to out unless that takes its length past limit.
 bool put(pdfp_buf *out, const void *p, uint64_t n, uint64_t limit) {
     return out->len <= limit && n <= limit - out->len && pdfp_buf_bytes(out, p, n);
@@ -44,22 +29,41 @@ bool put(pdfp_buf *out, const void *p, uint64_t n, uint64_t limit) {
 
 }  // namespace
 
+// Found from its "R" backwards: R is rare in PDF text and digits are not, so
+// a quick search for the letter skips what a walk over every digit run
+// would read. The result is the one the forward reading gives: the object
+// number's run is never longer than from allows, and the first
+// reference at or after from is the one with the first "R".
 bool pdfp_next_ref(const unsigned char *t, int32_t end, int32_t from, bool need_gen, int32_t *start,
                    int32_t *num, int32_t *after) {
-    int32_t i = from < 0 ? 0 : from;
-    while (i < end) {
-        if (!is_digit(t[i])) {
-            ++i;
+    int32_t low = from < 0 ? 0 : from;
+    for (int32_t i = low; i < end;) {
+        const void *hit = std::memchr(t + i, 'R', static_cast<size_t>(end - i));
+        if (!hit) return false;
+        const auto r = static_cast<int32_t>(static_cast<const unsigned char *>(hit) - t);
+        i = r + 1;
+        if (r + 1 < end && is_word(t[r + 1])) continue;
+        int32_t p = r;
+        while (p > low && is_pdf_ws(t[p - 1])) --p;
+        int32_t q = p;
+        while (q > low && is_digit(t[q - 1])) --q;
+        if (q == p) continue;
+        // [q, p) is the generation when an object number's run stands before it.
+        int32_t w = q;
+        while (w > low && is_pdf_ws(t[w - 1])) --w;
+        int32_t m = w;
+        while (m > low && is_digit(t[m - 1])) --m;
+        if (w < q && m < w) {
+            read_digits(t, m, w, num);
+            *start = m;
+        } else if (!need_gen) {
+            read_digits(t, q, p, num);
+            *start = q;
+        } else {
             continue;
         }
-        int32_t digits_end = read_digits(t, i, end, num);
-        int32_t tail = reference_tail(t, digits_end, end, need_gen);
-        if (tail >= 0) {
-            *start = i;
-            *after = tail;
-            return true;
-        }
-        i = digits_end;  // a trailing number cannot be a reference
+        *after = r + 1;
+        return true;
     }
     return false;
 }
