@@ -147,11 +147,6 @@ bool close_checked(int fd, const char *path) {
     return false;
 }
 
-// Writes everything and closes fd; false with the message recorded.
-bool write_and_close(int fd, const char *path, const unsigned char *data, uint64_t len) {
-    bool ok = write_all(fd, path, data, len);
-    return close_checked(fd, path) && ok;
-}
 
 void watch(const std::string &name, bool exists) {
     if (output_temp_watch) output_temp_watch(name.c_str(), exists);
@@ -303,7 +298,9 @@ bool write_in_place(const char *path, const unsigned char *data, uint64_t len) {
         close(fd);
         fd = -1;
     }
-    return fd >= 0 ? write_and_close(fd, path, data, len) : cannot_write(path);
+    if (fd < 0) return cannot_write(path);
+    bool ok = write_all(fd, path, data, len);
+    return close_checked(fd, path) && ok;
 }
 
 #if defined(O_TMPFILE)
