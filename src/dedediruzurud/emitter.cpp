@@ -39,11 +39,15 @@ void out_bytes(out_buf *o, const void *p, uint64_t n) {
         o->failed = true;
         return;
     }
-    // Bytes being sealed must stay in the buffer until the object ends.
-    if (n >= SINK_DIRECT && o->sink && o->sealing < 0 && !packing(o)) {
-        out_flush(o);
-        sink_bytes(o, static_cast<const unsigned char *>(p), n);
-        return;
+    // Bytes being sealed must stay in the buffer until the object ends;
+    // any others may go once a piece has gathered.
+    if (o->sink && o->sealing < 0 && !packing(o)) {
+        if (n >= SINK_DIRECT) {
+            out_flush(o);
+            sink_bytes(o, static_cast<const unsigned char *>(p), n);
+            return;
+        }
+        if (o->buf->len >= SINK_PIECE) out_flush(o);
     }
     if (!pdfp_buf_bytes(o->buf, p, n)) o->failed = true;
 }
