@@ -224,6 +224,23 @@ TEST(Load, WithoutTrailerTheCatalogIsSearched) {
     EXPECT_EQ(g.doc.catalog, 1);
 }
 
+// A cross-reference stream's /Root names the catalog, though an older
+// one that mentions /Catalog comes first in the file.
+TEST(Load, CrossReferenceStreamNamesTheCatalog) {
+    const std::vector<std::string> objects = {CATALOG, PAGES1, PAGE, "<< /Type /Catalog /Pages 5 0 R >>",
+                                              "<< /Type /Pages /Kids [6 0 R 7 0 R] /Count 2 >>",
+                                              "<< /Type /Page /Parent 5 0 R >>", "<< /Type /Page /Parent 5 0 R >>"};
+    std::string pdf = "%PDF-1.5\n";
+    for (size_t k = 0; k < objects.size(); ++k) pdf += std::to_string(k + 1) + " 0 obj\n" + objects[k] + "\nendobj\n";
+    size_t xref = pdf.size();
+    pdf += "8 0 obj\n<< /Type /XRef /Size 9 /W [1 2 1] /Root 4 0 R /Length 0 >>\nstream\n\nendstream\nendobj\n";
+    pdf += "startxref\n" + std::to_string(xref) + "\n%%EOF\n";
+    doc_holder h;
+    ASSERT_EQ(load_bytes(pdf, &h.doc), 0);
+    EXPECT_EQ(h.doc.catalog, 4);
+    EXPECT_EQ(h.doc.pages.count, 2);
+}
+
 TEST(Load, CatalogThatIsAPagesNode) {
     doc_holder h;
     ASSERT_EQ(load_bytes(make_pdf({"<< /Type /Pages /Kids [2 0 R] /Count 1 >>", "<< /Type /Page /MediaBox [0 0 5 5] >>"}), &h.doc), 0);

@@ -160,8 +160,10 @@ void copy_remap(const copy_table *t, const unsigned char *p, int64_t n, out_buf 
         p = reinterpret_cast<const unsigned char *>(mapped.data());
         n = static_cast<int64_t>(mapped.size());
     }
+    // The limit counts the whole output, of which the buffer may hold only the end.
+    uint64_t limit = o->limit - (out_len(o) - o->buf->len);
     if (!pdfp_remap_res_text(p, static_cast<int32_t>(n), t->new_by_old.data(),
-                             static_cast<int32_t>(t->new_by_old.size()), o->buf, o->limit))
+                             static_cast<int32_t>(t->new_by_old.size()), o->buf, limit))
         o->failed = true;
 }
 

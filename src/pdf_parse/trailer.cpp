@@ -1,6 +1,6 @@
 // The trailer chain: the catalog's number, the document information's and
 // the encryption flag, read from the classic trailers that "startxref" and
-// /Prev lead to, and the information and encryption flag of
+// /Prev lead to, and the catalog, information and encryption flag of
 // cross-reference streams. The cross-reference entries
 // themselves are never read: the scan finds objects.
 #include <algorithm>
@@ -185,6 +185,7 @@ void read_xref_stream_trailers(pdfp_doc *doc) {
     // the last one in the file that names /Info is the newest revision's.
     const pdfp_objvec &objs = doc->objs;  // in file order here
     const bool classic_info = doc->info > 0;
+    const bool classic_root = doc->root >= 0;
     for (int32_t i = 0; i < objs.count && !doc->encrypted; ++i) {
         const pdfp_obj &o = objs.items[i];
         if (o.in_objstm || !o.has_stream || o.dict_pos < 0) continue;
@@ -196,6 +197,10 @@ void read_xref_stream_trailers(pdfp_doc *doc) {
         if (find_name(doc->data, doc->size, o.dict_pos, e, "Encrypt") >= 0) doc->encrypted = 1;
         int32_t info = classic_info ? -1 : info_in(doc->data, o.dict_pos, e);
         if (info > 0) doc->info = info;
+        // Its /Root too, unless a classic trailer gave one: otherwise the
+        // catalog is searched for, slowly, and perhaps a stale one found.
+        int32_t root = classic_root ? -1 : int_after_key(doc->data, o.dict_pos, e, e, "Root", [](int32_t v) { return v > 0; });
+        if (root > 0) doc->root = root;
     }
     if (doc->info < 0) read_last_trailer_info(doc);
 }
