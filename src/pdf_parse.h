@@ -63,6 +63,14 @@ constexpr uint64_t PDFP_BUF_BIG = uint64_t{4} << 20;
 // which costs more than the copying itself. Does nothing elsewhere.
 void pdfp_advise_big_pages(void *p, uint64_t n);
 
+// Storage for a big block that is filled at once and kept (the file image,
+// the object table, decoded object streams): from PDFP_BIG_PAGE bytes on it
+// starts on a 2 MiB boundary and is advised as above, so that all of it
+// can take big pages, not only its inner part. Null on failure; released
+// with std::free.
+constexpr uint64_t PDFP_BIG_PAGE = uint64_t{2} << 20;
+void *pdfp_big_alloc(uint64_t n);
+
 // Fresh first storage holding the empty string; returns data (null on failure).
 unsigned char *pdfp_buf_init(pdfp_buf *b);
 // Ensures cap >= len + extra + 1. Non-zero on success; on a failed resize the
@@ -194,11 +202,15 @@ struct pdfp_objvec {
     int32_t index_sparse;
 };
 
-// Blocks owned by the document: the decoded data of object streams.
+// Blocks owned by the document: the decoded data of object streams. Most
+// are packed into shared chunks of PDFP_BIG_PAGE bytes (one of the blocks),
+// the last of which is open: chunk_used of its bytes are taken.
 struct pdfp_arena {
     unsigned char **blocks;
     int32_t count;
     int32_t cap;
+    unsigned char *chunk;
+    uint64_t chunk_used;
 };
 
 // The page list.

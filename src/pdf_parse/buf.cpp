@@ -24,6 +24,21 @@ void pdfp_advise_big_pages(void *p, uint64_t n) {
 #endif
 }
 
+void *pdfp_big_alloc(uint64_t n) {
+    if (n > SIZE_MAX - PDFP_BIG_PAGE) return nullptr;
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    if (n >= PDFP_BIG_PAGE) {
+        const uint64_t whole = (n + PDFP_BIG_PAGE - 1) & ~(PDFP_BIG_PAGE - 1);
+        void *p = std::aligned_alloc(static_cast<size_t>(PDFP_BIG_PAGE), static_cast<size_t>(whole));
+        // The part past the last whole big page keeps small pages: a big
+        // one there would mostly hold nothing.
+        if (p) pdfp_advise_big_pages(p, n);
+        return p;
+    }
+#endif
+    return std::malloc(n ? static_cast<size_t>(n) : 1);
+}
+
 unsigned char *pdfp_buf_init(pdfp_buf *b) {
     b->cap = PDFP_BUF_INITIAL;
     b->len = 0;

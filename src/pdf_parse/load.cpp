@@ -149,8 +149,7 @@ int pdfp_doc_load(const char *path, pdfp_doc *doc, pdfp_report_fn report, pdfp_n
         report(MSG_INPUT_TOO_LARGE, path);
         return -1;
     }
-    doc->data = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(n)));
-    if (doc->data && static_cast<uint64_t>(n) >= PDFP_BUF_BIG) pdfp_advise_big_pages(doc->data, static_cast<uint64_t>(n));
+    doc->data = static_cast<unsigned char *>(pdfp_big_alloc(static_cast<uint64_t>(n)));
     size_t got = doc->data ? std::fread(doc->data, 1, static_cast<size_t>(n), f) : 0;
     std::fclose(f);
     if (got != static_cast<size_t>(n)) {
@@ -175,7 +174,7 @@ int pdfp_doc_load_mem(const unsigned char *bytes, size_t size, const char *name,
         report(MSG_INPUT_TOO_LARGE, name);
         return -1;
     }
-    doc->data = static_cast<unsigned char *>(std::malloc(size));
+    doc->data = static_cast<unsigned char *>(pdfp_big_alloc(size));
     if (!doc->data) {
         report(MSG_READ_ERROR, name);
         return -1;

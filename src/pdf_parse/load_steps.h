@@ -21,6 +21,9 @@
 // 64 (pages) at first and doubling it; 0 when it cannot grow (nothing
 // added).
 int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry);
+// Room for extra more entries, made at once and exactly (a big table then
+// holds no unused room that big pages would fill); 0 when it cannot be had.
+int objvec_reserve(pdfp_objvec *objs, int32_t extra);
 int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry);
 // A block of n bytes that the arena owns, or null.
 unsigned char *arena_alloc(pdfp_arena *arena, size_t n);
@@ -29,6 +32,11 @@ unsigned char *arena_alloc(pdfp_arena *arena, size_t n);
 int arena_adopt(pdfp_arena *arena, unsigned char *block);
 // Releases a block that was the last one recorded (a failed decode attempt).
 void arena_release_last(pdfp_arena *arena, unsigned char *block);
+// Room for n bytes in the open chunk (a new one when they do not fit), or
+// null when n is too big for chunks or no chunk can be had; the room is
+// only taken by arena_chunk_take, with the bytes actually used.
+unsigned char *arena_chunk_room(pdfp_arena *arena, uint64_t n);
+void arena_chunk_take(pdfp_arena *arena, uint64_t n);
 // Builds the lookup index of a finished table (falls back to linear search
 // when memory is short).
 void objvec_build_index(pdfp_objvec *objs);

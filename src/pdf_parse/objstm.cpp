@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "filters.h"
 #include "load_steps.h"
@@ -45,20 +46,31 @@ uint64_t most_capacity(int32_t L) {
     }
 }
 
-// Inflates into arena blocks; the block of a failed attempt is released
-// at once so a damaged container cannot pin a gigabyte of dead memory.
+// Inflates into the arena's open chunk, or into a block of its own when
+// the room tried is too big for one; the block of a failed attempt is
+// released at once so a damaged container cannot pin a gigabyte of dead
+// memory.
 unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, int32_t L, int32_t *out_len) {
     const uint64_t most = most_capacity(L);
     if (most == 0) return nullptr;
     unsigned char *block = nullptr;
-    auto room = [arena, &block](uint64_t cap) {
-        if (block) arena_release_last(arena, block);
-        return block = arena_alloc(arena, static_cast<size_t>(cap));
+    bool in_chunk = false;
+    auto room = [arena, &block, &in_chunk](uint64_t cap) {
+        if (block && !in_chunk) arena_release_last(arena, block);
+        block = arena_chunk_room(arena, cap);
+        in_chunk = block != nullptr;
+        if (!block) block = arena_alloc(arena, static_cast<size_t>(cap));
+        return block;
     };
     uint64_t produced = 0;
     if (inflate_growing(src, static_cast<uint64_t>(L), first_capacity(L), most, room, &produced) < 0) {
-        if (block) arena_release_last(arena, block);
+        if (block && !in_chunk) arena_release_last(arena, block);
         return nullptr;
+    }
+    *out_len = static_cast<int32_t>(produced);
+    if (in_chunk) {
+        arena_chunk_take(arena, produced);
+        return block;
     }
     // Give back what the generous first guess did not need.
     void *p = std::realloc(block, produced ? static_cast<size_t>(produced) : 1);
@@ -66,7 +78,6 @@ unsigned char *inflate_container(pdfp_arena *arena, const unsigned char *src, in
         block = static_cast<unsigned char *>(p);
         arena->blocks[arena->count - 1] = block;
     }
-    *out_len = static_cast<int32_t>(produced);
     return block;
 }
 
@@ -200,9 +211,17 @@ int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o) {
 }
 
 void load_objstms(pdfp_doc *doc) {
+    struct container {
+        const unsigned char *dec;
+        int32_t dec_len, n, first;
+    };
+    // Decoded first, so that the table grows once by what they hold: the
+    // number of entries each can give is bounded by its header's length.
+    std::vector<container> found;
+    int64_t entries = 0;
     const int32_t count = doc->objs.count;  // appended entries are not visited
     for (int32_t i = 0; i < count; ++i) {
-        const pdfp_obj o = doc->objs.items[i];  // a copy: pushes may move the table
+        const pdfp_obj &o = doc->objs.items[i];
         const int32_t dict_end = objstm_dict_end(doc, o);
         if (dict_end < 0) continue;
         if (static_cast<int64_t>(o.data_end) - o.data_start > MAX_ENCODED) continue;
@@ -214,8 +233,11 @@ void load_objstms(pdfp_doc *doc) {
         int32_t first =
             int_after_key(doc->data, o.dict_pos, dict_end, doc->size, "First", [](int32_t v) { return v >= 0; });
         if (n < 1 || n > MAX_OBJECTS || first < 0 || first > dec_len) continue;
-        add_objects(doc, dec, dec_len, n, first);
+        found.push_back({dec, dec_len, n, first});
+        entries += std::min<int64_t>(n, first / 4 + 1);
     }
+    objvec_reserve(&doc->objs, static_cast<int32_t>(std::min<int64_t>(entries, PDFP_MAX_OBJ_NUM)));
+    for (const container &c : found) add_objects(doc, c.dec, c.dec_len, c.n, c.first);
     // Containers listed as objects of other containers, to any depth: the
     // loop reaches the entries that each one adds.
     uint64_t budget = pdfp_work_limit(doc->size);

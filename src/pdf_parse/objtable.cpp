@@ -16,12 +16,16 @@ bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
     if (count < *cap) return true;
     if (*cap > INT32_MAX / 2) return false;
     int32_t ncap = *cap ? *cap * 2 : initial;
-    void *p = std::realloc(*items, static_cast<size_t>(ncap) * sizeof(T));
+    const uint64_t bytes = static_cast<uint64_t>(ncap) * sizeof(T);
+    // A big table moves into storage that big pages back whole.
+    void *p = bytes >= PDFP_BIG_PAGE ? pdfp_big_alloc(bytes) : std::realloc(*items, static_cast<size_t>(bytes));
     if (!p) return false;
+    if (bytes >= PDFP_BIG_PAGE) {
+        if (count > 0) std::memcpy(p, *items, static_cast<size_t>(count) * sizeof(T));
+        std::free(*items);
+    }
     *items = static_cast<T *>(p);
     *cap = ncap;
-    if (static_cast<uint64_t>(ncap) * sizeof(T) >= PDFP_BUF_BIG)
-        pdfp_advise_big_pages(p, static_cast<uint64_t>(ncap) * sizeof(T));
     return true;
 }
 
@@ -30,6 +34,19 @@ bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
 int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry) {
     if (!grow(&objs->items, objs->count, &objs->cap, 128)) return 0;
     objs->items[objs->count++] = *entry;
+    return 1;
+}
+
+int objvec_reserve(pdfp_objvec *objs, int32_t extra) {
+    if (extra <= objs->cap - objs->count) return 1;
+    if (extra > INT32_MAX - objs->count) return 0;
+    const int32_t ncap = objs->count + extra;
+    void *p = pdfp_big_alloc(static_cast<uint64_t>(ncap) * sizeof(pdfp_obj));
+    if (!p) return 0;
+    if (objs->count > 0) std::memcpy(p, objs->items, static_cast<size_t>(objs->count) * sizeof(pdfp_obj));
+    std::free(objs->items);
+    objs->items = static_cast<pdfp_obj *>(p);
+    objs->cap = ncap;
     return 1;
 }
 
@@ -53,6 +70,21 @@ unsigned char *arena_alloc(pdfp_arena *arena, size_t n) {
     if (!block || !arena_adopt(arena, block)) return nullptr;
     return block;
 }
+
+unsigned char *arena_chunk_room(pdfp_arena *arena, uint64_t n) {
+    // Blocks above a quarter of a chunk keep their own storage, so that a
+    // chunk is never left mostly empty.
+    if (n > PDFP_BIG_PAGE / 4) return nullptr;
+    if (!arena->chunk || arena->chunk_used + n > PDFP_BIG_PAGE) {
+        auto *chunk = static_cast<unsigned char *>(pdfp_big_alloc(PDFP_BIG_PAGE));
+        if (!chunk || !arena_adopt(arena, chunk)) return nullptr;
+        arena->chunk = chunk;
+        arena->chunk_used = 0;
+    }
+    return arena->chunk + arena->chunk_used;
+}
+
+void arena_chunk_take(pdfp_arena *arena, uint64_t n) { arena->chunk_used += n; }
 
 void arena_release_last(pdfp_arena *arena, unsigned char *block) {
     if (arena->count > 0 && arena->blocks[arena->count - 1] == block) {
