@@ -113,9 +113,16 @@ uint32_t adler32(const unsigned char *p, uint64_t n) {
 struct bit_writer {
     unsigned char *out;
     uint64_t pos;    // whole bytes written
-    uint64_t acc;    // pending bits, lowest first
+    uint64_t acc;    // pending bits, lowest first (none above count)
     unsigned count;  // pending bits, fewer than 32 between calls
 };
+
+inline void store_le64(unsigned char *p, uint64_t v) {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+    v = __builtin_bswap64(v);
+#endif
+    std::memcpy(p, &v, sizeof v);
+}
 
 inline void put_bits(bit_writer *w, uint64_t bits, unsigned n) {
     w->acc |= bits << w->count;
@@ -317,20 +324,49 @@ void write_stored(bit_writer *w, const unsigned char *p, uint64_t n, bool final)
 
 // The symbols of a fixed or dynamic block and its end-of-block code; a match
 // goes out as two pieces: length code with extra bits, distance likewise.
+// The bits stay in locals, which stores through the output (bytes, that may
+// alias anything) would otherwise make the compiler reload. With spare room
+// (eight bytes past the block) whole bytes go out after every symbol with
+// one eight-byte store; without, one at a time.
+template <bool spare>
 void write_symbols(bit_writer *w, const block_symbols *b, const code_table *lit, const code_table *dist) {
-    for (unsigned i = 0; i < b->count; i++) {
-        uint32_t s = b->sym[i];
-        if (s < 256) {
-            put_bits(w, lit->code[s], lit->len[s]);
-            continue;
+    uint64_t acc = w->acc;
+    unsigned count = w->count;
+    unsigned char *out = w->out + w->pos;
+    // At most 7 bits are pending after a flush, and a symbol adds at most 48.
+    auto flush = [&] {
+        if constexpr (spare) {
+            store_le64(out, acc);
+            out += count >> 3;
+            acc >>= count & 56;
+            count &= 7;
+        } else {
+            for (; count >= 8; count -= 8, acc >>= 8) *out++ = (unsigned char)acc;
         }
-        unsigned len = s & 0xffff, d = s >> 16;
-        unsigned ls = tables.length_sym[len], lsym = END_BLOCK + 1 + ls;
-        put_bits(w, lit->code[lsym] | (len - lens[ls]) << lit->len[lsym], lit->len[lsym] + lext[ls]);
-        unsigned ds = dist_symbol(d);
-        put_bits(w, dist->code[ds] | (d - dists[ds]) << dist->len[ds], dist->len[ds] + dext[ds]);
+    };
+    const uint32_t *sym = b->sym;
+    for (unsigned i = 0, n = b->count; i < n; i++) {
+        uint32_t s = sym[i];
+        if (s < 256) {
+            acc |= uint64_t(lit->code[s]) << count;
+            count += lit->len[s];
+        } else {
+            unsigned len = s & 0xffff, d = s >> 16;
+            unsigned ls = tables.length_sym[len], lsym = END_BLOCK + 1 + ls;
+            acc |= uint64_t(lit->code[lsym] | (len - lens[ls]) << lit->len[lsym]) << count;
+            count += lit->len[lsym] + lext[ls];
+            unsigned ds = dist_symbol(d);
+            acc |= uint64_t(dist->code[ds] | (d - dists[ds]) << dist->len[ds]) << count;
+            count += dist->len[ds] + dext[ds];
+        }
+        flush();
     }
-    put_bits(w, lit->code[END_BLOCK], lit->len[END_BLOCK]);
+    acc |= uint64_t(lit->code[END_BLOCK]) << count;
+    count += lit->len[END_BLOCK];
+    flush();
+    w->acc = acc;
+    w->count = count;
+    w->pos = uint64_t(out - w->out);
 }
 
 // ---- dynamic block header --------------------------------------------------
@@ -530,6 +566,51 @@ inline match find_match(matcher *m, uint32_t pos, unsigned best) {
     return longest_match(m, pos, c.four, std::max(best, MIN_MATCH), chain, r);
 }
 
+// ---- fast matcher ----------------------------------------------------------
+
+// The fast effort's matcher: a table of buckets, each holding the latest
+// FAST_WAYS positions with the same hash of four bytes, newest first. The
+// candidates of a position are then one load away from each other rather
+// than a walk along a chain, and there is no chain table to keep.
+constexpr unsigned FAST_WAYS = 2;
+constexpr unsigned FAST_NICE = 32;  // a match this long ends the search
+constexpr unsigned FAST_BUCKET_BITS_LESS = 1;  // buckets: the chain table's size over 2^this
+
+struct fast_matcher {
+    const unsigned char *src;
+    uint32_t *bucket;
+    unsigned hash_shift;
+};
+
+// Enters pos (at least four bytes before the end); cand gets the bucket as
+// it was: the candidates.
+inline void fast_enter(const fast_matcher *m, uint32_t pos, uint32_t *cand) {
+    uint32_t *b = m->bucket + FAST_WAYS * hash(load_le32(m->src + pos), m->hash_shift);
+    for (unsigned k = 0; k < FAST_WAYS; k++) cand[k] = b[k];
+    b[0] = pos;
+    for (unsigned k = 1; k < FAST_WAYS; k++) b[k] = cand[k - 1];
+}
+
+// The longest match of four bytes or more for pos among its candidates.
+inline match fast_match(const fast_matcher *m, uint32_t pos, const uint32_t *cand, unsigned limit) {
+    match r = {0, 0};
+    const unsigned char *p = m->src + pos;
+    unsigned best = 3;
+    for (unsigned k = 0; k < FAST_WAYS; k++) {
+        const uint32_t c = cand[k];
+        if (c >= pos || pos - c > WINDOW) break;  // the rest are older still, or empty
+        const unsigned char *q = m->src + c;
+        if (load_le32(q + best - 3) != load_le32(p + best - 3) || load_le32(q) != load_le32(p)) continue;
+        unsigned len = common_length(q, p, limit);
+        if (len > best) {
+            best = len;
+            r = {len, pos - c};
+            if (len >= FAST_NICE) break;
+        }
+    }
+    return r;
+}
+
 // ---- the stream ------------------------------------------------------------
 
 struct encoder {
@@ -552,16 +633,18 @@ bool write_block(encoder *e, uint32_t end, bool final) {
     const uint64_t fixed = 3 + symbol_bits(b, fixed_lit.len, fixed_dist.len);
     const uint64_t stored = stored_bits(bit_pos, end - b->start);
     const uint64_t bits = std::min({dynamic, fixed, stored});
-    if ((bit_pos + bits + 7) / 8 > e->cap) return false;
+    const uint64_t end_byte = (bit_pos + bits + 7) / 8;
+    if (end_byte > e->cap) return false;
+    const bool spare = e->cap - end_byte >= 8;
     if (bits == stored) {
         write_stored(&e->w, e->src + b->start, end - b->start, final);
     } else if (bits == fixed) {
         put_bits(&e->w, final | 1u << 1, 3);
-        write_symbols(&e->w, b, &fixed_lit, &fixed_dist);
+        (spare ? write_symbols<true> : write_symbols<false>)(&e->w, b, &fixed_lit, &fixed_dist);
     } else {
         put_bits(&e->w, final | 2u << 1, 3);
         write_dynamic_header(&e->w, &dyn);
-        write_symbols(&e->w, b, &dyn.lit, &dyn.dist);
+        (spare ? write_symbols<true> : write_symbols<false>)(&e->w, b, &dyn.lit, &dyn.dist);
     }
     clear_block(b, end);
     return true;
@@ -593,6 +676,36 @@ bool compress_blocks(encoder *e) {
     return write_block(e, e->n, true);
 }
 
+// The fast effort's greedy parse: every match is taken as found, and every
+// position is entered, also those inside matches (which on repetitive text
+// wins back more than a longer search would). Returns false when the
+// output is full.
+bool compress_blocks_fast(encoder *e, fast_matcher *fm) {
+    const unsigned char *src = e->src;
+    const uint32_t n = e->n;
+    const uint32_t last = n >= 4 ? n - 3 : 0;  // positions with four bytes ahead
+    uint32_t i = 0;
+    while (i < last) {
+        if (e->blk.count >= BLOCK_SYMBOLS && !write_block(e, i, false)) return false;
+        uint32_t cand[FAST_WAYS];
+        fast_enter(fm, i, cand);
+        match m = fast_match(fm, i, cand, std::min<uint32_t>(MAX_MATCH, n - i));
+        if (m.len == 0) {
+            add_literal(&e->blk, src[i++]);
+            continue;
+        }
+        add_match(&e->blk, m.len, m.dist);
+        const uint32_t next = i + m.len, end = std::min(next, last);
+        for (i++; i < end; i++) fast_enter(fm, i, cand);
+        i = next;
+    }
+    for (; i < n; i++) {
+        if (e->blk.count >= BLOCK_SYMBOLS && !write_block(e, i, false)) return false;
+        add_literal(&e->blk, src[i]);
+    }
+    return write_block(e, n, true);
+}
+
 // Bits of the hash and of the chain table's index: enough for n positions
 // or the window, whichever is less (the chain table then holds every
 // position that a match may reach).
@@ -613,15 +726,21 @@ uint64_t deflate_bound(uint64_t n) {
 }
 
 int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, uint64_t dst_cap,
-                     uint64_t *produced, deflate_scratch *scratch) {
+                     uint64_t *produced, deflate_scratch *scratch, deflate_effort effort) {
     if (produced) *produced = 0;
     if (n > DEFLATE_MAX_INPUT || (src == nullptr && n != 0) || dst == nullptr || dst_cap < 2) return -1;
     // Tables as large as the input needs: small streams are the common case.
+    // Standard effort: prev, head4, head3; fast effort: the buckets. The
+    // block's symbols follow.
+    const bool fast = effort == deflate_effort::fast;
     const unsigned table_bits = table_bits_for(uint32_t(n));
     const uint32_t table_size = uint32_t(1) << table_bits;
     const uint32_t sym_size = uint32_t(std::min<uint64_t>(n, BLOCK_SYMBOLS)) + STEP_SYMBOLS;
     const unsigned head3_bits = std::min(table_bits, MAX_HEAD3_BITS);
-    const size_t words = size_t(2) * table_size + (size_t(1) << head3_bits) + sym_size;
+    const unsigned bucket_bits = table_bits - FAST_BUCKET_BITS_LESS;
+    const size_t table_words =
+        fast ? size_t(FAST_WAYS) << bucket_bits : size_t(2) * table_size + (size_t(1) << head3_bits);
+    const size_t words = table_words + sym_size;
     std::unique_ptr<uint32_t[]> own;
     uint32_t *base = nullptr;
     if (scratch) {
@@ -640,19 +759,26 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     encoder e{};
     e.src = src;
     e.n = uint32_t(n);
-    uint32_t *prev = base, *head4 = prev + table_size, *head3 = head4 + table_size;
-    e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 32 - head3_bits, 0};
-    std::fill(head4, head3 + (size_t(1) << head3_bits), NO_POS);
-    e.blk.sym = head3 + (size_t(1) << head3_bits);
+    e.blk.sym = base + table_words;
     clear_block(&e.blk, 0);
     e.w = {dst, 0, 0, 0};
     e.cap = dst_cap;
-    // Deflate with a 32K window (CMF 0x78), default effort, no dictionary;
-    // the pair is a multiple of 31 as the header check requires.
+    // Deflate with a 32K window (CMF 0x78), no dictionary, the level said
+    // (FLEVEL 1 fast, 2 default); the pair is a multiple of 31 as the
+    // header check requires.
     dst[0] = 0x78;
-    dst[1] = 0x9c;
+    dst[1] = fast ? 0x5e : 0x9c;
     e.w.pos = 2;
-    if (!compress_blocks(&e)) return -1;
+    if (fast) {
+        std::fill(base, base + table_words, NO_POS);
+        fast_matcher fm = {src, base, 32 - bucket_bits};
+        if (!compress_blocks_fast(&e, &fm)) return -1;
+    } else {
+        uint32_t *prev = base, *head4 = prev + table_size, *head3 = head4 + table_size;
+        e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 32 - head3_bits, 0};
+        std::fill(head4, head3 + (size_t(1) << head3_bits), NO_POS);
+        if (!compress_blocks(&e)) return -1;
+    }
     align(&e.w);
     if (dst_cap - e.w.pos < 4) return -1;
     uint32_t check = adler32(src, n);
