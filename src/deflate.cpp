@@ -86,20 +86,28 @@ inline unsigned dist_symbol(unsigned d) {
 
 // Adler-32 of the input (RFC 1950, 8.2): sums modulo 65521, reduced after
 // 5552 bytes, the most for which the 32-bit second sum cannot overflow.
+// Runs of 16 bytes are summed in 16 lanes that the compiler turns into
+// vector adds: lane j adds up byte j of each run (sum) and, before that, its
+// own sum so far (prior), which is what the runs before add to the second
+// sum of the later ones.
 uint32_t adler32(const unsigned char *p, uint64_t n) {
     constexpr uint32_t BASE = 65521;
-    constexpr uint64_t NMAX = 5552;
+    constexpr uint64_t NMAX = 5552;  // a multiple of the 16 lanes
     uint32_t a = 1, b = 0;
     while (n > 0) {
         uint64_t k = std::min(n, NMAX);
         n -= k;
-        for (; k >= 4; k -= 4, p += 4) {
-            a += p[0], b += a;
-            a += p[1], b += a;
-            a += p[2], b += a;
-            a += p[3], b += a;
-        }
-        for (; k > 0; k--) a += *p++, b += a;
+        const uint32_t runs = uint32_t(k / 16);
+        uint32_t sum[16] = {}, prior[16] = {};
+        for (uint32_t r = 0; r < runs; r++, p += 16)
+            for (int j = 0; j < 16; j++) prior[j] += sum[j], sum[j] += p[j];
+        uint32_t s1 = 0, s2 = 0, weighted = 0;
+        for (int j = 0; j < 16; j++) s1 += sum[j], s2 += prior[j], weighted += uint32_t(16 - j) * sum[j];
+        // Each run adds 16 times a as it was before it, and byte j of it
+        // 16 - j times to b.
+        b += (16 * runs * a) % BASE + 16 * (s2 % BASE) + weighted;
+        a += s1;
+        for (k -= 16 * uint64_t(runs); k > 0; k--) a += *p++, b += a;
         a %= BASE;
         b %= BASE;
     }
@@ -244,16 +252,20 @@ void package_merge(const uint32_t *freq, const int *sym, int m, int max_bits, ui
 }  // namespace
 
 void deflate_code_lengths(const uint32_t *freq, int n, int max_bits, uint8_t *length) {
+    // Sorted by frequency, then symbol: as keys of both, which sort faster
+    // than symbols compared through the frequencies.
+    uint64_t key[FIXLCODES];
     int sym[FIXLCODES], m = 0;
     for (int s = 0; s < n; s++) {
         length[s] = 0;
-        if (freq[s] != 0) sym[m++] = s;
+        if (freq[s] != 0) key[m++] = uint64_t(freq[s]) << 9 | unsigned(s);
     }
+    std::sort(key, key + m);
+    for (int i = 0; i < m; i++) sym[i] = int(key[i] & 511);
     if (m < 2) {
         if (m == 1) length[sym[0]] = 1;
         return;
     }
-    std::sort(sym, sym + m, [&](int a, int b) { return freq[a] != freq[b] ? freq[a] < freq[b] : a < b; });
     if (huffman_depths(freq, sym, m, length) > max_bits) package_merge(freq, sym, m, max_bits, length);
 }
 
@@ -265,7 +277,7 @@ namespace {
 // or dist << 16 | length for a match.
 struct block_symbols {
     uint32_t *sym;
-    unsigned count;
+    size_t count;  // not a uint32_t, which the stores to sym could change for all the compiler knows
     uint32_t start;
     uint32_t lit_freq[MAXLCODES];
     uint32_t dist_freq[MAXDCODES];
@@ -680,7 +692,7 @@ bool compress_blocks(encoder *e) {
 // position is entered, also those inside matches (which on repetitive text
 // wins back more than a longer search would). Returns false when the
 // output is full.
-bool compress_blocks_fast(encoder *e, fast_matcher *fm) {
+bool compress_blocks_fast(encoder *e, const fast_matcher fm) {
     const unsigned char *src = e->src;
     const uint32_t n = e->n;
     const uint32_t last = n >= 4 ? n - 3 : 0;  // positions with four bytes ahead
@@ -688,15 +700,15 @@ bool compress_blocks_fast(encoder *e, fast_matcher *fm) {
     while (i < last) {
         if (e->blk.count >= BLOCK_SYMBOLS && !write_block(e, i, false)) return false;
         uint32_t cand[FAST_WAYS];
-        fast_enter(fm, i, cand);
-        match m = fast_match(fm, i, cand, std::min<uint32_t>(MAX_MATCH, n - i));
+        fast_enter(&fm, i, cand);
+        match m = fast_match(&fm, i, cand, std::min<uint32_t>(MAX_MATCH, n - i));
         if (m.len == 0) {
             add_literal(&e->blk, src[i++]);
             continue;
         }
         add_match(&e->blk, m.len, m.dist);
         const uint32_t next = i + m.len, end = std::min(next, last);
-        for (i++; i < end; i++) fast_enter(fm, i, cand);
+        for (i++; i < end; i++) fast_enter(&fm, i, cand);
         i = next;
     }
     for (; i < n; i++) {
@@ -772,7 +784,7 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     if (fast) {
         std::fill(base, base + table_words, NO_POS);
         fast_matcher fm = {src, base, 32 - bucket_bits};
-        if (!compress_blocks_fast(&e, &fm)) return -1;
+        if (!compress_blocks_fast(&e, fm)) return -1;
     } else {
         uint32_t *prev = base, *head4 = prev + table_size, *head3 = head4 + table_size;
         e.mt = {src, uint32_t(n), head3, head4, prev, table_size - 1, 32 - table_bits, 32 - head3_bits, 0};
