@@ -288,6 +288,33 @@ int careful_symbol(inflate_state *s, const uint32_t *lit, const uint32_t *dist) 
 }
 
 constexpr unsigned MAXMATCH = 258;
+// The fast path may write this many bytes past a match's end (later output
+// replaces them): matches then go out in whole chunks, without a tail.
+constexpr unsigned COPY_OVERRUN = 16;
+
+// Copies a match in the fast path. A distance of 8 or more lets each 8-byte
+// chunk read bytes that are already final; shorter ones repeat a pattern.
+inline void copy_match_fast(unsigned char *d, unsigned dist, unsigned len) {
+    unsigned char *const end = d + len;
+    if (dist >= 8) {
+        const unsigned char *from = d - dist;
+        do {
+            std::memcpy(d, from, 8);
+            std::memcpy(d + 8, from + 8, 8);
+            d += 16;
+            from += 16;
+        } while (d < end);
+    } else if (dist == 1) {
+        uint64_t v = d[-1] * 0x0101010101010101ull;
+        do {
+            std::memcpy(d, &v, 8);
+            std::memcpy(d + 8, &v, 8);
+            d += 16;
+        } while (d < end);
+    } else {
+        copy_match(d, dist, len);
+    }
+}
 
 inline unsigned low_bits(uint64_t bb, unsigned n) { return unsigned(bb & ((1u << n) - 1)); }
 
@@ -323,14 +350,15 @@ inline int fast_match(fast_bits *f, const uint32_t *dist, uint32_t e, unsigned c
     unsigned d = entry_value(e) + low_bits(f->bb, entry_extra(e));
     consume(f, entry_extra(e));
     if (d > *n) return ST_DAMAGED;
-    copy_match(out + *n, d, len);
+    copy_match_fast(out + *n, d, len);
     *n += len;
     return ST_MORE;
 }
 
 // The bulk of codes, while at least 16 input bytes and room for two literals
-// and a longest match remain: no step can then run out of either, so no
-// check of the ends is needed. Returns ST_MORE when near an end, else as codes.
+// and a longest match (and what its copy may write past its end) remain: no
+// step can then run out of either, so no check of the ends is needed.
+// Returns ST_MORE when near an end, else as codes.
 int fast_codes(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
     fast_bits f{s->in, s->in_pos, s->bit_buf, s->bit_count};
     const uint64_t in_len = s->in_len;
@@ -338,7 +366,7 @@ int fast_codes(inflate_state *s, const uint32_t *lit, const uint32_t *dist) {
     const uint32_t cap = s->out_cap;
     uint32_t n = s->out_len;
     int st = ST_MORE;
-    while (st == ST_MORE && in_len - f.pos >= 16 && cap - n >= MAXMATCH + 2) {
+    while (st == ST_MORE && in_len - f.pos >= 16 && cap - n >= MAXMATCH + 2 + COPY_OVERRUN) {
         refill_fast(&f);
         uint32_t e = lookup(lit, LIT_ROOT, f.bb);
         // Up to three literals from one refill: each code takes at most 15
