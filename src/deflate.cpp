@@ -587,6 +587,8 @@ inline match find_match(matcher *m, uint32_t pos, unsigned best) {
 constexpr unsigned FAST_WAYS = 2;
 constexpr unsigned FAST_NICE = 32;  // a match this long ends the search
 constexpr unsigned FAST_BUCKET_BITS_LESS = 1;  // buckets: the chain table's size over 2^this
+constexpr unsigned FAST_ENTER_ALL = 32;  // every position inside a match up to this long is entered
+constexpr unsigned FAST_ENTER_TAIL = 4;  // and the last this many of a longer one
 
 struct fast_matcher {
     const unsigned char *src;
@@ -594,12 +596,16 @@ struct fast_matcher {
     unsigned hash_shift;
 };
 
+// A bucket holds positions plus FAST_BIAS, and 0 when empty: then one
+// comparison tells a candidate within the window from one too far or none.
+constexpr uint32_t FAST_BIAS = WINDOW + 1;
+
 // Enters pos (at least four bytes before the end); cand gets the bucket as
 // it was: the candidates.
 inline void fast_enter(const fast_matcher *m, uint32_t pos, uint32_t *cand) {
     uint32_t *b = m->bucket + FAST_WAYS * hash(load_le32(m->src + pos), m->hash_shift);
     for (unsigned k = 0; k < FAST_WAYS; k++) cand[k] = b[k];
-    b[0] = pos;
+    b[0] = pos + FAST_BIAS;
     for (unsigned k = 1; k < FAST_WAYS; k++) b[k] = cand[k - 1];
 }
 
@@ -609,14 +615,14 @@ inline match fast_match(const fast_matcher *m, uint32_t pos, const uint32_t *can
     const unsigned char *p = m->src + pos;
     unsigned best = 3;
     for (unsigned k = 0; k < FAST_WAYS; k++) {
-        const uint32_t c = cand[k];
-        if (c >= pos || pos - c > WINDOW) break;  // the rest are older still, or empty
-        const unsigned char *q = m->src + c;
+        const uint32_t dist = pos + FAST_BIAS - cand[k];  // more than WINDOW when empty
+        if (dist - 1 >= WINDOW) break;  // the rest are older still, or empty
+        const unsigned char *q = p - dist;
         if (load_le32(q + best - 3) != load_le32(p + best - 3) || load_le32(q) != load_le32(p)) continue;
         unsigned len = common_length(q, p, limit);
         if (len > best) {
             best = len;
-            r = {len, pos - c};
+            r = {len, dist};
             if (len >= FAST_NICE) break;
         }
     }
@@ -688,10 +694,10 @@ bool compress_blocks(encoder *e) {
     return write_block(e, e->n, true);
 }
 
-// The fast effort's greedy parse: every match is taken as found, and every
-// position is entered, also those inside matches (which on repetitive text
-// wins back more than a longer search would). Returns false when the
-// output is full.
+// The fast effort's greedy parse: every match is taken as found. The
+// positions inside a match are entered too (on repetitive text that wins
+// back more than a longer search would), all of them for short matches,
+// the last few of longer ones. Returns false when the output is full.
 bool compress_blocks_fast(encoder *e, const fast_matcher fm) {
     const unsigned char *src = e->src;
     const uint32_t n = e->n;
@@ -708,7 +714,8 @@ bool compress_blocks_fast(encoder *e, const fast_matcher fm) {
         }
         add_match(&e->blk, m.len, m.dist);
         const uint32_t next = i + m.len, end = std::min(next, last);
-        for (i++; i < end; i++) fast_enter(&fm, i, cand);
+        i = m.len > FAST_ENTER_ALL ? next - FAST_ENTER_TAIL : i + 1;
+        for (; i < end; i++) fast_enter(&fm, i, cand);
         i = next;
     }
     for (; i < n; i++) {
@@ -782,7 +789,7 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     dst[1] = fast ? 0x5e : 0x9c;
     e.w.pos = 2;
     if (fast) {
-        std::fill(base, base + table_words, NO_POS);
+        std::fill(base, base + table_words, 0);
         fast_matcher fm = {src, base, 32 - bucket_bits};
         if (!compress_blocks_fast(&e, fm)) return -1;
     } else {
