@@ -588,10 +588,13 @@ inline match find_match(matcher *m, uint32_t pos, unsigned best) {
 // ---- fast matcher ----------------------------------------------------------
 
 // The fast effort's matcher: a table of buckets, each holding the latest
-// FAST_WAYS positions with the same hash of four bytes, newest first. The
-// candidates of a position are then one load away from each other rather
-// than a walk along a chain, and there is no chain table to keep.
-constexpr unsigned FAST_WAYS = 2;
+// two positions with the same hash of four bytes. The candidates of a
+// position are then one load away rather than a walk along a chain, and
+// there is no chain table to keep. A bucket is one word: the latest
+// position's low 16 bits in its low half, the one before's in its high
+// half, which the window's 32K reach back from a position tell apart.
+// Positions from further back, and empty buckets, give candidates too that
+// are no match of the bytes: the comparison rejects those.
 constexpr unsigned FAST_NICE = 32;  // a match this long ends the search
 constexpr unsigned FAST_BUCKET_BITS_LESS = 1;  // buckets: the chain table's size over 2^this
 constexpr unsigned FAST_ENTER_ALL = 32;  // every position inside a match up to this long is entered
@@ -603,27 +606,24 @@ struct fast_matcher {
     unsigned hash_shift;
 };
 
-// A bucket holds positions plus FAST_BIAS, and 0 when empty: then one
-// comparison tells a candidate within the window from one too far or none.
-constexpr uint32_t FAST_BIAS = WINDOW + 1;
-
-// Enters pos (at least four bytes before the end); cand gets the bucket as
-// it was: the candidates.
-inline void fast_enter(const fast_matcher *m, uint32_t pos, uint32_t *cand) {
-    uint32_t *b = m->bucket + FAST_WAYS * hash(load_le32(m->src + pos), m->hash_shift);
-    for (unsigned k = 0; k < FAST_WAYS; k++) cand[k] = b[k];
-    b[0] = pos + FAST_BIAS;
-    for (unsigned k = 1; k < FAST_WAYS; k++) b[k] = cand[k - 1];
+// Enters pos (at least four bytes before the end); returns the bucket as it
+// was: the candidates.
+inline uint32_t fast_enter(const fast_matcher *m, uint32_t pos) {
+    uint32_t *b = m->bucket + hash(load_le32(m->src + pos), m->hash_shift);
+    const uint32_t cand = *b;
+    *b = cand << 16 | (pos & 0xffff);
+    return cand;
 }
 
 // The longest match of four bytes or more for pos among its candidates.
-inline match fast_match(const fast_matcher *m, uint32_t pos, const uint32_t *cand, unsigned limit) {
+inline match fast_match(const fast_matcher *m, uint32_t pos, uint32_t cand, unsigned limit) {
     match r = {0, 0};
     const unsigned char *p = m->src + pos;
+    const uint32_t reach = std::min(pos, WINDOW);
     unsigned best = 3;
-    for (unsigned k = 0; k < FAST_WAYS; k++) {
-        const uint32_t dist = pos + FAST_BIAS - cand[k];  // more than WINDOW when empty
-        if (dist - 1 >= WINDOW) break;  // the rest are older still, or empty
+    for (int k = 0; k < 2; k++, cand >>= 16) {
+        const uint32_t dist = (pos - cand) & 0xffff;
+        if (dist - 1 >= reach) continue;  // 0 wraps round
         const unsigned char *q = p - dist;
         if (load_le32(q + best - 3) != load_le32(p + best - 3) || load_le32(q) != load_le32(p)) continue;
         unsigned len = common_length(q, p, limit);
@@ -712,9 +712,7 @@ bool compress_blocks_fast(encoder *e, const fast_matcher fm) {
     uint32_t i = 0;
     while (i < last) {
         if (e->blk.count >= BLOCK_SYMBOLS && !write_block(e, i, false)) return false;
-        uint32_t cand[FAST_WAYS];
-        fast_enter(&fm, i, cand);
-        match m = fast_match(&fm, i, cand, std::min<uint32_t>(MAX_MATCH, n - i));
+        match m = fast_match(&fm, i, fast_enter(&fm, i), std::min<uint32_t>(MAX_MATCH, n - i));
         if (m.len == 0) {
             add_literal(&e->blk, src[i++]);
             continue;
@@ -722,7 +720,7 @@ bool compress_blocks_fast(encoder *e, const fast_matcher fm) {
         add_match(&e->blk, m.len, m.dist);
         const uint32_t next = i + m.len, end = std::min(next, last);
         i = m.len > FAST_ENTER_ALL ? next - FAST_ENTER_TAIL : i + 1;
-        for (; i < end; i++) fast_enter(&fm, i, cand);
+        for (; i < end; i++) fast_enter(&fm, i);
         i = next;
     }
     for (; i < n; i++) {
@@ -765,7 +763,7 @@ int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, u
     const unsigned head3_bits = std::min(table_bits, MAX_HEAD3_BITS);
     const unsigned bucket_bits = table_bits - FAST_BUCKET_BITS_LESS;
     const size_t table_words =
-        fast ? size_t(FAST_WAYS) << bucket_bits : size_t(2) * table_size + (size_t(1) << head3_bits);
+        fast ? size_t(1) << bucket_bits : size_t(2) * table_size + (size_t(1) << head3_bits);
     const size_t words = table_words + sym_size;
     std::unique_ptr<uint32_t[]> own;
     uint32_t *base = nullptr;

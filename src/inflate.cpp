@@ -111,7 +111,9 @@ int construct(huffman_table *h, const int16_t *length, int n) {
 // A table is indexed by the next `root` input bits. Codes up to root bits fill
 // every slot that starts with them; longer codes go to a subtable linked from
 // the slot of their first root bits. One 32-bit entry says:
-//   bits 0-4   bits the code uses in all (root and subtable bits together)
+//   bits 0-4   bits the code uses in all (root and subtable bits together);
+//              bits 5-7 are zero, so that the mask of a 64-bit shift's count
+//              (which x86 applies by itself) takes the length out
 //   bits 8-11  extra bits after the code; for a link, the subtable's index bits
 //   bits 12-14 kind (below)
 //   bits 16-31 value: literal byte, base length or distance, symbol, or the
@@ -122,7 +124,7 @@ enum entry_kind { K_LITERAL = 0, K_VALUE = 1, K_END = 2, K_BAD = 3, K_LINK = 4 }
 constexpr uint32_t make_entry(unsigned kind, unsigned extra, unsigned value, unsigned len) {
     return len | (extra << 8) | (kind << 12) | (value << 16);
 }
-inline unsigned entry_len(uint32_t e) { return e & 31; }
+inline unsigned entry_len(uint32_t e) { return e & 63; }
 inline unsigned entry_extra(uint32_t e) { return (e >> 8) & 15; }
 inline unsigned entry_kind_of(uint32_t e) { return (e >> 12) & 7; }
 inline unsigned entry_value(uint32_t e) { return e >> 16; }
