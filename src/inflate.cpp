@@ -3,7 +3,7 @@
 //
 // The results are those of the plain bit-at-a-time canonical decoder: the
 // same result code, count and bytes on good, damaged and cut-short input.
-// Speed comes from lookup tables over a 64-bit bit buffer instead (about 1.6
+// Speed comes from lookup tables over a 64-bit bit buffer instead (about 1.7
 // times zlib's uncompress on PDF streams, see bench/bench_inflate.cpp); the
 // one thing that needs care for that is the end of the input (see need_bits
 // and decode_entry): bits that were peeked at but not used never fail a call.
