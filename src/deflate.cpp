@@ -281,7 +281,9 @@ namespace {
 // ---- blocks ----------------------------------------------------------------
 
 // The symbols gathered for the block of input [start, end): a literal byte,
-// or dist << 16 | length for a match.
+// or for a match MATCH_FLAG with its length symbol (less 257) and distance
+// symbol, and the extra bits of each (see add_match), so that the writer
+// looks up no symbol again.
 struct block_symbols {
     uint32_t *sym;
     size_t count;  // not a uint32_t, which the stores to sym could change for all the compiler knows
@@ -303,10 +305,15 @@ inline void add_literal(block_symbols *b, unsigned char c) {
     b->lit_freq[c]++;
 }
 
+constexpr uint32_t MATCH_FLAG = uint32_t(1) << 31;
+
+// Bits of a match symbol: distance symbol 23-27, length symbol 18-22, the
+// length's extra bits 13-17, the distance's 0-12.
 inline void add_match(block_symbols *b, unsigned len, unsigned dist) {
-    b->sym[b->count++] = dist << 16 | len;
-    b->lit_freq[END_BLOCK + 1 + tables.length_sym[len]]++;
-    b->dist_freq[dist_symbol(dist)]++;
+    const unsigned ls = tables.length_sym[len], ds = dist_symbol(dist);
+    b->sym[b->count++] = MATCH_FLAG | ds << 23 | ls << 18 | (len - lens[ls]) << 13 | (dist - dists[ds]);
+    b->lit_freq[END_BLOCK + 1 + ls]++;
+    b->dist_freq[ds]++;
 }
 
 // Bits of the block's symbols under the given code lengths, extra bits included.
@@ -370,12 +377,10 @@ void write_symbols(bit_writer *w, const block_symbols *b, const code_table *lit,
             acc |= uint64_t(lit->code[s]) << count;
             count += lit->len[s];
         } else {
-            unsigned len = s & 0xffff, d = s >> 16;
-            unsigned ls = tables.length_sym[len], lsym = END_BLOCK + 1 + ls;
-            acc |= uint64_t(lit->code[lsym] | (len - lens[ls]) << lit->len[lsym]) << count;
+            const unsigned ls = (s >> 18) & 31, lsym = END_BLOCK + 1 + ls, ds = (s >> 23) & 31;
+            acc |= uint64_t(lit->code[lsym] | ((s >> 13) & 31) << lit->len[lsym]) << count;
             count += lit->len[lsym] + lext[ls];
-            unsigned ds = dist_symbol(d);
-            acc |= uint64_t(dist->code[ds] | (d - dists[ds]) << dist->len[ds]) << count;
+            acc |= uint64_t(dist->code[ds] | (s & 8191) << dist->len[ds]) << count;
             count += dist->len[ds] + dext[ds];
         }
         flush();
