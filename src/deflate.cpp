@@ -16,9 +16,9 @@
 // The fast effort, for packed objects, is greedy over buckets of the two
 // latest positions of each four-byte hash (no chains, no three-byte
 // matches), and enters only the tail of a match longer than 32 bytes: on
-// the writer's object streams about 2.6 times the standard effort's speed
-// for 2 % more bytes (5 % on the corpus's own object streams, which repeat
-// less).
+// the writer's object streams about 2.2 times the standard effort's speed
+// for 2 % more bytes (4.7 % on the corpus's own object streams, which
+// repeat less; docs/flate.md).
 //
 // Every block of about BLOCK_SYMBOLS symbols is written in the smallest of
 // its three forms: stored, fixed codes, or dynamic codes that are optimal

@@ -21,7 +21,8 @@ uint64_t deflate_bound(uint64_t n);
 // -1 with *produced 0 when n exceeds DEFLATE_MAX_INPUT, the stream does not
 // fit in dst_cap (deflate_bound(n) always does) or the matcher's tables
 // (at most about 450 KB) cannot be allocated. The bytes depend on the input
-// alone, not on dst_cap and not on scratch. Thread-safe.
+// and the effort alone, not on dst_cap and not on scratch; bytes of dst past
+// *produced (within dst_cap) may have been written over. Thread-safe.
 //
 // scratch, when given, holds the matcher's tables between calls: a caller
 // that compresses many small streams (a page's content each) then reuses
