@@ -480,15 +480,18 @@ inline std::string deflate_input(const uint8_t *data, size_t size) {
 
 // Encoder target: our encoding must fit its bound and give the input back
 // through our decoder and through zlib (which also checks the Adler-32);
-// with bit 1 of the first byte, one byte less room must fail cleanly.
+// with bit 1 of the first byte, one byte less room must fail cleanly; bit 2
+// chooses the fast effort.
 inline std::string run_deflate(const uint8_t *data, size_t size) {
     if (size < 1) return "";
     const std::string in = deflate_input(data, size);
     const auto *src = reinterpret_cast<const unsigned char *>(in.data());
     const uint64_t bound = deflate_bound(in.size());
+    const deflate_effort effort = data[0] & 4 ? deflate_effort::fast : deflate_effort::standard;
     std::vector<unsigned char> z(bound);  // exact, so that the sanitizer sees any overrun
     uint64_t produced = 12345;
-    if (deflate_compress(src, in.size(), z.data(), bound, &produced) != 0) return "deflate failed within its bound";
+    if (deflate_compress(src, in.size(), z.data(), bound, &produced, nullptr, effort) != 0)
+        return "deflate failed within its bound";
     if (produced > bound || produced < 8) return "deflate count outside its bound";
     std::vector<unsigned char> back(in.size() + 1);
     uint64_t n = 0;
@@ -502,7 +505,8 @@ inline std::string run_deflate(const uint8_t *data, size_t size) {
     if (data[0] & 2) {
         std::vector<unsigned char> tight(produced - 1);
         uint64_t short_count = 7;
-        if (deflate_compress(src, in.size(), tight.data(), tight.size(), &short_count) != -1 || short_count != 0)
+        if (deflate_compress(src, in.size(), tight.data(), tight.size(), &short_count, nullptr, effort) != -1 ||
+            short_count != 0)
             return "deflate did not fail one byte short";
     }
     return "";

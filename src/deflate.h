@@ -21,17 +21,24 @@ uint64_t deflate_bound(uint64_t n);
 // -1 with *produced 0 when n exceeds DEFLATE_MAX_INPUT, the stream does not
 // fit in dst_cap (deflate_bound(n) always does) or the matcher's tables
 // (at most about 450 KB) cannot be allocated. The bytes depend on the input
-// alone, not on dst_cap and not on scratch. Thread-safe.
+// and the effort alone, not on dst_cap and not on scratch; bytes of dst past
+// *produced (within dst_cap) may have been written over. Thread-safe.
 //
 // scratch, when given, holds the matcher's tables between calls: a caller
 // that compresses many small streams (a page's content each) then reuses
 // the same memory instead of taking fresh pages from the system for every
 // stream. One call at a time per scratch.
+//
+// effort: standard compresses within about 1 % of zlib's default level;
+// fast, for text that is written once and read rarely (packed objects),
+// takes about half the time for a few per cent more bytes.
 struct deflate_scratch {
     std::vector<uint32_t> words;
 };
+enum class deflate_effort { standard, fast };
 int deflate_compress(const unsigned char *src, uint64_t n, unsigned char *dst, uint64_t dst_cap,
-                     uint64_t *produced, deflate_scratch *scratch = nullptr);
+                     uint64_t *produced, deflate_scratch *scratch = nullptr,
+                     deflate_effort effort = deflate_effort::standard);
 
 // Code lengths of an optimal prefix code for freq[0..n) (n at most 288) in
 // which no code is longer than max_bits (at most 15, and 2^max_bits at least

@@ -28,11 +28,20 @@ inline uint32_t load_le32(const unsigned char *p) { return load_le<uint32_t>(p);
 
 // Deflate sends Huffman codes most significant bit first into a stream
 // read lowest bit first: a code as it stands in the stream (and as the
-// decoder's tables index it) is the code with its len bits reversed.
+// decoder's tables index it) is the code with its len bits reversed (len
+// 1 to 16), looked up a byte at a time: every block's codes are reversed.
+struct byte_reversal {
+    uint8_t r[256];
+};
+constexpr byte_reversal make_byte_reversal() {
+    byte_reversal t{};
+    for (unsigned b = 0; b < 256; b++)
+        for (unsigned i = 0; i < 8; i++) t.r[b] = uint8_t(t.r[b] | ((b >> i) & 1) << (7 - i));
+    return t;
+}
+inline constexpr byte_reversal reversed_bytes = make_byte_reversal();
 constexpr unsigned reverse_bits(unsigned code, unsigned len) {
-    unsigned r = 0;
-    for (unsigned i = 0; i < len; i++, code >>= 1) r = (r << 1) | (code & 1);
-    return r;
+    return (unsigned(reversed_bytes.r[code & 0xff]) << 8 | reversed_bytes.r[(code >> 8) & 0xff]) >> (16 - len);
 }
 
 // Limits of the format.
