@@ -5,21 +5,24 @@ usage: make_page_seeds.py [CORPUS_DIR [OUT_DIR]]
 Needs pikepdf; the files it writes are kept in the repository, so run it
 again only when tests/corpus changes.
 
-Each seed keeps the first three pages of its file (and a later page that
-shares the first page's content, where one does) with the producer's own
-structures: page tree depth and inherited attributes, object and
-cross-reference streams, encryption, tagged trees, forms, layers,
-annotations. Content streams are cut to about a kilobyte and every other
-stream (fonts, images, profiles) to a few dozen bytes of its stored data,
-filters kept: the numbering path copies those without decoding them. The
-file's layout variant is written again: linearized, QDF, an incremental
-update, a damaged startxref. Each seed also comes cut after three fifths
-(cut-NAME), without its cross-reference section, as a file cut short
-is: the reader then scans for its objects.
+Each seed keeps the first six pages of its file (three or one when that
+makes it larger than 16 KB; a later page that shares the first page's
+content comes along) with the producer's own structures: page tree depth
+and inherited attributes, object and cross-reference streams, encryption,
+tagged trees, forms, layers, annotations. Content streams are cut to about
+600 bytes, font tables to 16 entries and every other stream (fonts,
+images, profiles) to a few dozen bytes of its stored data, filters kept:
+the numbering path copies those without decoding them. Outlines and name
+trees keep a few entries; references to the pages left out are dropped.
+The file's layout variant is written again: linearized, QDF, an
+incremental update, a damaged startxref. Each seed also comes cut after
+three fifths (cut-NAME), without its cross-reference section, as a file
+cut short is: the reader then scans for its objects.
 
-A fuzzer mutating a whole 3 KB file reaches the same code as one mutating
-the first 64 KB of a 500 KB file whose cross-reference section is cut
-off, at a tenth of the cost per input.
+A fuzzer mutating a whole 10 KB file reaches the code that one mutating
+the first 64 KB of a 500 KB file (its cross-reference section cut off)
+reaches, and more, in a fraction of the time per input; libFuzzer's
+length control also starts from the longest seed.
 """
 import os
 import re
@@ -31,7 +34,9 @@ from pikepdf import Name
 
 CONTENT_BYTES = 600
 OTHER_BYTES = 48
-PAGES_KEPT = 6
+PAGES_KEPT = (6, 3, 1)  # fewer while the seed is larger than SEED_BYTES
+SEED_BYTES = 16384
+RESOURCES_KEPT = 24  # names per resource kind, when one page is still too large
 
 
 def leaves(node, out, seen):
@@ -196,11 +201,21 @@ def cut_names(pdf):
         del root.Threads
 
 
-def chosen_pages(pages):
-    keep = pages[:PAGES_KEPT]
+def cut_resources(pages):
+    for p in pages:
+        res = p.get("/Resources")
+        if not isinstance(res, pikepdf.Dictionary):
+            continue
+        for kind, d in res.items():
+            if isinstance(d, pikepdf.Dictionary) and len(d.keys()) > RESOURCES_KEPT:
+                res[kind] = pikepdf.Dictionary({k: d[k] for k in list(d.keys())[:RESOURCES_KEPT]})
+
+
+def chosen_pages(pages, count):
+    keep = pages[:count]
     first = pages[0].get("/Contents")
     if first is not None:
-        for p in pages[PAGES_KEPT:]:
+        for p in pages[count:]:
             c = p.get("/Contents")
             if c is not None and c.is_indirect and first.is_indirect and c.objgen == first.objgen:
                 keep.append(p)
@@ -264,11 +279,21 @@ def damage_startxref(path):
 
 
 def make(src, dst):
+    for count in PAGES_KEPT:
+        write(src, dst, count, False)
+        if os.path.getsize(dst) <= SEED_BYTES:
+            return
+    write(src, dst, 1, True)
+
+
+def write(src, dst, count, fewer_resources):
     name = os.path.basename(src)
     with pikepdf.open(src, password="") as pdf:
         pages = []
         leaves(pdf.Root.Pages, pages, set())
-        keep = chosen_pages(pages)
+        keep = chosen_pages(pages, count)
+        if fewer_resources:
+            cut_resources(keep)
         contents = page_contents(keep)
         kept = {p.objgen for p in keep}
         trim(pdf.Root.Pages, kept)
