@@ -70,7 +70,9 @@ for entry in $targets; do
     mkdir -p "$corpus"
     before=$(ls "$work/artifacts" | wc -l)
     echo "fuzz: $t for ${secs}s"
-    parallel=
+    # Processes share their finds through the corpus directory, which each
+    # reads again every second; a process alone has nothing to gain by that.
+    parallel=-reload=0
     [ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
     dict=$root/fuzz/pdf.dict
     [ -e "$root/fuzz/$t.dict" ] && dict=$root/fuzz/$t.dict
