@@ -3,7 +3,8 @@
 
 usage: make_page_seeds.py [CORPUS_DIR [OUT_DIR]]
 Needs pikepdf; the files it writes are kept in the repository, so run it
-again only when tests/corpus changes.
+again only when tests/corpus changes (the encrypted copies then differ: their
+salts are random).
 
 Each seed keeps the first six pages of its file (three or one when that
 makes it larger than 16 KB; a later page that shares the first page's
@@ -195,7 +196,7 @@ def cut_names(pdf):
             name_pairs(root.Names[key], pairs)
             root.Names[key] = pdf.make_indirect(pikepdf.Dictionary(Names=pikepdf.Array(pairs[:10])))
     if "/Dests" in root:
-        for key in list(root.Dests.keys())[5:]:
+        for key in sorted(root.Dests.keys())[5:]:
             del root.Dests[key]
     if "/Threads" in root:
         del root.Threads
@@ -208,7 +209,7 @@ def cut_resources(pages):
             continue
         for kind, d in res.items():
             if isinstance(d, pikepdf.Dictionary) and len(d.keys()) > RESOURCES_KEPT:
-                res[kind] = pikepdf.Dictionary({k: d[k] for k in list(d.keys())[:RESOURCES_KEPT]})
+                res[kind] = pikepdf.Dictionary({k: d[k] for k in sorted(d.keys())[:RESOURCES_KEPT]})
 
 
 def chosen_pages(pages, count):
