@@ -78,15 +78,21 @@ inline bool inflate_object_stream(const std::string &s, size_t off, std::string 
     uint64_t n = std::strtoull(dict->c_str() + l + 8, nullptr, 10);
     size_t start = kw + 10;
     if (n > s.size() - start || s.compare(start + n, 11, "\nendstream\n") != 0) return false;
-    // Flate expands at most 1032-fold; left uninitialised, as in run_inflate.
-    uint64_t cap = std::min<uint64_t>(n * 1032 + 64, 1u << 28);
-    std::unique_ptr<unsigned char[]> dst(new unsigned char[cap]);
-    uint64_t produced = 0;
-    if (inflate_decompress(reinterpret_cast<const unsigned char *>(s.data()) + start, n, dst.get(), cap,
-                           &produced) != 0)
-        return false;
-    out->assign(reinterpret_cast<const char *>(dst.get()), produced);
-    return true;
+    // Flate expands at most 1032-fold, but our streams far less: room for
+    // 16-fold first, the whole bound only when that fails (a fresh block
+    // of megabytes per output costs more than the rest of the check).
+    // Left uninitialised, as in run_inflate.
+    const uint64_t bound = std::min<uint64_t>(n * 1032 + 64, 1u << 28);
+    for (uint64_t cap = std::min<uint64_t>(n * 16 + 256, bound);; cap = bound) {
+        std::unique_ptr<unsigned char[]> dst(new unsigned char[cap]);
+        uint64_t produced = 0;
+        if (inflate_decompress(reinterpret_cast<const unsigned char *>(s.data()) + start, n, dst.get(), cap,
+                               &produced) == 0) {
+            out->assign(reinterpret_cast<const char *>(dst.get()), produced);
+            return true;
+        }
+        if (cap == bound) return false;
+    }
 }
 
 inline long dict_int(const std::string &dict, const char *key) {

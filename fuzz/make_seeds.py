@@ -7,8 +7,8 @@ OUT_DIR/font and OUT_DIR/security. Font seeds are Debian's DejaVu Sans and
 Droid Sans Fallback cut to the fuzzer's longest input (run.sh's -m), behind
 the nine parameter bytes of the font target. Numbering seeds are small PDFs,
 each preceded by the four parameter bytes that the numbering target reads
-(appearance and selection); the real files of tests/corpus are added by
-run.sh the same way.
+(appearance and selection); small whole copies of the files of tests/corpus
+(fuzz/seeds, written by make_page_seeds.py) are added by run.sh the same way.
 """
 import os
 import re

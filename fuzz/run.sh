@@ -45,12 +45,13 @@ fi
 cmake -S "$root/fuzz" -B "$build" -DCMAKE_CXX_COMPILER="$cxx" >/dev/null
 cmake --build "$build" -j "${BUILD_JOBS:-2}" >/dev/null
 
-# Seeds: the hand-built files, the real corpus (behind the four parameter
-# bytes of the numbering target) and every kept regression input.
+# Seeds: the hand-built files, the small whole copies of the real corpus
+# in fuzz/seeds (behind the four parameter bytes of the numbering target;
+# fuzz/make_page_seeds.py writes them) and every kept regression input.
 seeds=$work/seeds
 rm -rf "$seeds"
 python3 "$root/fuzz/make_seeds.py" "$seeds"
-for f in "$root"/tests/corpus/*.pdf; do
+for f in "$root"/fuzz/seeds/*.pdf; do
     { printf '\000\000\014\000'; cat "$f"; } >"$seeds/numbering/$(basename "$f")"
 done
 for f in "$root"/tests/regress/*.bin; do
@@ -69,7 +70,9 @@ for entry in $targets; do
     mkdir -p "$corpus"
     before=$(ls "$work/artifacts" | wc -l)
     echo "fuzz: $t for ${secs}s"
-    parallel=
+    # Processes share their finds through the corpus directory, which each
+    # reads again every second; a process alone has nothing to gain by that.
+    parallel=-reload=0
     [ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
     dict=$root/fuzz/pdf.dict
     [ -e "$root/fuzz/$t.dict" ] && dict=$root/fuzz/$t.dict

@@ -113,12 +113,40 @@ void hash_2b(const unsigned char *salt, unsigned char out[HASH_BYTES]) {
     std::memcpy(out, k, HASH_BYTES);
 }
 
+// Revision 6's hashes of the salts seen last in this thread. Opening a
+// file takes two, and a file read again (a numbered output checked, the
+// same file numbered twice) has the same salts: the iterated hash costs
+// far more than everything else its opening does. The empty password's
+// hash of a salt is no secret: anyone holding the file can compute it.
+struct salt_hash {
+    unsigned char salt[SALT_BYTES];
+    unsigned char hash[HASH_BYTES];
+    bool used;
+};
+constexpr int REMEMBERED_SALTS = 4;
+thread_local salt_hash remembered[REMEMBERED_SALTS];
+thread_local int next_remembered = 0;
+
+void hash_2b_remembered(const unsigned char *salt, unsigned char out[HASH_BYTES]) {
+    for (const salt_hash &m : remembered)
+        if (m.used && std::memcmp(m.salt, salt, SALT_BYTES) == 0) {
+            std::memcpy(out, m.hash, HASH_BYTES);
+            return;
+        }
+    hash_2b(salt, out);
+    salt_hash &m = remembered[next_remembered];
+    next_remembered = (next_remembered + 1) % REMEMBERED_SALTS;
+    std::memcpy(m.salt, salt, SALT_BYTES);
+    std::memcpy(m.hash, out, HASH_BYTES);
+    m.used = true;
+}
+
 // Revisions 5-6: the hash of the empty password with one 8-byte salt.
 void aes_password_hash(int32_t r, const unsigned char *salt, unsigned char out[HASH_BYTES]) {
     if (r == 5)
         sha256(salt, SALT_BYTES, out);
     else
-        hash_2b(salt, out);
+        hash_2b_remembered(salt, out);
 }
 
 // Revisions 5-6: checks /U, unwraps /UE into sec->key and checks /Perms.
