@@ -199,7 +199,7 @@ bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw) {
     int32_t p = skip_ws(o.text, 0, o.text_len);
     if (p + 1 >= o.text_len || o.text[p] != '<' || o.text[p + 1] != '<') return false;
     int32_t k = dict_stream_kw(o.text, o.text_len, p);
-    if (k < 0 || find_name(o.text, o.text_len, p, k, "ObjStm") < 0) return false;
+    if (k < 0 || find_name_top(o.text, o.text_len, p, k, "ObjStm") < 0) return false;
     *stream_kw = k;
     return true;
 }
@@ -207,7 +207,7 @@ bool nested_objstm(const pdfp_obj &o, int32_t *stream_kw) {
 int32_t objstm_dict_end(const pdfp_doc *doc, const pdfp_obj &o) {
     if (o.in_objstm || !o.has_stream || o.dict_pos < 0) return -1;
     const int32_t end = o.stream_pos > 0 ? o.stream_pos : doc->size;
-    return find_name(doc->data, doc->size, o.dict_pos, end, "ObjStm") >= 0 ? end : -1;
+    return find_name_top(doc->data, doc->size, o.dict_pos, end, "ObjStm") >= 0 ? end : -1;
 }
 
 void load_objstms(pdfp_doc *doc) {
