@@ -254,8 +254,8 @@ inline std::string check_output(const unsigned char *data, uint64_t len, int32_t
 // A page whose content is one stream has it carried as stored: the form
 // of page i in the output (read back by our reader) holds those bytes. A
 // form that does not read back as a stream is left out: its dictionary
-// holds the page's resources text, which a NUL byte in the input cuts
-// short, and then never closes.
+// holds the page's resources text as the input had it, which may be
+// damaged beyond closing.
 // The form page i of an output draws: its own, or the earlier page's that
 // it shares (named in its resources as /Fm1).
 inline int32_t form_drawn(const pdfp_doc *out, int32_t i) {

@@ -247,7 +247,9 @@ INSTANTIATE_TEST_SUITE_P(Cases, DictText,
                          ::testing::Values(text_case{"<</T (x)>> rest", "<</T (x)>>"},
                                            text_case{"<< /A << /B 1 >> >>", "<< /A << /B 1 >> >>"},
                                            text_case{"<< /A (>>) >>x", "<< /A (>>) >>"},
-                                           text_case{"<< /A 1", nullptr}, text_case{"<A", nullptr}));
+                                           text_case{"<< /A 1", nullptr}, text_case{"<A", nullptr},
+                                           text_case{std::string("<< /A 1\0/B (x\0\\\0) >>", 20),
+                                                     "<< /A 1 /B (x\\000\\000) >>"}));
 
 
 // String values as viewers read them: escapes, octal, line ends, odd hex.

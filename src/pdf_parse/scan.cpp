@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "scan.h"
 
@@ -194,6 +195,38 @@ int32_t read_int_adv(const unsigned char *buf, int32_t end, int32_t *pos) {
     return read_int(buf, end, pos, true);
 }
 
+// Malloc'd copy of [from, to) as a C string. A NUL byte would end it
+// there and leave the dictionary unclosed: outside strings it becomes the
+// space it stands for, inside a literal string the escape \000.
+static char *nul_free_copy(const unsigned char *buf, int32_t len, int32_t from, int32_t to) {
+    std::string t;
+    t.reserve(static_cast<size_t>(to - from));
+    for (int32_t i = from; i < to;) {
+        if (buf[i] != '(') {
+            t += buf[i] ? static_cast<char>(buf[i]) : ' ';
+            ++i;
+            continue;
+        }
+        int32_t e = skip_literal(buf, i, len);
+        if (e < 0 || e > to) e = to;
+        for (int32_t k = i; k < e; ++k) {
+            bool escaped = buf[k] == '\\' && k + 1 < e;
+            unsigned char c = buf[escaped ? k + 1 : k];
+            if (c == 0)
+                t += "\\000";
+            else if (escaped)
+                t.append({'\\', static_cast<char>(c)});
+            else
+                t += static_cast<char>(c);
+            k += escaped;
+        }
+        i = e;
+    }
+    char *out = static_cast<char *>(std::malloc(t.size() + 1));
+    if (out) std::memcpy(out, t.c_str(), t.size() + 1);
+    return out;
+}
+
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos) {
     if (pos < 0 || pos + 1 >= len || buf[pos] != '<' || buf[pos + 1] != '<') return nullptr;
     int depth = 0;
@@ -204,12 +237,7 @@ char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos) {
             if (c == '<') {
                 ++depth;
             } else if (--depth == 0) {
-                size_t n = static_cast<size_t>(i + 2 - pos);
-                char *out = static_cast<char *>(std::malloc(n + 1));
-                if (!out) return nullptr;
-                std::memcpy(out, buf + pos, n);
-                out[n] = 0;
-                return out;
+                return nul_free_copy(buf, len, pos, i + 2);
             }
             i += 2;
         } else if (c == '(') {

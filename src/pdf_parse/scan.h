@@ -77,7 +77,8 @@ int32_t int_after_key(const unsigned char *buf, int32_t start, int32_t end, int3
 // Offset of the "stream" keyword after the dictionary opened at pos, or -1.
 int32_t dict_stream_kw(const unsigned char *buf, int32_t len, int32_t pos);
 // Malloc'd NUL-terminated copy of the dictionary at pos, through its
-// matching ">>", or null; the caller frees it.
+// matching ">>", or null; the caller frees it. NUL bytes in it are written
+// as a space (in a string as \000), so that the copy is whole.
 char *dict_text_at(const unsigned char *buf, int32_t len, int32_t pos);
 
 // The value of a hexadecimal digit, or -1.
