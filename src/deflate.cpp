@@ -635,7 +635,9 @@ inline match fast_match(const fast_matcher *m, uint32_t pos, uint32_t cand, unsi
         if (len > best) {
             best = len;
             r = {len, dist};
-            if (len >= FAST_NICE) break;
+            // Nothing longer is sought, nor could be read: the next
+            // candidate's first test reads the byte after best.
+            if (len >= FAST_NICE || len >= limit) break;
         }
     }
     return r;

@@ -203,14 +203,16 @@ struct pdfp_objvec {
 };
 
 // Blocks owned by the document: the decoded data of object streams. Most
-// are packed into shared chunks of PDFP_BIG_PAGE bytes (one of the blocks),
-// the last of which is open: chunk_used of its bytes are taken.
+// are packed into shared chunks (blocks too), each twice the last up to
+// PDFP_BIG_PAGE bytes; the last is open: chunk_used of its chunk_cap bytes
+// are taken.
 struct pdfp_arena {
     unsigned char **blocks;
     int32_t count;
     int32_t cap;
     unsigned char *chunk;
     uint64_t chunk_used;
+    uint64_t chunk_cap;
 };
 
 // The page list.

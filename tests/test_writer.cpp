@@ -352,6 +352,50 @@ TEST_F(WriterDirect, BuildTouchesNoFileAndFreesOnFailure) {
     EXPECT_EQ(buf.data, nullptr);
 }
 
+// Written in pieces as it is made, the file holds the bytes of the image
+// made whole in memory: packed objects, stream data long enough to go
+// straight from the input, and sealed objects of encrypted inputs across
+// the pieces (a big file encrypted by qpdf for the test).
+struct streamed_case {
+    const char *name;
+    const char *file;
+    const char *qpdf_encrypt;  // null: the corpus file as it is
+};
+void PrintTo(const streamed_case &c, std::ostream *os) { *os << c.name; }
+class Streamed : public ::testing::TestWithParam<streamed_case> {};
+
+TEST_P(Streamed, FileHoldsTheImageMadeInMemory) {
+    const streamed_case &c = GetParam();
+    std::string in = corpus_file(c.file);
+    if (c.qpdf_encrypt) {
+        if (!have_tool("qpdf")) GTEST_SKIP() << "qpdf makes the encrypted input";
+        in = temp_path(std::string(c.name) + ".pdf");
+        ASSERT_EQ(run_command("qpdf --allow-weak-crypto --encrypt '' owner " + std::string(c.qpdf_encrypt) + " -- " +
+                              corpus_file(c.file) + " " + in), 0);
+    }
+    std::string msg;
+    pdfp_doc doc{};
+    ASSERT_EQ(load_bytes(read_file(in), &doc, &msg), 0) << msg;
+    const label_look look{2, "Page {n} of {total}", 10, 0, 0, 0};
+    const page_selection all = pages(0, doc.pages.count - 1);
+    std::string out = temp_path(std::string(c.name) + "-out.pdf");
+    pdfp_buf image{};
+    EXPECT_EQ(numbered_doc(&doc, out.c_str(), &look, &all), 1);
+    EXPECT_EQ(numbered_doc_build(&doc, &image, &look, &all), 1);
+    EXPECT_GT(image.len, 300000u);  // more than one piece
+    EXPECT_TRUE(read_file(out) == std::string(reinterpret_cast<const char *>(image.data), image.len));
+    pdfp_buf_free(&image);
+    pdfp_doc_free(&doc);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Corpus, Streamed,
+    ::testing::Values(streamed_case{"images", "quartz-appendmode-felsen.pdf", nullptr},
+                      streamed_case{"packed", "variant-objstm-reportlab-userguide.pdf", nullptr},
+                      streamed_case{"aes256", "quartz-appendmode-felsen.pdf", "256"},
+                      streamed_case{"rc4_packed", "variant-objstm-reportlab-userguide.pdf", "128 --use-aes=n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 // ---------------------------------------------------------------------------
 // Failures of the build and of the write.
 // ---------------------------------------------------------------------------

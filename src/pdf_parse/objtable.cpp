@@ -72,14 +72,20 @@ unsigned char *arena_alloc(pdfp_arena *arena, size_t n) {
 }
 
 unsigned char *arena_chunk_room(pdfp_arena *arena, uint64_t n) {
-    // Blocks above a quarter of a chunk keep their own storage, so that a
-    // chunk is never left mostly empty.
+    // Blocks above a quarter of a big chunk keep their own storage, so that
+    // a chunk is never left mostly empty.
     if (n > PDFP_BIG_PAGE / 4) return nullptr;
-    if (!arena->chunk || arena->chunk_used + n > PDFP_BIG_PAGE) {
-        auto *chunk = static_cast<unsigned char *>(pdfp_big_alloc(PDFP_BIG_PAGE));
+    if (!arena->chunk || arena->chunk_used + n > arena->chunk_cap) {
+        // The first chunk keeps small pages, so that a small document holds
+        // no big page it hardly uses; the next ones take big pages.
+        constexpr uint64_t FIRST_CHUNK = PDFP_BIG_PAGE / 2;
+        uint64_t cap = std::clamp<uint64_t>(2 * arena->chunk_cap, FIRST_CHUNK, PDFP_BIG_PAGE);
+        while (cap < n) cap *= 2;
+        auto *chunk = static_cast<unsigned char *>(pdfp_big_alloc(cap));
         if (!chunk || !arena_adopt(arena, chunk)) return nullptr;
         arena->chunk = chunk;
         arena->chunk_used = 0;
+        arena->chunk_cap = cap;
     }
     return arena->chunk + arena->chunk_used;
 }
