@@ -83,7 +83,6 @@ constexpr uint64_t PACK_MAX_TEXT = 256 * 1024;
 constexpr uint64_t PACK_MAX_OBJECT = 1000 * 1000;
 
 void begin_plain(out_buf *o, int64_t num, bool is_stream = false) {
-    if (o->sink && o->buf->len >= SINK_PIECE) out_flush(o);
     o->offsets[static_cast<size_t>(num)] = static_cast<int64_t>(out_len(o));
     out_int(o, num);
     out_str(o, " 0 obj\n");

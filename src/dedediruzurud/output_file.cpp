@@ -147,7 +147,6 @@ bool close_checked(int fd, const char *path) {
     return false;
 }
 
-
 void watch(const std::string &name, bool exists) {
     if (output_temp_watch) output_temp_watch(name.c_str(), exists);
 }

@@ -10,6 +10,19 @@
 
 namespace {
 
+// Moves a vector's count items into fresh storage for ncap of them from
+// pdfp_big_alloc; false leaves it as it was.
+template <typename T>
+bool move_to_big(T **items, int32_t count, int32_t *cap, int32_t ncap) {
+    void *p = pdfp_big_alloc(static_cast<uint64_t>(ncap) * sizeof(T));
+    if (!p) return false;
+    if (count > 0) std::memcpy(p, *items, static_cast<size_t>(count) * sizeof(T));
+    std::free(*items);
+    *items = static_cast<T *>(p);
+    *cap = ncap;
+    return true;
+}
+
 // Doubles a vector's room (first room `initial`); false leaves it as it was.
 template <typename T>
 bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
@@ -18,12 +31,9 @@ bool grow(T **items, int32_t count, int32_t *cap, int32_t initial) {
     int32_t ncap = *cap ? *cap * 2 : initial;
     const uint64_t bytes = static_cast<uint64_t>(ncap) * sizeof(T);
     // A big table moves into storage that big pages back whole.
-    void *p = bytes >= PDFP_BIG_PAGE ? pdfp_big_alloc(bytes) : std::realloc(*items, static_cast<size_t>(bytes));
+    if (bytes >= PDFP_BIG_PAGE) return move_to_big(items, count, cap, ncap);
+    void *p = std::realloc(*items, static_cast<size_t>(bytes));
     if (!p) return false;
-    if (bytes >= PDFP_BIG_PAGE) {
-        if (count > 0) std::memcpy(p, *items, static_cast<size_t>(count) * sizeof(T));
-        std::free(*items);
-    }
     *items = static_cast<T *>(p);
     *cap = ncap;
     return true;
@@ -40,14 +50,7 @@ int objvec_push(pdfp_objvec *objs, const pdfp_obj *entry) {
 int objvec_reserve(pdfp_objvec *objs, int32_t extra) {
     if (extra <= objs->cap - objs->count) return 1;
     if (extra > INT32_MAX - objs->count) return 0;
-    const int32_t ncap = objs->count + extra;
-    void *p = pdfp_big_alloc(static_cast<uint64_t>(ncap) * sizeof(pdfp_obj));
-    if (!p) return 0;
-    if (objs->count > 0) std::memcpy(p, objs->items, static_cast<size_t>(objs->count) * sizeof(pdfp_obj));
-    std::free(objs->items);
-    objs->items = static_cast<pdfp_obj *>(p);
-    objs->cap = ncap;
-    return 1;
+    return move_to_big(&objs->items, objs->count, &objs->cap, objs->count + extra) ? 1 : 0;
 }
 
 int pagevec_push(pdfp_pagevec *pages, const pdfp_pageinfo *entry) {
